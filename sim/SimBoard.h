@@ -1,0 +1,86 @@
+// A model of the board's firmware: RAM and EEPROM stores, factory defaults,
+// the vendor request set, a request log and injected faults. Knows nothing of
+// USB transport; SimTestbed serves it to libusb through umockdev.
+#ifndef SIM_BOARD_H
+#define SIM_BOARD_H
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace sim {
+
+// One vendor request as the board saw it. result: bytes answered, or -errno.
+struct Request {
+    uint8_t code;
+    uint16_t value;
+    uint16_t index;
+    int result;
+};
+
+// The fields kept in both stores.
+struct RdsData {
+    uint8_t ps[8];
+    uint8_t rt[64];
+    uint8_t pty, tp, ta, ms, di;
+};
+
+struct Eeprom : RdsData {
+    uint16_t pi;
+    uint8_t naf;
+    uint8_t af[25]; // AF codes
+    uint8_t group2a;
+    uint8_t stereo;
+};
+
+// How a fault picks its requests (1-based count of vendor requests), and what
+// the board then does.
+struct Fault {
+    enum Kind {
+        Error,  // fail with -error
+        Short,  // answer only `bytes` bytes (the rest of the host's buffer is untouched)
+        Unplug, // from the request on, every request fails with -ENODEV
+        Hang,   // from the request on, every request fails with -ETIMEDOUT after delayMs
+    } kind = Error;
+    int at = 0;     // the request number (Unplug, Hang: from it on); 0: use code
+    int code = -1;  // with at == 0: every request with this code
+    int error = 32; // Error: errno (EPIPE, a stall)
+    int bytes = 0;  // Short
+    int delayMs = 0; // Hang
+};
+
+class Board {
+public:
+    Board(); // factory defaults in EEPROM, copied into RAM
+
+    static Eeprom factoryDefaults();
+
+    // Answers one vendor control-IN request into reply (capacity len). Returns
+    // the number of bytes answered or -errno. Thread-safe.
+    int handle(uint8_t code, uint16_t value, uint16_t index, uint8_t *reply, int len);
+
+    void addFault(const Fault &fault);
+    void clearFaults();
+    bool unplugged() const;
+
+    std::vector<Request> log() const;
+    void clearLog();
+
+    // Direct access to the stores, for setting up and checking tests.
+    RdsData ram() const;
+    Eeprom eeprom() const;
+    void setRam(const RdsData &data);
+    void setEeprom(const Eeprom &data);
+
+private:
+    mutable std::mutex mutex_;
+    RdsData ram_;
+    Eeprom eeprom_;
+    std::vector<Fault> faults_;
+    std::vector<Request> log_;
+    bool unplugged_ = false;
+};
+
+} // namespace sim
+
+#endif

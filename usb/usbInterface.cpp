@@ -1,0 +1,112 @@
+#include "usbInterface.h"
+
+#include "usbStringDescriptor.h"
+
+#include <cstdio>
+#include <cstring>
+
+#define USB_LANGID_EN_US 0x0409
+#define USB_CONFIGURATION 1
+#define USB_INTERFACE 0
+#define USB_CLAIM_ATTEMPTS 4
+
+// Reads string descriptor `index` as 8-bit text. Returns the number of
+// characters stored, or the library's negative result (buf untouched).
+static int usbGetStringAscii(usb_dev_handle *dev, int index, int langid, char *buf, int buflen)
+{
+    unsigned char reply[USB_STRING_REPLY_SIZE];
+    int rval = usb_control_msg(dev, USB_ENDPOINT_IN, USB_REQ_GET_DESCRIPTOR,
+                               (USB_DT_STRING << 8) + index, langid, reinterpret_cast<char *>(reply),
+                               sizeof(reply), USB_TIMEOUT_MS);
+    if (rval < 0)
+        return rval;
+    return usbStringDescriptorToAscii(reply, rval, buf, buflen);
+}
+
+int usbOpenDevice(usb_dev_handle **device, int vendor, const char *vendorName, int product,
+                  const char *productName)
+{
+    static int didUsbInit = 0;
+    usb_dev_handle *handle = nullptr;
+    int errorCode = USB_OPEN_ERR_NOTFOUND;
+
+    if (!didUsbInit) {
+        usb_init();
+        didUsbInit = 1;
+    }
+    usb_find_busses();
+    usb_find_devices();
+    for (struct usb_bus *bus = usb_get_busses(); bus && !handle; bus = bus->next) {
+        for (struct usb_device *dev = bus->devices; dev && !handle; dev = dev->next) {
+            if (dev->descriptor.idVendor != vendor || dev->descriptor.idProduct != product)
+                continue;
+            handle = usb_open(dev);
+            if (!handle) {
+                errorCode = USB_OPEN_ERR_ACCESS;
+                fprintf(stderr, "Warning: cannot open USB device: %s\n", usb_strerror());
+                continue;
+            }
+            if (vendorName == nullptr && productName == nullptr)
+                break;
+            char string[256];
+            int len = usbGetStringAscii(handle, dev->descriptor.iManufacturer, USB_LANGID_EN_US,
+                                        string, sizeof(string));
+            if (len < 0) {
+                errorCode = USB_OPEN_ERR_IO;
+                fprintf(stderr, "Warning: cannot query manufacturer for device: %s\n",
+                        usb_strerror());
+            } else {
+                errorCode = USB_OPEN_ERR_NOTFOUND;
+                if (strcmp(string, vendorName) == 0) {
+                    len = usbGetStringAscii(handle, dev->descriptor.iProduct, USB_LANGID_EN_US,
+                                            string, sizeof(string));
+                    if (len < 0) {
+                        errorCode = USB_OPEN_ERR_IO;
+                        fprintf(stderr, "Warning: cannot query product for device: %s\n",
+                                usb_strerror());
+                    } else {
+                        errorCode = USB_OPEN_ERR_NOTFOUND;
+                        if (strcmp(string, productName) == 0)
+                            break;
+                    }
+                }
+            }
+            usb_close(handle);
+            handle = nullptr;
+        }
+    }
+    if (!handle)
+        return errorCode;
+
+    if (usb_set_configuration(handle, USB_CONFIGURATION) != 0)
+        fprintf(stderr, "Warning: could not set configuration: %s\n", usb_strerror());
+    int claimed = -1;
+    for (int attempt = 0; attempt < USB_CLAIM_ATTEMPTS && claimed != 0; attempt++)
+        claimed = usb_claim_interface(handle, USB_INTERFACE);
+    if (claimed != 0)
+        fprintf(stderr, "Warning: could not claim interface\n");
+    *device = handle;
+    return USB_OPEN_OK;
+}
+
+void usbCloseDevice(usb_dev_handle *device)
+{
+    if (device != nullptr)
+        usb_close(device);
+}
+
+int sendUSBVendorCmdIn(usb_dev_handle *device, int request, int value, int index, void *replydata,
+                       int len)
+{
+    return usb_control_msg(device, USB_TYPE_VENDOR | USB_RECIP_DEVICE | USB_ENDPOINT_IN, request,
+                           value & 0xFFFF, index & 0xFFFF, static_cast<char *>(replydata), len,
+                           USB_TIMEOUT_MS);
+}
+
+int sendUSBVendorCmdOut(usb_dev_handle *device, int request, int value, int index, void *replydata,
+                        int len)
+{
+    return usb_control_msg(device, USB_TYPE_VENDOR | USB_RECIP_DEVICE | USB_ENDPOINT_OUT, request,
+                           value & 0xFFFF, index & 0xFFFF, static_cast<char *>(replydata), len,
+                           USB_TIMEOUT_MS);
+}
