@@ -5,6 +5,7 @@
 #define SIM_BOARD_H
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -65,6 +66,8 @@ public:
 
     std::vector<Request> log() const;
     void clearLog();
+    // Called with each request as it is logged, on the thread that handled it.
+    void setListener(std::function<void(const Request &)> listener);
 
     // Direct access to the stores, for setting up and checking tests.
     RdsData ram() const;
@@ -78,7 +81,15 @@ private:
     Eeprom eeprom_;
     std::vector<Fault> faults_;
     std::vector<Request> log_;
+    std::function<void(const Request &)> listener_;
+    int requests_ = 0; // vendor requests handled so far
     bool unplugged_ = false;
+    int hangMs_ = -1;  // from a Hang fault on: its delay
+
+    struct Outcome;
+    Outcome decide(uint8_t code);
+    bool execute(uint8_t code, uint16_t value, uint16_t index, uint8_t *out);
+    int finish(const Request &request);
 };
 
 } // namespace sim

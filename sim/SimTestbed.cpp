@@ -1,0 +1,148 @@
+#include "SimTestbed.h"
+
+#include "SimDescriptors.h"
+#include "SimDevice.h"
+
+#include <umockdev.h>
+
+#include <atomic>
+#include <deque>
+#include <cstdio>
+#include <mutex>
+#include <stdexcept>
+
+namespace sim {
+
+namespace {
+
+constexpr const char *busDir = "/dev/bus/usb/001";
+
+// libusb 0.1 keeps its device list by file name for the whole process: a new
+// device must never reuse the name of an earlier one.
+int nextDevnum()
+{
+    static std::atomic<int> next{2};
+    return next++;
+}
+
+std::string format(const char *fmt, int n)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, fmt, n);
+    return buf;
+}
+
+std::string takeString(gchar *s)
+{
+    std::string copy = s;
+    g_free(s);
+    return copy;
+}
+
+[[noreturn]] void fail(const char *what, GError *error)
+{
+    std::string message = std::string(what) + ": " + error->message;
+    g_error_free(error);
+    throw std::runtime_error(message);
+}
+
+} // namespace
+
+struct Testbed::Impl {
+    struct Entry {
+        std::unique_ptr<Device> device;
+        UMockdevIoctlBase *handler;
+        std::string devNode; // /dev/bus/usb/001/NNN
+        std::string busDev;  // 001/NNN
+    };
+
+    UMockdevTestbed *testbed;
+    std::string root;
+    mutable std::mutex mutex;
+    std::deque<Entry> entries; // a deque: entry() references stay valid
+
+    const Entry &entry(int device) const
+    {
+        std::lock_guard lock(mutex);
+        return entries.at(device);
+    }
+};
+
+Testbed::Testbed() : impl_(std::make_unique<Impl>())
+{
+    impl_->testbed = umockdev_testbed_new();
+    impl_->root = takeString(umockdev_testbed_get_root_dir(impl_->testbed));
+    // An existing bus directory keeps libusb in the testbed even with no device.
+    g_mkdir_with_parents((impl_->root + busDir).c_str(), 0755);
+}
+
+Testbed::~Testbed()
+{
+    for (const Impl::Entry &e : impl_->entries) {
+        umockdev_testbed_detach_ioctl(impl_->testbed, e.devNode.c_str(), nullptr);
+        g_object_unref(e.handler);
+    }
+    g_object_unref(impl_->testbed);
+}
+
+int Testbed::addDevice(const DeviceSpec &spec, std::shared_ptr<Board> board)
+{
+    if (!board)
+        board = std::make_shared<Board>();
+    const int devnum = nextDevnum();
+    const std::string busDev = format("001/%03d", devnum);
+    const std::string devNode = "/dev/bus/usb/" + busDev;
+
+    char ids[64];
+    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\nA: idProduct=%04x\n", spec.vendor,
+                  spec.product);
+    const std::string record = format("P: /devices/platform/dummy_hcd.1/usb1/1-%d\n", devnum) +
+                               "N: bus/usb/" + busDev + "=" +
+                               upperHex(nodeContent(spec.vendor, spec.product)) + "\n" +
+                               "E: DEVNAME=" + devNode + "\n" +
+                               "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\n" +
+                               format("E: DEVNUM=%03d\n", devnum) + ids +
+                               format("A: busnum=1\nA: devnum=%d\n", devnum);
+    GError *error = nullptr;
+    if (!umockdev_testbed_add_from_string(impl_->testbed, record.c_str(), &error))
+        fail("adding a device to the testbed", error);
+
+    auto device = std::make_unique<Device>(spec, std::move(board), impl_->root + devNode, devnum);
+    UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(Device::onIoctl), device.get());
+    if (!umockdev_testbed_attach_ioctl(impl_->testbed, devNode.c_str(), handler, &error)) {
+        g_object_unref(handler);
+        fail("attaching the device's ioctl handler", error);
+    }
+
+    std::lock_guard lock(impl_->mutex);
+    impl_->entries.push_back({std::move(device), handler, devNode, busDev});
+    return static_cast<int>(impl_->entries.size()) - 1;
+}
+
+std::shared_ptr<Board> Testbed::board(int device) const
+{
+    return impl_->entry(device).device->board();
+}
+
+DeviceStats Testbed::stats(int device) const
+{
+    return impl_->entry(device).device->stats();
+}
+
+std::string Testbed::busDev(int device) const
+{
+    return impl_->entry(device).busDev;
+}
+
+void Testbed::unplug(int device)
+{
+    impl_->entry(device).device->unplug();
+}
+
+std::string Testbed::root() const
+{
+    return impl_->root;
+}
+
+} // namespace sim

@@ -1,0 +1,151 @@
+// quorvel-sim: runs a command against a simulated board (see --help).
+#include "RunnerOptions.h"
+#include "SimTestbed.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+constexpr const char *preload = "libumockdev-preload.so.0";
+
+volatile sig_atomic_t childPid = 0;
+
+void forwardSignal(int signal)
+{
+    if (childPid > 0)
+        kill(childPid, signal);
+}
+
+void forwardSignals()
+{
+    struct sigaction action{};
+    action.sa_handler = forwardSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// The environment with the testbed's root and umockdev's preload library.
+std::vector<std::string> childEnvironment(const std::string &root)
+{
+    std::string ldPreload = preload;
+    std::vector<std::string> env;
+    for (char **e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (entry.starts_with("LD_PRELOAD=") && entry.size() > 11)
+            ldPreload = entry.substr(11) + ":" + preload;
+        else if (!entry.starts_with("UMOCKDEV_DIR=") && !entry.starts_with("LD_PRELOAD="))
+            env.push_back(entry);
+    }
+    env.push_back("UMOCKDEV_DIR=" + root);
+    env.push_back("LD_PRELOAD=" + ldPreload);
+    return env;
+}
+
+std::vector<char *> pointers(std::vector<std::string> &strings)
+{
+    std::vector<char *> p;
+    for (std::string &s : strings)
+        p.push_back(s.data());
+    p.push_back(nullptr);
+    return p;
+}
+
+// Runs the command to its end; returns its exit status the way a shell does.
+int runChild(std::vector<std::string> command, const std::string &root)
+{
+    std::vector<std::string> env = childEnvironment(root);
+    const std::vector<char *> argv = pointers(command);
+    const std::vector<char *> envp = pointers(env);
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data());
+    if (error != 0) {
+        std::fprintf(stderr, "quorvel-sim: %s: %s\n", argv[0], std::strerror(error));
+        return error == ENOENT ? 127 : 126;
+    }
+    childPid = pid;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
+    }
+    childPid = 0;
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+using File = std::unique_ptr<FILE, int (*)(FILE *)>;
+
+File openLog(const std::string &path)
+{
+    if (path.empty())
+        return {nullptr, std::fclose};
+    File file(std::fopen(path.c_str(), "w"), std::fclose);
+    if (!file)
+        throw std::runtime_error(path + ": " + std::strerror(errno));
+    return file;
+}
+
+int run(const sim::RunnerOptions &options)
+{
+    const File log = openLog(options.logFile);
+    // The testbed goes only after the command has ended: detaching a handler
+    // from a node the command still holds open would abort it.
+    sim::Testbed testbed;
+    if (options.extraDevice) {
+        sim::DeviceSpec other;
+        other.manufacturer = "Other Maker";
+        other.productName = "Gadget";
+        testbed.addDevice(other);
+    }
+    if (options.board) {
+        auto board = std::make_shared<sim::Board>();
+        for (const sim::Fault &f : options.faults)
+            board->addFault(f);
+        if (FILE *f = log.get()) {
+            board->setListener([f](const sim::Request &r) {
+                std::fprintf(f, "0x%02X value=0x%04X index=0x%04X result=%d\n", r.code, r.value,
+                             r.index, r.result);
+                std::fflush(f);
+            });
+        }
+        sim::DeviceSpec spec;
+        spec.stringError = options.stringError;
+        testbed.addDevice(spec, board);
+    }
+    return runChild(options.command, testbed.root());
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const sim::ParsedCommandLine parsed = sim::parseCommandLine(argc, argv);
+    if (parsed.help) {
+        std::fputs(sim::usageText, stdout);
+        return 0;
+    }
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "quorvel-sim: %s\n%s", parsed.error.c_str(), sim::usageText);
+        return 2;
+    }
+    forwardSignals();
+    try {
+        return run(parsed.options);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "quorvel-sim: %s\n", e.what());
+        return 125;
+    }
+}

@@ -1,0 +1,116 @@
+// quorvel-sim end to end: a libusb program run against the simulated board.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+struct Outcome {
+    int status; // as a shell gives it
+    std::string out;
+};
+
+// Runs quorvel-sim with `args`, outside the test's own umockdev environment.
+Outcome runSim(const std::string &args)
+{
+    const std::string command =
+        "env -u LD_PRELOAD -u UMOCKDEV_DIR " QUORVEL_SIM " " + args + " 2>&1";
+    FILE *pipe = popen(command.c_str(), "r");
+    Outcome run{-1, ""};
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, pipe))
+        run.out += buf;
+    const int status = pclose(pipe);
+    run.status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    return run;
+}
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+} // namespace
+
+TEST(Runner, ServesTheBoardToTheCommandAndLogsEachRequest)
+{
+    const std::string log = testing::TempDir() + "quorvel-sim-test.log";
+    const Outcome run = runSim("--extra-device --log " + log + " --fail-at 2:5 --short-at 0x3:2 -- " SIM_CLIENT
+                           " A1 21:5445:5354 E8 A1");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "8 51554F5200000000\n-5\n2 C201\n8 51554F5200000000\n");
+    EXPECT_EQ(readFile(log), "0xA1 value=0x0000 index=0x0000 result=8\n"
+                             "0x21 value=0x5445 index=0x5354 result=-5\n"
+                             "0xE8 value=0x0000 index=0x0000 result=2\n"
+                             "0xA1 value=0x0000 index=0x0000 result=8\n");
+    std::remove(log.c_str());
+}
+
+TEST(Runner, GivesTheCommandsExitStatusAndLeavesNoTestbedBehind)
+{
+    const Outcome run = runSim("-- sh -c 'echo $UMOCKDEV_DIR; echo $LD_PRELOAD; exit 3'");
+    EXPECT_EQ(run.status, 3);
+    const std::string root = run.out.substr(0, run.out.find('\n'));
+    ASSERT_FALSE(root.empty());
+    EXPECT_NE(access(root.c_str(), F_OK), 0) << root << " is still there";
+    EXPECT_NE(run.out.find("libumockdev-preload.so.0"), std::string::npos) << run.out;
+
+    EXPECT_EQ(runSim("--no-board -- " SIM_CLIENT).out, "no board\n");
+    EXPECT_EQ(runSim("-- sh -c 'kill -KILL $$'").status, 128 + SIGKILL);
+    EXPECT_EQ(runSim("--fail-at x -- true").status, 2);
+    EXPECT_EQ(runSim("--log").status, 2);
+    EXPECT_EQ(runSim("-- /nonexistent/command").status, 127);
+}
+
+TEST(Runner, PassesSigtermOnToTheCommand)
+{
+    std::vector<std::string> env;
+    for (char **e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (!entry.starts_with("LD_PRELOAD=") && !entry.starts_with("UMOCKDEV_DIR="))
+            env.push_back(entry);
+    }
+    std::vector<char *> envp;
+    for (std::string &e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const char *argv[] = {QUORVEL_SIM, "--", "sh", "-c", "echo ready; exec sleep 30", nullptr};
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, QUORVEL_SIM, &actions, nullptr, const_cast<char **>(argv),
+                          envp.data()),
+              0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+
+    char buf[16] = {};
+    ASSERT_GT(read(fds[0], buf, sizeof buf - 1), 0); // the command is running
+    close(fds[0]);
+    EXPECT_STREQ(buf, "ready\n");
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "the runner itself must not die of it";
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+}
