@@ -39,19 +39,29 @@ void forwardSignals()
 }
 
 // The environment with the testbed's root and umockdev's preload library.
+// A command built with ASan would abort on finding the preload library ahead
+// of its runtime; the option lets it run (other programs ignore it).
 std::vector<std::string> childEnvironment(const std::string &root)
 {
     std::string ldPreload = preload;
+    std::string asanOptions = "verify_asan_link_order=0";
     std::vector<std::string> env;
     for (char **e = environ; *e; ++e) {
         const std::string entry = *e;
-        if (entry.starts_with("LD_PRELOAD=") && entry.size() > 11)
-            ldPreload = entry.substr(11) + ":" + preload;
-        else if (!entry.starts_with("UMOCKDEV_DIR=") && !entry.starts_with("LD_PRELOAD="))
+        const std::string value = entry.substr(entry.find('=') + 1);
+        if (entry.starts_with("LD_PRELOAD=")) {
+            if (!value.empty())
+                ldPreload = value + ":" + preload;
+        } else if (entry.starts_with("ASAN_OPTIONS=")) {
+            if (!value.empty())
+                asanOptions += ":" + value; // the caller's own setting wins
+        } else if (!entry.starts_with("UMOCKDEV_DIR=")) {
             env.push_back(entry);
+        }
     }
     env.push_back("UMOCKDEV_DIR=" + root);
     env.push_back("LD_PRELOAD=" + ldPreload);
+    env.push_back("ASAN_OPTIONS=" + asanOptions);
     return env;
 }
 

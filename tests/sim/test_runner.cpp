@@ -22,11 +22,12 @@ struct Outcome {
     std::string out;
 };
 
-// Runs quorvel-sim with `args`, outside the test's own umockdev environment.
+// Runs quorvel-sim with `args`, outside the test's own umockdev environment
+// (and, in a sanitizer build, without the ASan options that make it work).
 Outcome runSim(const std::string &args)
 {
     const std::string command =
-        "env -u LD_PRELOAD -u UMOCKDEV_DIR " QUORVEL_SIM " " + args + " 2>&1";
+        "env -u LD_PRELOAD -u UMOCKDEV_DIR -u ASAN_OPTIONS " QUORVEL_SIM " " + args + " 2>&1";
     FILE *pipe = popen(command.c_str(), "r");
     Outcome run{-1, ""};
     char buf[256];
