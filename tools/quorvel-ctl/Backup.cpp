@@ -1,0 +1,103 @@
+#include "Backup.h"
+
+#include "CtlStatus.h"
+#include "FieldValues.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace {
+
+constexpr const char *Format = "quorvel-ctl backup";
+constexpr int Version = 1;
+
+nlohmann::ordered_json jsonValue(const T_R_FieldDef &field, const std::string &shown)
+{
+    switch (fieldKind(field)) {
+    case FieldKind::Number: {
+        int number = 0;
+        std::from_chars(shown.data(), shown.data() + shown.size(), number);
+        return number;
+    }
+    case FieldKind::Frequency: {
+        double megahertz = 0;
+        std::from_chars(shown.data(), shown.data() + shown.size(), megahertz);
+        return megahertz;
+    }
+    case FieldKind::PsName:
+    case FieldKind::RadioText:
+    case FieldKind::PiCode: break;
+    }
+    return shown;
+}
+
+[[noreturn]] void refuse(const std::string &name, const std::string &why)
+{
+    throw CtlError{CtlFileError, name + ": " + why};
+}
+
+size_t tableIndex(const T_R_FieldDef *field)
+{
+    return static_cast<size_t>(field - RdsUsbFields);
+}
+
+} // namespace
+
+nlohmann::ordered_json fieldsToJson(const FieldList &shown)
+{
+    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
+    for (const auto &[field, value] : shown)
+        fields[field->Name] = jsonValue(*field, value);
+    return fields;
+}
+
+std::string backupDocument(const FieldList &shown, Charset charset)
+{
+    const nlohmann::ordered_json document = {
+        {"format", Format},
+        {"version", Version},
+        {"charset", charsetName(charset)},
+        {"fields", fieldsToJson(shown)},
+    };
+    return document.dump(2) + "\n";
+}
+
+BackupFile parseBackup(const std::string &text, const std::string &name)
+{
+    const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
+    if (document.is_discarded())
+        refuse(name, "not JSON");
+    const auto member = [&document](const char *key) {
+        const auto it = document.find(key);
+        return it == document.end() ? nlohmann::json() : *it;
+    };
+    if (!document.is_object() || member("format") != Format)
+        refuse(name, std::string("not a ") + Format);
+    const nlohmann::json version = member("version");
+    if (!version.is_number_integer() || version != Version)
+        refuse(name, "format version " + version.dump() + " is not " + std::to_string(Version));
+    const nlohmann::json charsetMember = member("charset");
+    const auto charset =
+        charsetByName(charsetMember.is_string() ? charsetMember.get<std::string>() : "");
+    if (!charset)
+        refuse(name, "unknown charset " + charsetMember.dump());
+    const nlohmann::json fields = member("fields");
+    if (!fields.is_object())
+        refuse(name, "no \"fields\" object");
+
+    BackupFile backup{*charset, {}};
+    for (const auto &[key, value] : fields.items()) {
+        const T_R_FieldDef *field = RdsUsbFindField(key.c_str());
+        if (!field)
+            refuse(name, "unknown field \"" + key + "\"");
+        if (value.is_string())
+            backup.values.emplace_back(field, value.get<std::string>());
+        else if (value.is_number())
+            backup.values.emplace_back(field, value.dump());
+        else
+            refuse(name, key + ": " + value.dump() + " is neither a string nor a number");
+    }
+    std::sort(backup.values.begin(), backup.values.end(),
+              [](const auto &a, const auto &b) { return tableIndex(a.first) < tableIndex(b.first); });
+    return backup;
+}

@@ -1,0 +1,47 @@
+// The values of the 43 fields as quorvel-ctl takes and shows them: the checks
+// a value passes before anything is sent, and the form in which a field read
+// from the board is shown.
+#ifndef CTL_FIELD_VALUES_H
+#define CTL_FIELD_VALUES_H
+
+#include "RdsUsbFields.h"
+#include "TextCodec.h"
+
+#include <string>
+#include <string_view>
+
+enum class FieldKind { PsName, RadioText, Number, PiCode, Frequency };
+
+FieldKind fieldKind(const T_R_FieldDef &field);
+// The fields of the board's RAM (the others are kept in EEPROM).
+bool isRamField(const T_R_FieldDef &field);
+// The RAM field into which the board copies this EEPROM text field when it is
+// written (the PS name and the RadioText), or null.
+const T_R_FieldDef *ramCopyOf(const T_R_FieldDef &field);
+
+struct CheckedValue {
+    std::string boardText; // for the board layer's write, in the board's 8-bit codes
+    std::string shown;     // the field as shown once the board holds the value
+    std::string warning;   // empty, or a warning for the user
+};
+
+// A value given by the user (UTF-8), checked against the RDS standard: PTY
+// 0-31, TP, TA and MS 0 or 1, DI 0-15, number of AFs 0-25, AF 87.6-107.9 MHz
+// in 0.1 steps, PI four hex digits, PS up to 8 and RadioText up to 64
+// characters; the 2A-group rate and the stereo setting 0-255. A value out of
+// range is refused (CtlRefused) naming the field and the range, unless
+// `force`: then it goes as the dialog would send it. What cannot be sent at
+// all is refused even so: no number, an AF outside the band, a character the
+// table lacks.
+CheckedValue checkValue(const T_R_FieldDef &field, std::string_view value, Charset charset,
+                        bool force);
+
+// The board layer's display text of a field, as quorvel-ctl shows it (UTF-8):
+// texts decoded, a RadioText without its trailing blanks, an AF without its
+// leading blank. A byte the table lacks is refused (CtlRefused).
+std::string shownValue(const T_R_FieldDef &field, const std::string &displayText, Charset charset);
+
+// A shown value in a line of output: texts in double quotes.
+std::string quotedValue(const T_R_FieldDef &field, const std::string &shown);
+
+#endif

@@ -1,0 +1,28 @@
+// Text between the user's UTF-8 and the 8-bit codes the board holds: the
+// Windows-1252 code page (the bytes the dialog sends) or the RDS basic
+// character table (what receivers show).
+#ifndef CTL_TEXT_CODEC_H
+#define CTL_TEXT_CODEC_H
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+enum class Charset { Cp1252, Rds };
+
+// "cp1252" or "rds".
+std::optional<Charset> charsetByName(std::string_view name);
+const char *charsetName(Charset charset);
+
+// UTF-8 to code points and back. Invalid UTF-8 is refused (CtlRefused),
+// naming `what`.
+std::u32string decodeUtf8(std::string_view text, const std::string &what);
+std::string encodeUtf8(std::u32string_view text);
+
+// Code points to the board's codes. A control character, or one the table
+// lacks, is refused naming `what` and the character.
+std::string toBoardText(std::u32string_view text, Charset charset, const std::string &what);
+// The board's codes to UTF-8. A byte without a character is refused.
+std::string fromBoardText(std::string_view bytes, Charset charset, const std::string &what);
+
+#endif
