@@ -58,10 +58,13 @@ public:
 
     // Answers one vendor control-IN request into reply (capacity len). Returns
     // the number of bytes answered or -errno. Thread-safe.
+    // Writes answer eight zero bytes; an EEPROM PS or RadioText part written
+    // goes into RAM as well. The EEPROM reset (0x04) leaves RAM as it is.
+    // Codes outside the request set, and AF numbers above 24, stall (-EPIPE).
     int handle(uint8_t code, uint16_t value, uint16_t index, uint8_t *reply, int len);
 
     void addFault(const Fault &fault);
-    void clearFaults();
+    void clearFaults(); // also ends an unplug or hang in progress
     bool unplugged() const;
 
     std::vector<Request> log() const;
@@ -89,7 +92,6 @@ private:
     struct Outcome;
     Outcome decide(uint8_t code);
     bool execute(uint8_t code, uint16_t value, uint16_t index, uint8_t *out);
-    int finish(const Request &request);
 };
 
 } // namespace sim

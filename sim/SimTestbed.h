@@ -31,12 +31,17 @@ struct DeviceSpec {
     int stringError = 0;    // errno failing every string descriptor request
     int setConfigError = 0; // errno failing SETCONFIGURATION
     int claimFailures = 0;  // CLAIMINTERFACE fails (EBUSY) this many times
-    bool noNode = false;    // the device node cannot be opened
+    // The device node cannot be opened: the first bus scan lists the device,
+    // then its node turns into a socket, so usb_open() gives a handle without
+    // a file (every request: -EBADF) and later scans no longer list it.
+    bool noNode = false;
 };
 
 // What the device saw besides vendor requests.
 struct DeviceStats {
-    std::vector<int> stringIndices; // string descriptor indices requested, in order
+    // String descriptor indices requested, in order; requests for the
+    // language list (index 0) are left out.
+    std::vector<int> stringIndices;
     int setConfigCalls = 0;
     int claimCalls = 0;
 };

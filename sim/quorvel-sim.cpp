@@ -28,7 +28,9 @@ void forwardSignal(int signal)
         kill(childPid, signal);
 }
 
-void forwardSignals()
+// SIGINT and SIGTERM go to the command. Until it runs they are held back
+// (blocked); returns the signal mask to restore then.
+sigset_t forwardSignals()
 {
     struct sigaction action{};
     action.sa_handler = forwardSignal;
@@ -36,6 +38,13 @@ void forwardSignals()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+
+    sigset_t forwarded, previous;
+    sigemptyset(&forwarded);
+    sigaddset(&forwarded, SIGINT);
+    sigaddset(&forwarded, SIGTERM);
+    sigprocmask(SIG_BLOCK, &forwarded, &previous);
+    return previous;
 }
 
 // The environment with the testbed's root and umockdev's preload library.
@@ -74,19 +83,27 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
     return p;
 }
 
-// Runs the command to its end; returns its exit status the way a shell does.
-int runChild(std::vector<std::string> command, const std::string &root)
+// Runs the command to its end with the signal mask `mask`; returns its exit
+// status the way a shell does.
+int runChild(std::vector<std::string> command, const std::string &root, const sigset_t &mask)
 {
     std::vector<std::string> env = childEnvironment(root);
     const std::vector<char *> argv = pointers(command);
     const std::vector<char *> envp = pointers(env);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setsigmask(&attr, &mask);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = 0;
-    const int error = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data());
+    const int error = posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attr);
+    if (error == 0)
+        childPid = pid;
+    sigprocmask(SIG_SETMASK, &mask, nullptr); // a signal held back goes to the command now
     if (error != 0) {
         std::fprintf(stderr, "quorvel-sim: %s: %s\n", argv[0], std::strerror(error));
         return error == ENOENT ? 127 : 126;
     }
-    childPid = pid;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)
@@ -108,7 +125,7 @@ File openLog(const std::string &path)
     return file;
 }
 
-int run(const sim::RunnerOptions &options)
+int run(const sim::RunnerOptions &options, const sigset_t &mask)
 {
     const File log = openLog(options.logFile);
     // The testbed goes only after the command has ended: detaching a handler
@@ -135,7 +152,7 @@ int run(const sim::RunnerOptions &options)
         spec.stringError = options.stringError;
         testbed.addDevice(spec, board);
     }
-    return runChild(options.command, testbed.root());
+    return runChild(options.command, testbed.root(), mask);
 }
 
 } // namespace
@@ -151,9 +168,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "quorvel-sim: %s\n%s", parsed.error.c_str(), sim::usageText);
         return 2;
     }
-    forwardSignals();
+    const sigset_t mask = forwardSignals();
     try {
-        return run(parsed.options);
+        return run(parsed.options, mask);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "quorvel-sim: %s\n", e.what());
         return 125;
