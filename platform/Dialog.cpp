@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QFontMetrics>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
@@ -154,6 +155,53 @@ QPoint DialogPosition(QWidget *owner, QPoint offset, QSize size)
     return position;
 }
 
+struct DialogUnits {
+    int baseX;
+    int baseY;
+
+    QRect ToPixels(int x, int y, int cx, int cy) const
+    {
+        using platform::MulDiv;
+        return QRect(MulDiv(x, baseX, 4), MulDiv(y, baseY, 8), MulDiv(cx, baseX, 4),
+                     MulDiv(cy, baseY, 8));
+    }
+};
+
+// Whether the texts of the static texts and buttons fit their controls on one
+// line (or the control has room for more lines).
+bool TextsFit(const QFont &font, const DLGRESOURCE &resource, const DialogUnits &units)
+{
+    constexpr int ButtonPadding = 3;
+    QFontMetrics metrics(font);
+    for (int i = 0; i < resource.itemCount; ++i) {
+        const DLGITEMRESOURCE &item = resource.items[i];
+        QString windowClass = QString::fromLatin1(item.windowClass ? item.windowClass : "");
+        bool button = windowClass.compare(QLatin1String("BUTTON"), Qt::CaseInsensitive) == 0;
+        if (!button && windowClass.compare(QLatin1String("STATIC"), Qt::CaseInsensitive) != 0)
+            continue;
+        QRect room = units.ToPixels(item.x, item.y, item.cx, item.cy)
+                         .marginsRemoved(platform::EdgeMargins(item.style, item.exStyle));
+        if (button)
+            room.adjust(ButtonPadding, 0, -ButtonPadding, 0);
+        if (room.height() >= 2 * metrics.height())
+            continue;
+        if (metrics.horizontalAdvance(platform::FromAnsi(item.text)) > room.width() ||
+            metrics.height() > room.height())
+            return false;
+    }
+    return true;
+}
+
+// A substitute font may set the template's texts wider than the font it was
+// made for. The layout keeps the substitute's base units; the font gets
+// smaller until every text fits.
+void ShrinkToFit(QFont &font, const DLGRESOURCE &resource, const DialogUnits &units)
+{
+    constexpr int SmallestPixelSize = 8;
+    while (font.pixelSize() > SmallestPixelSize && !TextsFit(font, resource, units))
+        font.setPixelSize(font.pixelSize() - 1);
+}
+
 Dialog *DialogOf(HWND window) { return dynamic_cast<Dialog *>(platform::WidgetOf(window)); }
 
 QWidget *Control(HWND dialog, int id)
@@ -178,17 +226,16 @@ INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndPar
             ? platform::LoadDialogFont(platform::FromAnsi(resource->typeface),
                                        resource->pointSize, resource->weight, resource->italic)
             : platform::LoadDialogFont(QString(), 8, 400, false);
-    auto toPixels = [&font](int x, int y, int cx, int cy) {
-        return QRect(platform::MulDiv(x, font.baseX, 4), platform::MulDiv(y, font.baseY, 8),
-                     platform::MulDiv(cx, font.baseX, 4), platform::MulDiv(cy, font.baseY, 8));
-    };
+    DialogUnits units{font.baseX, font.baseY};
+    if (font.substitute)
+        ShrinkToFit(font.font, *resource, units);
 
     QWidget *owner = platform::WidgetOf(hWndParent);
     Dialog dialog(*resource, lpDialogFunc, owner);
     dialog.setFont(font.font);
     platform::SetMessageFont(font.font);
 
-    QRect frame = toPixels(resource->x, resource->y, resource->cx, resource->cy);
+    QRect frame = units.ToPixels(resource->x, resource->y, resource->cx, resource->cy);
     dialog.resize(frame.size());
     if (!(resource->style & WS_THICKFRAME))
         dialog.setFixedSize(frame.size());
@@ -199,7 +246,7 @@ INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndPar
     for (int i = 0; i < resource->itemCount; ++i) {
         const DLGITEMRESOURCE &item = resource->items[i];
         QWidget *control =
-            platform::CreateControl(item, &dialog, toPixels(item.x, item.y, item.cx, item.cy));
+            platform::CreateControl(item, &dialog, units.ToPixels(item.x, item.y, item.cx, item.cy));
         if (!control)
             return -1;
         if (auto *button = qobject_cast<QPushButton *>(control)) {

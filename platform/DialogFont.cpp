@@ -85,8 +85,8 @@ DialogFont LoadDialogFont(const QString &typeface, int pointSize, int weight, bo
 
     DialogFont result;
     QString family = FamilyFor(typeface);
-    bool fromTemplate = !family.isEmpty();
-    if (fromTemplate) {
+    result.substitute = family.isEmpty();
+    if (!result.substitute) {
         result.font.setFamily(family);
     } else {
         result.font.setFamily(QStringLiteral("Sans Serif"));
@@ -102,7 +102,7 @@ DialogFont LoadDialogFont(const QString &typeface, int pointSize, int weight, bo
     int extent = metrics.horizontalAdvance(
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     result.baseX = (extent / 26 + 1) / 2;
-    result.baseY = fromTemplate ? WindowsFontHeight(result.font, pixelsPerEm) : 0;
+    result.baseY = result.substitute ? 0 : WindowsFontHeight(result.font, pixelsPerEm);
     if (result.baseY <= 0)
         result.baseY = metrics.height();
     return result;

@@ -24,9 +24,11 @@ protected:
     {
         QMessageBox::showEvent(event); // sizes the box
         QRect area = owner_ && owner_->isVisible()
-                         ? QRect(owner_->mapToGlobal(QPoint(0, 0)), owner_->size())
+                         ? owner_->window()->frameGeometry()
                          : QGuiApplication::primaryScreen()->availableGeometry();
-        move(area.center() - QPoint(width() / 2, height() / 2));
+        QRect frame = frameGeometry();
+        frame.moveCenter(area.center());
+        move(frame.topLeft());
     }
 
 private:

@@ -42,6 +42,7 @@ struct DialogFont {
     QFont font;
     int baseX = 0;
     int baseY = 0;
+    bool substitute = false; // the typeface was not found
 };
 
 // The font a dialog template names, at pointSize points of 96 dpi whatever
