@@ -12,13 +12,13 @@ struct Handle {
 };
 
 std::vector<usbdouble::Device> devices;
-std::list<usb_device> records; // stable addresses for the library's list
-usb_bus bus;
+std::list<struct usb_device> records; // stable addresses for the library's list
+struct usb_bus bus;
 usbdouble::Calls counts;
 std::list<Handle> handles;
 const char *lastError = "";
 
-usbdouble::Device *deviceOf(usb_device *dev)
+usbdouble::Device *deviceOf(struct usb_device *dev)
 {
     size_t i = 0;
     for (auto &record : records) {
@@ -53,9 +53,9 @@ void reset(const std::vector<Device> &list)
     handles.clear();
     counts = {};
     memset(&bus, 0, sizeof(bus));
-    usb_device *previous = nullptr;
+    struct usb_device *previous = nullptr;
     for (const Device &d : devices) {
-        usb_device &record = records.emplace_back();
+        struct usb_device &record = records.emplace_back();
         memset(&record, 0, sizeof(record));
         record.descriptor.idVendor = d.vendor;
         record.descriptor.idProduct = d.product;

@@ -53,6 +53,23 @@ TEST(UsbLinkDouble, TheLastDeviceWithTheIdsDecidesTheStatus)
     EXPECT_EQ(usbdouble::openHandles(), 0); // the unreadable one was closed
 }
 
+TEST(UsbLinkDouble, AWrongProductIsClosedAndTheSearchGoesOn)
+{
+    usbdouble::Device gadget, board;
+    gadget.productName = "Quorvel 1.3";
+    usbdouble::reset({gadget, board});
+    Opened o = open();
+    ASSERT_EQ(o.status, USB_OPEN_OK);
+    EXPECT_EQ(o.warnings, "");
+    EXPECT_EQ(usbdouble::calls().open, 2);
+    EXPECT_EQ(usbdouble::openHandles(), 1); // the gadget was closed
+    unsigned char reply[8];
+    sendUSBVendorCmdIn(o.handle, 0xA3, 0, 0, reply, 8);
+    EXPECT_TRUE(gadget.board->log().empty());
+    EXPECT_EQ(board.board->log().size(), 1u);
+    usbCloseDevice(o.handle);
+}
+
 TEST(UsbLinkDouble, ProductStringFailure)
 {
     usbdouble::Device device;
