@@ -5,10 +5,15 @@
 
 #include <umockdev.h>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
-#include <deque>
 #include <cstdio>
+#include <deque>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 
 namespace sim {
@@ -17,12 +22,13 @@ namespace {
 
 constexpr const char *busDir = "/dev/bus/usb/001";
 
-// libusb 0.1 keeps its device list by file name for the whole process: a new
-// device must never reuse the name of an earlier one.
-int nextDevnum()
+// libusb 0.1 keeps its device list by file name for the whole process: a
+// device must never reuse the name of an earlier one. Returns the first of
+// `count` numbers no device has had.
+int reserveDevnums(int count)
 {
     static std::atomic<int> next{2};
-    return next++;
+    return next.fetch_add(count);
 }
 
 std::string format(const char *fmt, int n)
@@ -30,6 +36,51 @@ std::string format(const char *fmt, int n)
     char buf[64];
     std::snprintf(buf, sizeof buf, fmt, n);
     return buf;
+}
+
+std::string nodeName(int devnum)
+{
+    return format("%03d", devnum);
+}
+
+// libusb lists a bus's devices in the order readdir() gives their nodes, which
+// on most file systems follows a hash of the name, not the order of creation.
+// Tries a batch of fresh names at once and takes the one read first after the
+// nodes already there, which leaves later devices the most room behind it. So
+// devices are listed in the order they were added (a file system that lists
+// the newest file first defeats this; the order is then as it comes).
+int pickDevnum(const std::string &dir)
+{
+    constexpr int batch = 16;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const int first = reserveDevnums(batch);
+        std::set<std::string> candidates;
+        for (int n = first; n < first + batch; ++n) {
+            const std::string name = nodeName(n);
+            const int fd = open((dir + "/" + name).c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644);
+            if (fd >= 0) {
+                close(fd);
+                candidates.insert(name);
+            }
+        }
+        std::string chosen;
+        if (DIR *d = opendir(dir.c_str())) {
+            while (const dirent *e = readdir(d)) {
+                if (e->d_name[0] == '.')
+                    continue;
+                if (!candidates.count(e->d_name))
+                    chosen.clear(); // an existing node: look behind it
+                else if (chosen.empty())
+                    chosen = e->d_name;
+            }
+            closedir(d);
+        }
+        for (const std::string &name : candidates)
+            unlink((dir + "/" + name).c_str());
+        if (!chosen.empty())
+            return std::stoi(chosen);
+    }
+    return reserveDevnums(1);
 }
 
 std::string takeString(gchar *s)
@@ -89,8 +140,8 @@ int Testbed::addDevice(const DeviceSpec &spec, std::shared_ptr<Board> board)
 {
     if (!board)
         board = std::make_shared<Board>();
-    const int devnum = nextDevnum();
-    const std::string busDev = format("001/%03d", devnum);
+    const int devnum = pickDevnum(impl_->root + busDir);
+    const std::string busDev = "001/" + nodeName(devnum);
     const std::string devNode = "/dev/bus/usb/" + busDev;
 
     char ids[64];

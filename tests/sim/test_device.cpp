@@ -139,3 +139,17 @@ TEST_F(SimTest, EmptyTestbedListsABusWithoutDevices)
     }
     EXPECT_EQ(buses, 1);
 }
+
+TEST_F(SimTest, DevicesAreListedInTheOrderAdded)
+{
+    std::vector<std::string> added;
+    for (int i = 0; i < 6; ++i)
+        added.push_back(testbed.busDev(testbed.addDevice()));
+    ASSERT_NE(find(0), nullptr);
+    std::vector<std::string> listed;
+    for (usb_bus *bus = usb_get_busses(); bus; bus = bus->next) {
+        for (struct usb_device *dev = bus->devices; dev; dev = dev->next)
+            listed.push_back(std::string(bus->dirname) + "/" + dev->filename);
+    }
+    EXPECT_EQ(listed, added);
+}
