@@ -54,7 +54,8 @@ public:
     Testbed &operator=(const Testbed &) = delete;
 
     // Adds a device served by `board` (a new board when null). Every device of
-    // the process gets a device number of its own. Returns the device's id.
+    // the process gets a device number of its own; a bus scan lists the
+    // devices in the order they were added. Returns the device's id.
     int addDevice(const DeviceSpec &spec = {}, std::shared_ptr<Board> board = nullptr);
     std::shared_ptr<Board> board(int device) const;
     DeviceStats stats(int device) const;

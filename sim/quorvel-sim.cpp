@@ -43,7 +43,7 @@ sigset_t forwardSignals()
     sigemptyset(&forwarded);
     sigaddset(&forwarded, SIGINT);
     sigaddset(&forwarded, SIGTERM);
-    sigprocmask(SIG_BLOCK, &forwarded, &previous);
+    pthread_sigmask(SIG_BLOCK, &forwarded, &previous);
     return previous;
 }
 
@@ -99,7 +99,7 @@ int runChild(std::vector<std::string> command, const std::string &root, const si
     posix_spawnattr_destroy(&attr);
     if (error == 0)
         childPid = pid;
-    sigprocmask(SIG_SETMASK, &mask, nullptr); // a signal held back goes to the command now
+    pthread_sigmask(SIG_SETMASK, &mask, nullptr); // a signal held back goes to the command now
     if (error != 0) {
         std::fprintf(stderr, "quorvel-sim: %s: %s\n", argv[0], std::strerror(error));
         return error == ENOENT ? 127 : 126;
