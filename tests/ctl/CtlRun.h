@@ -1,0 +1,73 @@
+// Runs the real quorvel-ctl under the real quorvel-sim, as a user runs it, and
+// gives what it printed, its exit status and the requests the board received
+// (lines of quorvel-sim's --log).
+#ifndef CTL_RUN_H
+#define CTL_RUN_H
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+using Args = std::vector<std::string>;
+
+struct CtlRun {
+    int status = -1;
+    std::string out, err;
+    std::vector<std::string> requests;
+};
+
+// A directory of its own for each test, removed at its end.
+class TestDir {
+public:
+    TestDir();
+    ~TestDir();
+    TestDir(const TestDir &) = delete;
+    TestDir &operator=(const TestDir &) = delete;
+    std::string path(const std::string &name) const { return dir_ + "/" + name; }
+
+private:
+    std::string dir_;
+};
+
+// Runs quorvel-ctl with each of `commands` in turn against one simulated board
+// (quorvel-sim with `simOptions`), standard input from /dev/null.
+std::vector<CtlRun> runSession(const std::vector<Args> &commands, const Args &simOptions = {});
+CtlRun runCtl(const Args &command, const Args &simOptions = {});
+// Runs a shell script against one simulated board, quorvel-ctl's path in $CTL.
+CtlRun runScript(const std::string &script, const Args &simOptions = {});
+
+// quorvel-ctl running in the background under quorvel-sim.
+class BackgroundCtl {
+public:
+    BackgroundCtl(const Args &command, const Args &simOptions = {});
+    ~BackgroundCtl();
+    BackgroundCtl(const BackgroundCtl &) = delete;
+    BackgroundCtl &operator=(const BackgroundCtl &) = delete;
+
+    std::vector<std::string> requests() const;
+    // Waits (at most 20 s) until the board has received `count` requests;
+    // false if it has not.
+    bool waitForRequests(size_t count) const;
+    // Sends the signal to quorvel-sim, which passes it on, and waits for the
+    // end: what quorvel-ctl printed and its exit status.
+    CtlRun stop(int signal);
+
+private:
+    TestDir dir_;
+    pid_t pid_ = -1;
+};
+
+std::string readFile(const std::string &path);
+void writeFile(const std::string &path, const std::string &content);
+
+// A log line: "0x21 value=0x5445 index=0x5354 result=8".
+std::string request(int code, int value = 0, int index = 0, int result = 8);
+// The requests of a write of four characters per request from `firstCode`
+// on (a PS name: 8 characters, zero bytes after the text; a RadioText: 64,
+// carriage returns after it), the bytes as the board receives them.
+std::vector<std::string> textWrite(int firstCode, const std::string &bytes);
+// The 75 read requests of every field, in table order.
+std::vector<std::string> readAllRequests();
+
+#endif
