@@ -1,8 +1,6 @@
 // The board's request set, driven through libusb.
 #include "SimFixture.h"
 
-#include "rds_usb.h"
-
 #include <cstring>
 
 namespace {
