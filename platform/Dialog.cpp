@@ -5,9 +5,9 @@
 
 #include <QCloseEvent>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QFontMetrics>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>

@@ -6,7 +6,6 @@
 #include <QWidget>
 
 #include <map>
-#include <memory>
 #include <set>
 #include <utility>
 
