@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -148,10 +149,8 @@ BackgroundCtl::BackgroundCtl(const Args &command, const Args &simOptions)
 
 BackgroundCtl::~BackgroundCtl()
 {
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitStatus(pid_);
-    }
+    if (pid_ > 0) // a test that failed before stopping it; SIGTERM reaches quorvel-ctl too
+        stop(SIGTERM);
 }
 
 std::vector<std::string> BackgroundCtl::requests() const
@@ -159,15 +158,29 @@ std::vector<std::string> BackgroundCtl::requests() const
     return lines(readFile(dir_.path("log")));
 }
 
-bool BackgroundCtl::waitForRequests(size_t count) const
+namespace {
+
+bool waitUntil(const std::function<bool()> &done)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (requests().size() < count) {
+    while (!done()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
+}
+
+} // namespace
+
+bool BackgroundCtl::waitForRequests(size_t count) const
+{
+    return waitUntil([&] { return requests().size() >= count; });
+}
+
+bool BackgroundCtl::waitForError(const std::string &text) const
+{
+    return waitUntil([&] { return readFile(dir_.path("err")).find(text) != std::string::npos; });
 }
 
 CtlRun BackgroundCtl::stop(int signal)

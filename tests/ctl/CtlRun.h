@@ -49,6 +49,9 @@ public:
     // Waits (at most 20 s) until the board has received `count` requests;
     // false if it has not.
     bool waitForRequests(size_t count) const;
+    // Waits (at most 20 s) until quorvel-ctl has written `text` to standard
+    // error; false if it has not.
+    bool waitForError(const std::string &text) const;
     // Sends the signal to quorvel-sim, which passes it on, and waits for the
     // end: what quorvel-ctl printed and its exit status.
     CtlRun stop(int signal);

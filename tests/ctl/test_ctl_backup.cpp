@@ -31,7 +31,7 @@ std::vector<std::string> join(std::initializer_list<std::vector<std::string>> pa
 
 } // namespace
 
-TEST(Backup, ExportResetImportRestoresEveryField)
+TEST(CtlBackup, ExportResetImportRestoresEveryField)
 {
     TestDir dir;
     const std::string backup = dir.path("board.json");
@@ -82,7 +82,7 @@ TEST(Backup, ExportResetImportRestoresEveryField)
     EXPECT_EQ(runs[7].out, "the board already holds " + backup + "\n");
 }
 
-TEST(Backup, ExportsToStandardOutputWithoutAFile)
+TEST(CtlBackup, ExportsToStandardOutputWithoutAFile)
 {
     const CtlRun run = runCtl({"export"});
     EXPECT_EQ(run.status, 0);
@@ -91,7 +91,7 @@ TEST(Backup, ExportsToStandardOutputWithoutAFile)
     EXPECT_EQ(document["fields"]["eeprom.stereo"], 1);
 }
 
-TEST(Backup, AnExportIsWrittenOnlyWhenEveryFieldWasRead)
+TEST(CtlBackup, AnExportIsWrittenOnlyWhenEveryFieldWasRead)
 {
     TestDir dir;
     writeFile(dir.path("old.json"), "old backup\n");
@@ -103,7 +103,7 @@ TEST(Backup, AnExportIsWrittenOnlyWhenEveryFieldWasRead)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path("")), {}), 1);
 }
 
-TEST(Backup, ImportRefusesABadFileOrValueBeforeWritingAnything)
+TEST(CtlBackup, ImportRefusesABadFileOrValueBeforeWritingAnything)
 {
     TestDir dir;
     const auto document = [](const std::string &version, const std::string &fields) {
@@ -134,7 +134,7 @@ TEST(Backup, ImportRefusesABadFileOrValueBeforeWritingAnything)
     EXPECT_EQ(runs[5].status, 2);
 }
 
-TEST(Backup, ImportWritesOnlyWhatDiffersAndLeavesTheRestOfTheBoard)
+TEST(CtlBackup, ImportWritesOnlyWhatDiffersAndLeavesTheRestOfTheBoard)
 {
     TestDir dir;
     // Any subset of the fields; an AF not in use reads as 87.5 MHz, which is

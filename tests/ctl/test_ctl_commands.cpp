@@ -21,7 +21,7 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
 
 } // namespace
 
-TEST(Probe, ListsEveryDeviceWithTheBoardsIdsAndTellsWhichIsTheBoard)
+TEST(CtlProbe, ListsEveryDeviceWithTheBoardsIdsAndTellsWhichIsTheBoard)
 {
     const CtlRun run = runCtl({"probe"}, {"--extra-device"});
     EXPECT_EQ(run.status, 0);
@@ -34,7 +34,7 @@ TEST(Probe, ListsEveryDeviceWithTheBoardsIdsAndTellsWhichIsTheBoard)
     EXPECT_TRUE(run.requests.empty());
 }
 
-TEST(Probe, TellsANotFoundBoardAndUnreadableStringsApartWithAHint)
+TEST(CtlProbe, TellsANotFoundBoardAndUnreadableStringsApartWithAHint)
 {
     const CtlRun none = runCtl({"probe"}, {"--no-board"});
     EXPECT_EQ(none.status, 3);
@@ -53,7 +53,7 @@ TEST(Probe, TellsANotFoundBoardAndUnreadableStringsApartWithAHint)
     EXPECT_THAT(denied.err, HasSubstr("udev rule"));
 }
 
-TEST(Open, TheOtherCommandsGiveTheSameStatusesWithoutABoard)
+TEST(CtlOpen, TheOtherCommandsGiveTheSameStatusesWithoutABoard)
 {
     EXPECT_EQ(runCtl({"show"}, {"--no-board"}).status, 3);
     const CtlRun denied = runCtl({"get", "ram.ps"}, {"--string-error", "13"});
@@ -62,7 +62,7 @@ TEST(Open, TheOtherCommandsGiveTheSameStatusesWithoutABoard)
     EXPECT_TRUE(denied.requests.empty());
 }
 
-TEST(Device, PicksTheBoardByBusAndDevice)
+TEST(CtlDevice, PicksTheBoardByBusAndDevice)
 {
     // Each device at the place probe gives for it.
     const CtlRun run = runScript(R"sh(
@@ -85,7 +85,7 @@ TEST(Device, PicksTheBoardByBusAndDevice)
               (std::vector<std::string>{request(0xA3), request(0xA1), request(0xA2), request(0xA4)}));
 }
 
-TEST(Show, ShowsEveryFieldAsTheDialogWouldReadingEachOnceInTableOrder)
+TEST(CtlShow, ShowsEveryFieldAsTheDialogWouldReadingEachOnceInTableOrder)
 {
     const CtlRun run = runCtl({"show"});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -100,7 +100,7 @@ TEST(Show, ShowsEveryFieldAsTheDialogWouldReadingEachOnceInTableOrder)
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 43);
 }
 
-TEST(Show, JsonIsOneObjectOfAllFieldsUnderTheirNames)
+TEST(CtlShow, JsonIsOneObjectOfAllFieldsUnderTheirNames)
 {
     const CtlRun run = runCtl({"show", "--json"});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -115,7 +115,7 @@ TEST(Show, JsonIsOneObjectOfAllFieldsUnderTheirNames)
     EXPECT_EQ(fields["eeprom.af24"], 87.5);
 }
 
-TEST(Show, AFailedReadIsAnErrorNamingTheFieldNeverAValue)
+TEST(CtlShow, AFailedReadIsAnErrorNamingTheFieldNeverAValue)
 {
     const std::vector<CtlRun> runs = runSession({{"show"}, {"show", "--json"}, {"get", "ram.ps", "eeprom.pi"}},
                                             {"--fail-code", "0xE8"});
@@ -134,7 +134,7 @@ TEST(Show, AFailedReadIsAnErrorNamingTheFieldNeverAValue)
     EXPECT_THAT(runs[2].out, Not(HasSubstr("QUORVEL")));
 }
 
-TEST(Get, PrintsTheValuesInTheOrderAskedReadingOnlyThoseFields)
+TEST(CtlGet, PrintsTheValuesInTheOrderAskedReadingOnlyThoseFields)
 {
     const CtlRun run = runCtl({"get", "eeprom.pi", "ram.ps", "eeprom.af03"});
     EXPECT_EQ(run.status, 0);
@@ -144,7 +144,7 @@ TEST(Get, PrintsTheValuesInTheOrderAskedReadingOnlyThoseFields)
     EXPECT_EQ(runCtl({"get", "ram.nothing"}).status, 2);
 }
 
-TEST(Set, WritesTheFieldsInTableOrderAndReportsEach)
+TEST(CtlSet, WritesTheFieldsInTableOrderAndReportsEach)
 {
     const CtlRun run = runCtl({"set", "eeprom.af07=98.5", "ram.pty=5", "eeprom.pi=c0de", "ram.ps=TEST"});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -154,7 +154,7 @@ TEST(Set, WritesTheFieldsInTableOrderAndReportsEach)
                        "wrote eeprom.af07 98.5\n");
 }
 
-TEST(Set, AValueOutOfRangeSendsNothingAtAllAndNamesTheFieldAndRange)
+TEST(CtlSet, AValueOutOfRangeSendsNothingAtAllAndNamesTheFieldAndRange)
 {
     const std::string rt65(65, 'x');
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -186,7 +186,7 @@ TEST(Set, AValueOutOfRangeSendsNothingAtAllAndNamesTheFieldAndRange)
     }
 }
 
-TEST(Set, ForceSendsAValueOutOfRangeAsTheDialogWould)
+TEST(CtlSet, ForceSendsAValueOutOfRangeAsTheDialogWould)
 {
     const CtlRun run = runCtl({"set", "--force", "ram.pty=32", "ram.ps=ABCDEFGHIJ", "eeprom.pi=123"});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -196,7 +196,7 @@ TEST(Set, ForceSendsAValueOutOfRangeAsTheDialogWould)
     EXPECT_EQ(runCtl({"set", "--force", "eeprom.af00=108.0"}).status, 5);
 }
 
-TEST(Set, WarnsOfAPiCodeWithCountryCodeZero)
+TEST(CtlSet, WarnsOfAPiCodeWithCountryCodeZero)
 {
     const CtlRun run = runCtl({"set", "eeprom.pi=0x0123"});
     EXPECT_EQ(run.status, 0);
@@ -204,7 +204,7 @@ TEST(Set, WarnsOfAPiCodeWithCountryCodeZero)
     EXPECT_THAT(run.err, HasSubstr("warning: eeprom.pi (PI Code): 0x0123 has country code 0"));
 }
 
-TEST(Set, AFailedRequestIsAnErrorAndTheRestIsNotSent)
+TEST(CtlSet, AFailedRequestIsAnErrorAndTheRestIsNotSent)
 {
     const CtlRun run = runCtl({"set", "ram.tp=1", "ram.pty=3", "ram.ps=AB"}, {"--fail-code", "0x23"});
     EXPECT_EQ(run.status, 1);
@@ -213,7 +213,7 @@ TEST(Set, AFailedRequestIsAnErrorAndTheRestIsNotSent)
     EXPECT_THAT(run.err, HasSubstr("ram.pty: write failed; not written: ram.tp"));
 }
 
-TEST(Set, RefusesWhatIsNotNameEqualsValue)
+TEST(CtlSet, RefusesWhatIsNotNameEqualsValue)
 {
     EXPECT_EQ(runCtl({"set", "ram.ps"}).status, 2);
     EXPECT_EQ(runCtl({"set", "ram.ps=A", "ram.ps=B"}).status, 2);
@@ -222,7 +222,7 @@ TEST(Set, RefusesWhatIsNotNameEqualsValue)
     EXPECT_THAT(unknown.err, HasSubstr("unknown field \"ram.colour\""));
 }
 
-TEST(Charset, Cp1252SendsTheDialogsBytesAndRdsTheReceiversTable)
+TEST(CtlCharset, Cp1252SendsTheDialogsBytesAndRdsTheReceiversTable)
 {
     const std::vector<CtlRun> runs = runSession({
         {"set", "ram.ps=Café"},
@@ -248,7 +248,7 @@ TEST(Charset, Cp1252SendsTheDialogsBytesAndRdsTheReceiversTable)
     EXPECT_THAT(runs[7].err, HasSubstr("\"Ω\" (U+03A9) is not in the RDS character table"));
 }
 
-TEST(Reset, SendsTheResetOnlyWhenConfirmed)
+TEST(CtlReset, SendsTheResetOnlyWhenConfirmed)
 {
     const std::vector<CtlRun> runs = runSession({{"reset", "--yes"}, {"reset"}});
     EXPECT_EQ(runs[0].status, 0);
@@ -260,7 +260,7 @@ TEST(Reset, SendsTheResetOnlyWhenConfirmed)
     EXPECT_THAT(runs[1].err, HasSubstr("--yes"));
 }
 
-TEST(Rt, WritesTheRadioTextOnce)
+TEST(CtlRt, WritesTheRadioTextOnce)
 {
     const std::vector<CtlRun> runs = runSession({
         {"rt", "HELLO"},
@@ -276,7 +276,7 @@ TEST(Rt, WritesTheRadioTextOnce)
     EXPECT_TRUE(runs[2].requests.empty());
 }
 
-TEST(Usage, MistakesOnTheCommandLineSendNothing)
+TEST(CtlUsage, MistakesOnTheCommandLineSendNothing)
 {
     for (const Args &args : std::vector<Args>{{}, {"frobnicate"}, {"set", "--json", "ram.ps=A"},
                                               {"rt"}, {"rt", "--follow", "f", "text"},

@@ -57,7 +57,7 @@ int usageStatus(std::vector<const char *> args)
 
 } // namespace
 
-TEST(RdsG0, RoundTripsEveryCodeItDefines)
+TEST(CtlRdsG0, RoundTripsEveryCodeItDefines)
 {
     int defined = 0;
     for (int byte = 0; byte < 256; ++byte) {
@@ -73,7 +73,7 @@ TEST(RdsG0, RoundTripsEveryCodeItDefines)
         EXPECT_FALSE(RdsG0ToUnicode(static_cast<unsigned char>(byte))) << byte;
 }
 
-TEST(RdsG0, PlacesCharactersWhereReceiversShowThem)
+TEST(CtlRdsG0, PlacesCharactersWhereReceiversShowThem)
 {
     EXPECT_EQ(UnicodeToRdsG0(U'A'), 0x41);
     EXPECT_EQ(UnicodeToRdsG0(U'é'), 0x82);
@@ -89,7 +89,7 @@ TEST(RdsG0, PlacesCharactersWhereReceiversShowThem)
     EXPECT_EQ(UnicodeToRdsG0(0), -1);
 }
 
-TEST(TextCodec, TurnsUtf8IntoTheChosenTablesBytesAndBack)
+TEST(CtlTextCodec, TurnsUtf8IntoTheChosenTablesBytesAndBack)
 {
     const std::u32string text = decodeUtf8("Café €5", "t");
     EXPECT_EQ(toBoardText(text, Charset::Cp1252, "t"), "Caf\xE9 \x80" "5");
@@ -99,7 +99,7 @@ TEST(TextCodec, TurnsUtf8IntoTheChosenTablesBytesAndBack)
     EXPECT_EQ(encodeUtf8(decodeUtf8("a\U0001F600z", "t")), "a\U0001F600z");
 }
 
-TEST(TextCodec, RefusesWhatTheBoardCannotHoldNamingIt)
+TEST(CtlTextCodec, RefusesWhatTheBoardCannotHoldNamingIt)
 {
     const auto message = [](auto convert) {
         try {
@@ -120,7 +120,7 @@ TEST(TextCodec, RefusesWhatTheBoardCannotHoldNamingIt)
         EXPECT_THAT(message([bad] { decodeUtf8(bad, "arg"); }), HasSubstr("arg: invalid UTF-8"));
 }
 
-TEST(Values, NumbersWithinTheirRdsRanges)
+TEST(CtlValues, NumbersWithinTheirRdsRanges)
 {
     const std::vector<std::tuple<const char *, int, int>> ranges = {
         {"ram.pty", 0, 31}, {"eeprom.pty", 0, 31}, {"ram.tp", 0, 1},     {"eeprom.ta", 0, 1},
@@ -141,7 +141,7 @@ TEST(Values, NumbersWithinTheirRdsRanges)
     EXPECT_EQ(check("ram.pty", "40", true).boardText, "40");
 }
 
-TEST(Values, AlternativeFrequenciesInTheBandInTenths)
+TEST(CtlValues, AlternativeFrequenciesInTheBandInTenths)
 {
     EXPECT_EQ(check("eeprom.af00", "87.6").shown, "87.6");
     EXPECT_EQ(check("eeprom.af00", "107.9").shown, "107.9");
@@ -155,7 +155,7 @@ TEST(Values, AlternativeFrequenciesInTheBandInTenths)
         EXPECT_THAT(refusal("eeprom.af00", bad), HasSubstr("is not a frequency in MHz")) << bad;
 }
 
-TEST(Values, PiCodeOfFourHexDigitsWarningOfCountryZero)
+TEST(CtlValues, PiCodeOfFourHexDigitsWarningOfCountryZero)
 {
     const CheckedValue pi = check("eeprom.pi", "c201");
     EXPECT_EQ(pi.boardText, "0xc201");
@@ -168,7 +168,7 @@ TEST(Values, PiCodeOfFourHexDigitsWarningOfCountryZero)
     EXPECT_EQ(check("eeprom.pi", "12345", true).shown, "0x2345");
 }
 
-TEST(Values, TextsUpToTheirLengthInCharacters)
+TEST(CtlValues, TextsUpToTheirLengthInCharacters)
 {
     EXPECT_EQ(check("ram.ps", "ÉÉÉÉÉÉÉÉ").boardText, std::string(8, '\xC9'));
     EXPECT_THAT(refusal("eeprom.ps", "ABCDEFGHI"), HasSubstr("a PS name of 9 characters, at most 8"));
@@ -181,7 +181,7 @@ TEST(Values, TextsUpToTheirLengthInCharacters)
     EXPECT_EQ(refusal("ram.ps", "Győr", Charset::Rds), "");
 }
 
-TEST(Values, ShowsTheBoardsTextsAsTheDialogReadsThem)
+TEST(CtlValues, ShowsTheBoardsTextsAsTheDialogReadsThem)
 {
     EXPECT_EQ(shownValue(field("eeprom.af00"), " 87.6", Charset::Cp1252), "87.6");
     EXPECT_EQ(shownValue(field("ram.rt"), "Hello" + std::string(59, ' '), Charset::Cp1252), "Hello");
@@ -191,7 +191,7 @@ TEST(Values, ShowsTheBoardsTextsAsTheDialogReadsThem)
     EXPECT_EQ(quotedValue(field("eeprom.pi"), "0xC201"), "0xC201");
 }
 
-TEST(Values, EepromTextsCopiedIntoRamByTheBoard)
+TEST(CtlValues, EepromTextsCopiedIntoRamByTheBoard)
 {
     EXPECT_EQ(ramCopyOf(field("eeprom.ps")), &field("ram.ps"));
     EXPECT_EQ(ramCopyOf(field("eeprom.rt")), &field("ram.rt"));
@@ -203,7 +203,7 @@ TEST(Values, EepromTextsCopiedIntoRamByTheBoard)
     EXPECT_EQ(ram, 7);
 }
 
-TEST(BackupFormat, ParsesWhatItWrites)
+TEST(CtlBackupFormat, ParsesWhatItWrites)
 {
     const FieldList shown = {{&field("ram.ps"), "Café"}, {&field("ram.pty"), "10"},
                              {&field("eeprom.pi"), "0xC201"}, {&field("eeprom.af00"), "87.6"}};
@@ -215,7 +215,7 @@ TEST(BackupFormat, ParsesWhatItWrites)
     EXPECT_EQ(parsed.values, shown);
 }
 
-TEST(BackupFormat, RefusesWhatIsNotABackup)
+TEST(CtlBackupFormat, RefusesWhatIsNotABackup)
 {
     const auto message = [](const std::string &text) {
         try {
@@ -242,7 +242,7 @@ TEST(BackupFormat, RefusesWhatIsNotABackup)
     EXPECT_EQ(message(document("\"version\": 1, \"charset\": \"rds\", \"fields\": {\"ram.pty\": 3}")), "");
 }
 
-TEST(NowPlaying, TakesTheFirstLineTrimmedAndCutTo64Characters)
+TEST(CtlNowPlaying, TakesTheFirstLineTrimmedAndCutTo64Characters)
 {
     EXPECT_EQ(nowPlayingText("  Artist - Title \t\r\nAlbum\n", "f"), "Artist - Title");
     EXPECT_EQ(nowPlayingText("\xEF\xBB\xBFWith BOM", "f"), "With BOM");
@@ -257,7 +257,7 @@ TEST(NowPlaying, TakesTheFirstLineTrimmedAndCutTo64Characters)
     EXPECT_THROW(nowPlayingText("bad \xFF", "f"), CtlError);
 }
 
-TEST(CommandLine, TakesOptionsAnywhereAndChecksThemAgainstTheCommand)
+TEST(CtlCommandLine, TakesOptionsAnywhereAndChecksThemAgainstTheCommand)
 {
     const CtlOptions o = parse({"set", "ram.ps=A", "--charset=rds", "--device", "1/7", "--force"});
     EXPECT_EQ(o.command, "set");
