@@ -204,6 +204,12 @@ CheckedValue checkValue(const T_R_FieldDef &field, std::string_view value, Chars
     return {};
 }
 
+std::string givenValue(const T_R_FieldDef &field, std::string_view value)
+{
+    const FieldKind kind = fieldKind(field);
+    return std::string(kind == FieldKind::PsName || kind == FieldKind::RadioText ? value : trimmed(value));
+}
+
 std::string shownValue(const T_R_FieldDef &field, const std::string &displayText, Charset charset)
 {
     switch (fieldKind(field)) {

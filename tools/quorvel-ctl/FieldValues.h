@@ -36,6 +36,10 @@ struct CheckedValue {
 CheckedValue checkValue(const T_R_FieldDef &field, std::string_view value, Charset charset,
                         bool force);
 
+// A value the checks refuse, in the form in which it can equal a shown one:
+// a number without the blanks around it.
+std::string givenValue(const T_R_FieldDef &field, std::string_view value);
+
 // The board layer's display text of a field, as quorvel-ctl shows it (UTF-8):
 // texts decoded, a RadioText without its trailing blanks, an AF without its
 // leading blank. A byte the table lacks is refused (CtlRefused).

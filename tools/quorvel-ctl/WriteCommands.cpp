@@ -37,14 +37,7 @@ std::vector<Write> checkAll(const FieldList &values, Charset charset, bool force
         try {
             writes.push_back({field, checkValue(*field, value, charset, force), {}, {}});
         } catch (const CtlError &e) {
-            const bool text = fieldKind(*field) == FieldKind::PsName ||
-                              fieldKind(*field) == FieldKind::RadioText;
-            const size_t first = value.find_first_not_of(" \t");
-            const std::string given =
-                text || first == std::string::npos
-                    ? value
-                    : value.substr(first, value.find_last_not_of(" \t") - first + 1);
-            writes.push_back({field, {{}, given, {}}, e.message, {}});
+            writes.push_back({field, {{}, givenValue(*field, value), {}}, e.message, {}});
         }
     }
     return writes;
