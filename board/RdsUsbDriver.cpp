@@ -135,8 +135,8 @@ bool RdsUsbReadSTE2p(usb_dev_handle *UsbRDSBoard, char *Data)
 
 static bool writePS(usb_dev_handle *UsbRDSBoard, const char *Data, int firstCode, const char *name)
 {
-    char ps[RDS_USB_PS_LENGTH] = {};
-    strncpy(ps, Data, sizeof(ps)); // zero bytes where the text ends early
+    char ps[RDS_USB_PS_LENGTH] = {}; // zero bytes where the text ends early
+    memcpy(ps, Data, strnlen(Data, sizeof(ps)));
     int result = sendRequest(UsbRDSBoard, firstCode, charPair(ps), charPair(ps + 2));
     if (result < 0) {
         printf("Error %s sendUSBVendorCmd %d", name, result);
