@@ -11,10 +11,12 @@
 
 namespace {
 
+// Never destroyed: a window the program leaves open (its owner window) lives,
+// and stays known, until the process ends, as on Win32.
 std::set<const HWND__ *> &LiveHandles()
 {
-    static std::set<const HWND__ *> handles;
-    return handles;
+    static auto *handles = new std::set<const HWND__ *>;
+    return *handles;
 }
 
 // Class names compare without regard to case, as Win32's do.
