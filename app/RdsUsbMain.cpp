@@ -8,11 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#define RDS_USB_VENDOR_ID 0x16C0
-#define RDS_USB_PRODUCT_ID 0x05DF
-#define RDS_USB_VENDOR_NAME "quorvel.example"
-#define RDS_USB_PRODUCT_NAME "Quorvel 1.2"
-
 usb_dev_handle *UsbRDSBoard = nullptr;
 
 static T_R_DataMainEdit DataEdit[RDS_USB_FIELD_COUNT];

@@ -4,6 +4,13 @@
 #ifndef RDS_USB_H
 #define RDS_USB_H
 
+// The board's USB identity. Unrelated devices share the ids: the strings
+// tell the board apart.
+#define RDS_USB_VENDOR_ID 0x16C0
+#define RDS_USB_PRODUCT_ID 0x05DF
+#define RDS_USB_VENDOR_NAME "quorvel.example"
+#define RDS_USB_PRODUCT_NAME "Quorvel 1.2"
+
 // Writes. PS names and RadioTexts take one request per four characters.
 #define RDS_USB_WRITE_2A_E2P 0x02          // 2A-group rate
 #define RDS_USB_WRITE_ST_E2P 0x03          // stereo/mono setting

@@ -6,6 +6,7 @@
 #define SIM_TESTBED_H
 
 #include "SimBoard.h"
+#include "rds_usb.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,10 +16,10 @@
 
 namespace sim {
 
-inline constexpr uint16_t boardVendor = 0x16C0;
-inline constexpr uint16_t boardProduct = 0x05DF;
-inline constexpr const char *boardManufacturer = "quorvel.example";
-inline constexpr const char *boardProductName = "Quorvel 1.2";
+inline constexpr uint16_t boardVendor = RDS_USB_VENDOR_ID;
+inline constexpr uint16_t boardProduct = RDS_USB_PRODUCT_ID;
+inline constexpr const char *boardManufacturer = RDS_USB_VENDOR_NAME;
+inline constexpr const char *boardProductName = RDS_USB_PRODUCT_NAME;
 
 struct DeviceSpec {
     uint16_t vendor = boardVendor;

@@ -1,6 +1,5 @@
-// What the USB link tells about every device with given ids, and opening one
-// device by its place on the buses. Beside usbInterface, whose functions it
-// leaves as they are.
+// For front ends that list or pick boards: what the USB link tells about every
+// device with given ids, and opening one device by its place on the buses.
 #ifndef USB_PROBE_H
 #define USB_PROBE_H
 

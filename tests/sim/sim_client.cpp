@@ -1,7 +1,7 @@
 // A small libusb 0.1 program for quorvel-sim to run: opens the first device
 // with the board's ids and manufacturer string, sends each request given as
 // CODE[:VALUE[:INDEX]] (hex) and prints "RESULT HEXBYTES" per request.
-#include "SimTestbed.h"
+#include "rds_usb.h"
 
 #include <usb.h>
 
@@ -16,13 +16,13 @@ static usb_dev_handle *openBoard()
     usb_find_devices();
     for (usb_bus *bus = usb_get_busses(); bus; bus = bus->next) {
         for (struct usb_device *dev = bus->devices; dev; dev = dev->next) {
-            if (dev->descriptor.idVendor != sim::boardVendor ||
-                dev->descriptor.idProduct != sim::boardProduct)
+            if (dev->descriptor.idVendor != RDS_USB_VENDOR_ID ||
+                dev->descriptor.idProduct != RDS_USB_PRODUCT_ID)
                 continue;
             usb_dev_handle *h = usb_open(dev);
             char name[256];
             if (usb_get_string_simple(h, dev->descriptor.iManufacturer, name, sizeof name) > 0 &&
-                std::strcmp(name, sim::boardManufacturer) == 0)
+                std::strcmp(name, RDS_USB_VENDOR_NAME) == 0)
                 return h;
             usb_close(h);
         }

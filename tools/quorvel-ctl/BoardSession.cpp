@@ -33,12 +33,12 @@ BoardHandle openBoard(const std::string &device)
     usb_dev_handle *handle = nullptr;
     int status;
     if (device.empty()) {
-        status = usbOpenDevice(&handle, BoardVendorId, BoardManufacturer, BoardProductId,
-                               BoardProductName);
+        status = usbOpenDevice(&handle, RDS_USB_VENDOR_ID, RDS_USB_VENDOR_NAME, RDS_USB_PRODUCT_ID,
+                               RDS_USB_PRODUCT_NAME);
     } else {
         const DeviceLocation at = parseDeviceLocation(device);
-        status = usbOpenDeviceAt(&handle, BoardVendorId, BoardManufacturer, BoardProductId,
-                                 BoardProductName, at.bus, at.device);
+        status = usbOpenDeviceAt(&handle, RDS_USB_VENDOR_ID, RDS_USB_VENDOR_NAME, RDS_USB_PRODUCT_ID,
+                                 RDS_USB_PRODUCT_NAME, at.bus, at.device);
     }
     const std::string where = device.empty() ? "" : " at " + device;
     switch (status) {

@@ -4,18 +4,13 @@
 #define CTL_BOARD_SESSION_H
 
 #include "RdsUsbFields.h"
+#include "rds_usb.h"
 
 #include <usb.h>
 
 #include <memory>
 #include <optional>
 #include <string>
-
-// The board's USB identity.
-constexpr int BoardVendorId = 0x16C0;
-constexpr int BoardProductId = 0x05DF;
-constexpr const char *BoardManufacturer = "quorvel.example";
-constexpr const char *BoardProductName = "Quorvel 1.2";
 
 // One-line hints for a board that is not there, or not accessible.
 extern const char *const notFoundHint;

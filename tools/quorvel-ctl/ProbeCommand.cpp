@@ -20,7 +20,7 @@ std::string describeString(const char *what, int result, const std::string &text
 
 int probeCommand(const CtlOptions &)
 {
-    const std::vector<UsbProbeEntry> entries = usbProbeDevices(BoardVendorId, BoardProductId);
+    const std::vector<UsbProbeEntry> entries = usbProbeDevices(RDS_USB_VENDOR_ID, RDS_USB_PRODUCT_ID);
     bool found = false, inaccessible = false;
     for (const UsbProbeEntry &e : entries) {
         std::string line = e.bus + "/" + e.device + "  16c0:05df  ";
@@ -33,7 +33,7 @@ int probeCommand(const CtlOptions &)
             if (e.manufacturerResult < 0 || e.productResult < 0) {
                 inaccessible = true;
                 line += "strings unreadable";
-            } else if (e.manufacturer == BoardManufacturer && e.product == BoardProductName) {
+            } else if (e.manufacturer == RDS_USB_VENDOR_NAME && e.product == RDS_USB_PRODUCT_NAME) {
                 found = true;
                 line += "Quorvel board";
             } else {
