@@ -1,8 +1,11 @@
 // Preloaded into a Qt program by bench_exec: at the first paint of a dialog,
-// once that paint is done, appends to the file named by QUORVEL_BENCH_REPORT
-// (when set) the time since bench_exec started the program and the process's
-// peak memory, and ends the process at once, so that its run time is its time
-// from start to the dialog on screen.
+// once that paint is done, appends one line to the file named by
+// QUORVEL_BENCH_REPORT (when set) and ends the process at once, so that its
+// run time is its time from start to the dialog on screen. The line gives,
+// in milliseconds since bench_exec started the program, when the application
+// object was made (app_ms), when the dialog received its first event, as its
+// first control was added (dialog_ms), when it was shown (show_ms) and when
+// its first paint was done (paint_ms); then VmHWM and VmRSS in kB.
 #include <QCoreApplication>
 #include <QDialog>
 #include <QEvent>
@@ -29,10 +32,12 @@ double SinceExec()
     return static_cast<double>(now.tv_sec * 1000000000LL + now.tv_nsec - atoll(t0)) / 1e6;
 }
 
-// The time since the exec, and VmHWM and VmRSS from /proc/self/status, in kB.
-void Report()
+struct Times {
+    double app = -1, dialog = -1, show = -1, paint = -1;
+};
+
+void Report(const Times &t)
 {
-    const double elapsed = SinceExec();
     const char *path = getenv("QUORVEL_BENCH_REPORT");
     if (!path || !*path)
         return;
@@ -48,24 +53,32 @@ void Report()
         fclose(status);
     }
     if (FILE *report = fopen(path, "a")) {
-        fprintf(report, "exec_to_paint_ms=%.3f vmhwm_kb=%ld vmrss_kb=%ld\n", elapsed, hwm, rss);
+        fprintf(report,
+                "app_ms=%.3f dialog_ms=%.3f show_ms=%.3f paint_ms=%.3f vmhwm_kb=%ld vmrss_kb=%ld\n",
+                t.app, t.dialog, t.show, t.paint, hwm, rss);
         fclose(report);
     }
 }
 
 class FirstPaint final : public QObject {
 public:
-    using QObject::QObject;
+    explicit FirstPaint(QObject *parent) : QObject(parent) { times_.app = SinceExec(); }
 
     bool eventFilter(QObject *object, QEvent *event) override
     {
-        if (!seen_ && event->type() == QEvent::Paint && object->isWidgetType()) {
-            auto *widget = static_cast<QWidget *>(object);
-            if (widget->isWindow() && qobject_cast<QDialog *>(widget)) {
-                seen_ = true;
-                // Runs once the whole window is painted and flushed.
-                QMetaObject::invokeMethod(this, &FirstPaint::Finish, Qt::QueuedConnection);
-            }
+        if (painted_ || !object->isWidgetType())
+            return false;
+        auto *widget = static_cast<QWidget *>(object);
+        if (!widget->isWindow() || !qobject_cast<QDialog *>(widget))
+            return false;
+        if (times_.dialog < 0)
+            times_.dialog = SinceExec();
+        if (event->type() == QEvent::Show && times_.show < 0)
+            times_.show = SinceExec();
+        if (event->type() == QEvent::Paint) {
+            painted_ = true;
+            // Runs once the whole window is painted and flushed.
+            QMetaObject::invokeMethod(this, &FirstPaint::Finish, Qt::QueuedConnection);
         }
         return false;
     }
@@ -73,13 +86,15 @@ public:
 private:
     void Finish()
     {
-        Report();
+        times_.paint = SinceExec();
+        Report(times_);
         fflush(stdout);
         fflush(stderr);
         _exit(0);
     }
 
-    bool seen_ = false;
+    Times times_;
+    bool painted_ = false;
 };
 
 void Install()
