@@ -21,11 +21,14 @@
 
 #include <QApplication>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -108,111 +111,114 @@ void CloseBoard()
     UsbRDSBoard = nullptr;
 }
 
-void LoadTool(benchmark::State &state)
-{
-    for (auto _ : state) {
-        state.PauseTiming();
-        CloseBoard();
-        board->clearLog();
-        state.ResumeTiming();
-        benchmark::DoNotOptimize(InitDataEdit());
-        state.PauseTiming();
-        const bool good = Answered(state, loadRequests.size());
-        state.ResumeTiming();
-        if (!good)
-            break;
-    }
-    state.counters["requests"] = static_cast<double>(loadRequests.size());
-}
+// One thing the tool does and its floor: an untimed set-up before each run,
+// then the tool's way or the bare requests.
+struct Case {
+    void (*prepare)(bool tool);
+    void (*tool)();
+    void (*floor)();
+    const std::vector<sim::Request> *requests;
+};
 
-void LoadFloor(benchmark::State &state)
-{
-    for (auto _ : state) {
-        state.PauseTiming();
+int nextWrite = 0;
+
+const Case Load = {
+    [](bool) {
         CloseBoard();
         board->clearLog();
-        state.ResumeTiming();
+    },
+    [] { benchmark::DoNotOptimize(InitDataEdit()); },
+    [] {
         UsbRDSBoard = BareOpen();
         BareRequests(UsbRDSBoard, loadRequests);
-        state.PauseTiming();
-        const bool good = Answered(state, loadRequests.size());
-        state.ResumeTiming();
-        if (!good)
-            break;
-    }
-    state.counters["requests"] = static_cast<double>(loadRequests.size());
-}
+    },
+    &loadRequests,
+};
 
 // The load's reads alone, on the open board: its 43 read operations.
-void ReadsTool(benchmark::State &state)
-{
-    char text[RDS_USB_TEXT_SIZE];
-    for (auto _ : state) {
-        state.PauseTiming();
-        board->clearLog();
-        state.ResumeTiming();
+const Case Reads = {
+    [](bool) { board->clearLog(); },
+    [] {
+        char text[RDS_USB_TEXT_SIZE];
         for (const T_R_FieldDef &field : RdsUsbFields)
             RdsUsbReadField(&field, UsbRDSBoard, text);
-        benchmark::ClobberMemory();
-        state.PauseTiming();
-        const bool good = Answered(state, loadRequests.size());
-        state.ResumeTiming();
-        if (!good)
-            break;
-    }
-    state.counters["requests"] = static_cast<double>(loadRequests.size());
-}
-
-void ReadsFloor(benchmark::State &state)
-{
-    for (auto _ : state) {
-        state.PauseTiming();
-        board->clearLog();
-        state.ResumeTiming();
-        BareRequests(UsbRDSBoard, loadRequests);
-        state.PauseTiming();
-        const bool good = Answered(state, loadRequests.size());
-        state.ResumeTiming();
-        if (!good)
-            break;
-    }
-    state.counters["requests"] = static_cast<double>(loadRequests.size());
-}
+        benchmark::DoNotOptimize(text);
+    },
+    [] { BareRequests(UsbRDSBoard, loadRequests); },
+    &loadRequests,
+};
 
 // An OK with every field changed: the dialog procedure's OK command.
-void WriteBackTool(benchmark::State &state)
+const Case WriteBack = {
+    [](bool tool) {
+        board->clearLog();
+        if (tool)
+            SetChangedTexts(dialog);
+    },
+    [] { MainDlg(dialog, WM_COMMAND, IDC_BUTTON_OK, 0); },
+    [] {
+        BareRequests(UsbRDSBoard, writeRequests[nextWrite]);
+        nextWrite ^= 1;
+    },
+    &writeRequests[0],
+};
+
+// The tool's way (tool) or the floor alone.
+void Alone(benchmark::State &state, const Case &c, bool tool)
 {
     for (auto _ : state) {
         state.PauseTiming();
-        board->clearLog();
-        SetChangedTexts(dialog);
+        c.prepare(tool);
         state.ResumeTiming();
-        MainDlg(dialog, WM_COMMAND, IDC_BUTTON_OK, 0);
+        (tool ? c.tool : c.floor)();
         state.PauseTiming();
-        const bool good = Answered(state, writeRequests[0].size());
+        const bool good = Answered(state, c.requests->size());
         state.ResumeTiming();
         if (!good)
             break;
     }
-    state.counters["requests"] = static_cast<double>(writeRequests[0].size());
+    state.counters["requests"] = static_cast<double>(c.requests->size());
 }
 
-void WriteBackFloor(benchmark::State &state)
+double Median(std::vector<double> values)
 {
-    int which = 0;
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The tool and the floor in turn, each timed on its own, the order swapped
+// every iteration: the ratio of each pair, taken moments apart, cancels much
+// of a busy machine's drift. Counters: the medians of the tool's time, the
+// floor's and the pairs' ratios. The iteration's time is the pair's.
+void Paired(benchmark::State &state, const Case &c)
+{
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> tools, floors, ratios;
+    bool toolFirst = true;
     for (auto _ : state) {
-        state.PauseTiming();
-        board->clearLog();
-        state.ResumeTiming();
-        BareRequests(UsbRDSBoard, writeRequests[which]);
-        which ^= 1;
-        state.PauseTiming();
-        const bool good = Answered(state, writeRequests[0].size());
-        state.ResumeTiming();
-        if (!good)
-            break;
+        double seconds[2] = {}; // tool, floor
+        for (int k = 0; k < 2; k++) {
+            const bool tool = (k == 0) == toolFirst;
+            c.prepare(tool);
+            const Clock::time_point start = Clock::now();
+            (tool ? c.tool : c.floor)();
+            seconds[tool ? 0 : 1] = std::chrono::duration<double>(Clock::now() - start).count();
+            if (!Answered(state, c.requests->size()))
+                return;
+        }
+        toolFirst = !toolFirst;
+        state.SetIterationTime(seconds[0] + seconds[1]);
+        tools.push_back(seconds[0]);
+        floors.push_back(seconds[1]);
+        ratios.push_back(seconds[0] / seconds[1]);
     }
-    state.counters["requests"] = static_cast<double>(writeRequests[0].size());
+    state.counters["requests"] = static_cast<double>(c.requests->size());
+    state.counters["tool_ms"] = Median(tools) * 1e3;
+    state.counters["floor_ms"] = Median(floors) * 1e3;
+    state.counters["ratio"] = Median(ratios);
 }
 
 // Records the requests of two OKs writing every field (the two sets of texts).
@@ -240,12 +246,20 @@ INT_PTR CALLBACK BenchDialog(HWND hDlg, UINT message, WPARAM wParam, LPARAM lPar
         fprintf(stderr, "bench_usb: the write-back did not write every field\n");
         exitCode = 1;
     } else {
-        benchmark::RegisterBenchmark("load/tool", LoadTool)->Unit(benchmark::kMillisecond)->UseRealTime();
-        benchmark::RegisterBenchmark("load/floor", LoadFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
-        benchmark::RegisterBenchmark("reads/tool", ReadsTool)->Unit(benchmark::kMillisecond)->UseRealTime();
-        benchmark::RegisterBenchmark("reads/floor", ReadsFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
-        benchmark::RegisterBenchmark("writeback/tool", WriteBackTool)->Unit(benchmark::kMillisecond)->UseRealTime();
-        benchmark::RegisterBenchmark("writeback/floor", WriteBackFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
+        const std::pair<const char *, const Case *> cases[] = {
+            {"load", &Load}, {"reads", &Reads}, {"writeback", &WriteBack}};
+        for (const auto &[name, c] : cases) {
+            const std::string prefix = name;
+            benchmark::RegisterBenchmark((prefix + "/tool").c_str(), Alone, *c, true)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark((prefix + "/floor").c_str(), Alone, *c, false)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark((prefix + "/paired").c_str(), Paired, *c)
+                ->Unit(benchmark::kMillisecond)
+                ->UseManualTime();
+        }
         benchmark::RunSpecifiedBenchmarks();
     }
     EndDialog(hDlg, RDS_USB_DIALOG_QUIT);
