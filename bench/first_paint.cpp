@@ -3,15 +3,22 @@
 // QUORVEL_BENCH_REPORT (when set) and ends the process at once, so that its
 // run time is its time from start to the dialog on screen. The line gives,
 // in milliseconds since bench_exec started the program, when the application
-// object was made (app_ms), when the dialog received its first event, as its
-// first control was added (dialog_ms), when it was shown (show_ms) and when
-// its first paint was done (paint_ms); then VmHWM and VmRSS in kB.
+// object was made (app_ms), when the load began, with the first bus scan, and
+// when its last vendor request before the dialog was answered (load_start_ms,
+// load_end_ms; -1 for a program without libusb), when the dialog received
+// its first event, as its first control was added (dialog_ms), when it was
+// shown (show_ms) and when its first paint was done (paint_ms); then the
+// number of vendor requests before the dialog, and VmHWM and VmRSS in kB.
+//
+// The libusb calls are seen by interposing usb_find_busses and
+// usb_control_msg, which then go on to libusb's own.
 #include <QCoreApplication>
 #include <QDialog>
 #include <QEvent>
 #include <QMetaObject>
 #include <QWidget>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,8 +40,11 @@ double SinceExec()
 }
 
 struct Times {
-    double app = -1, dialog = -1, show = -1, paint = -1;
+    double app = -1, loadStart = -1, loadEnd = -1, dialog = -1, show = -1, paint = -1;
+    int requests = 0; // vendor requests before the dialog
 };
+
+Times times;
 
 void Report(const Times &t)
 {
@@ -54,15 +64,16 @@ void Report(const Times &t)
     }
     if (FILE *report = fopen(path, "a")) {
         fprintf(report,
-                "app_ms=%.3f dialog_ms=%.3f show_ms=%.3f paint_ms=%.3f vmhwm_kb=%ld vmrss_kb=%ld\n",
-                t.app, t.dialog, t.show, t.paint, hwm, rss);
+                "app_ms=%.3f load_start_ms=%.3f load_end_ms=%.3f dialog_ms=%.3f show_ms=%.3f "
+                "paint_ms=%.3f requests=%d vmhwm_kb=%ld vmrss_kb=%ld\n",
+                t.app, t.loadStart, t.loadEnd, t.dialog, t.show, t.paint, t.requests, hwm, rss);
         fclose(report);
     }
 }
 
 class FirstPaint final : public QObject {
 public:
-    explicit FirstPaint(QObject *parent) : QObject(parent) { times_.app = SinceExec(); }
+    explicit FirstPaint(QObject *parent) : QObject(parent) { times.app = SinceExec(); }
 
     bool eventFilter(QObject *object, QEvent *event) override
     {
@@ -71,10 +82,10 @@ public:
         auto *widget = static_cast<QWidget *>(object);
         if (!widget->isWindow() || !qobject_cast<QDialog *>(widget))
             return false;
-        if (times_.dialog < 0)
-            times_.dialog = SinceExec();
-        if (event->type() == QEvent::Show && times_.show < 0)
-            times_.show = SinceExec();
+        if (times.dialog < 0)
+            times.dialog = SinceExec();
+        if (event->type() == QEvent::Show && times.show < 0)
+            times.show = SinceExec();
         if (event->type() == QEvent::Paint) {
             painted_ = true;
             // Runs once the whole window is painted and flushed.
@@ -86,14 +97,13 @@ public:
 private:
     void Finish()
     {
-        times_.paint = SinceExec();
-        Report(times_);
+        times.paint = SinceExec();
+        Report(times);
         fflush(stdout);
         fflush(stderr);
         _exit(0);
     }
 
-    Times times_;
     bool painted_ = false;
 };
 
@@ -103,6 +113,36 @@ void Install()
     application->installEventFilter(new FirstPaint(application));
 }
 
+template <typename Function>
+Function Next(const char *name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
 } // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(Install)
+
+extern "C" {
+
+int usb_find_busses(void)
+{
+    static const auto next = Next<int (*)()>("usb_find_busses");
+    if (times.loadStart < 0)
+        times.loadStart = SinceExec();
+    return next();
+}
+
+int usb_control_msg(void *dev, int requesttype, int request, int value, int index, char *bytes,
+                    int size, int timeout)
+{
+    static const auto next =
+        Next<int (*)(void *, int, int, int, int, char *, int, int)>("usb_control_msg");
+    const int result = next(dev, requesttype, request, value, index, bytes, size, timeout);
+    if (requesttype == 0xC0 && times.dialog < 0) { // a vendor request before the dialog
+        times.loadEnd = SinceExec();
+        times.requests++;
+    }
+    return result;
+}
+}
