@@ -2,7 +2,6 @@
 #ifndef RESOURCE_H
 #define RESOURCE_H
 
-#define IDI_QUORVEL 500
 #define IDD_MAIN 1000
 
 #define IDC_BUTTON_OK 1012
