@@ -33,6 +33,7 @@ protected:
         board->addFault({.kind = sim::Fault::Hang, .at = request, .delayMs = 1000});
     }
     int requestsSoFar() const { return static_cast<int>(board->log().size()); }
+    // requests: those the board received, failed ones included.
     static void report(const char *what, double seconds, size_t requests)
     {
         std::printf("| %s | %.1f s | %zu |\n", what, seconds, requests);
@@ -59,15 +60,15 @@ protected:
 TEST_F(HungBoard, LoadFromTheFirstRequest)
 {
     hangFrom(1);
-    report("load, the board silent from its first request", secondsOf([] { InitDataEdit(); }),
-           board->log().size());
+    const double seconds = secondsOf([] { InitDataEdit(); });
+    report("load, the board silent from its first request", seconds, board->log().size());
 }
 
 TEST_F(HungBoard, LoadFromTheAFs)
 {
     hangFrom(49); // AF00
-    report("load, the board silent from AF00 on", secondsOf([] { InitDataEdit(); }),
-           board->log().size());
+    const double seconds = secondsOf([] { InitDataEdit(); });
+    report("load, the board silent from AF00 on", seconds, board->log().size());
 }
 
 TEST_F(HungBoard, OkWithOneFieldChanged)
@@ -75,7 +76,8 @@ TEST_F(HungBoard, OkWithOneFieldChanged)
     ASSERT_EQ(InitDataEdit(), 0);
     hangFrom(requestsSoFar() + 1);
     const int before = requestsSoFar();
-    report("OK, 1 field changed (the RAM PS name)", ok(1), board->log().size() - before);
+    const double seconds = ok(1);
+    report("OK, 1 field changed (the RAM PS name)", seconds, board->log().size() - before);
 }
 
 TEST_F(HungBoard, OkWithEveryFieldChanged)
@@ -83,7 +85,8 @@ TEST_F(HungBoard, OkWithEveryFieldChanged)
     ASSERT_EQ(InitDataEdit(), 0);
     hangFrom(requestsSoFar() + 1);
     const int before = requestsSoFar();
-    report("OK, all 43 fields changed", ok(RDS_USB_FIELD_COUNT), board->log().size() - before);
+    const double seconds = ok(RDS_USB_FIELD_COUNT);
+    report("OK, all 43 fields changed", seconds, board->log().size() - before);
 }
 
 } // namespace
