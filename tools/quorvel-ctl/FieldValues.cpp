@@ -141,8 +141,11 @@ CheckedValue checkFrequency(const T_R_FieldDef &field, std::string_view value, b
     const std::string_view whole = value.substr(0, point);
     const std::string_view fraction =
         point == std::string_view::npos ? std::string_view("0") : value.substr(point + 1);
-    if (!allOf(whole, isDigit) || !allOf(fraction, isDigit) || whole.size() > 3)
-        refuse(field, "\"" + std::string(value) + "\" is not a frequency in MHz");
+    if (!allOf(whole, isDigit) || !allOf(fraction, isDigit) || whole.size() > 3) {
+        std::string message(1, '"');
+        message.append(value).append("\" is not a frequency in MHz");
+        refuse(field, message);
+    }
     const std::string text(value);
     float megahertz = 0;
     RdsUsbParseFloat(text.c_str(), &megahertz);

@@ -19,7 +19,11 @@ std::string describe(char32_t c)
     char code[16];
     std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
     const bool printable = c >= 0x20 && !(c >= 0x7F && c <= 0x9F);
-    return printable ? "\"" + encodeUtf8(std::u32string(1, c)) + "\" (" + code + ")" : code;
+    if (!printable)
+        return code;
+    std::string text(1, '"');
+    text.append(encodeUtf8(std::u32string(1, c))).append("\" (").append(code).append(")");
+    return text;
 }
 
 // The length of the UTF-8 sequence a byte starts; 0 for a byte that starts none.
