@@ -111,7 +111,11 @@ TEST_P(WriteBackFaults, EachRequestOfAnOkFailingInTurn)
         for (int s = 0; s < 2; s++) {
             typeAll(sets[s]);
             written[s] = byRow(ok(false));
-            ASSERT_EQ(written[s].size(), 43u) << "a fault-free OK writes every row";
+            EXPECT_EQ(written[s].size(), 43u) << "a fault-free OK writes every row";
+        }
+        if (HasFailure()) {
+            driver.Click(IDC_BUTTON_QUIT);
+            return;
         }
 
         for (int failing = 1; failing <= 75; failing++) {
