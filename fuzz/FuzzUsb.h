@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 
 namespace fuzzusb {
@@ -32,7 +33,6 @@ public:
     }
     size_t left() const { return size_ - pos_; }
     const uint8_t *rest() const { return data_ + pos_; }
-    void skip(size_t n) { pos_ += n < left() ? n : left(); }
 
 private:
     const uint8_t *data_;
@@ -44,6 +44,13 @@ private:
 // 0-191 none, 192-223 a failure (-32, -110 or -19 by the low bits), 224-255 a
 // short reply of 0 to 7 bytes (no failure).
 void scheduleFaults(sim::Board &board, Input &in, int requests);
+
+// A property every input must keep: the fuzzer reports its breach as a crash.
+inline void check(bool holds)
+{
+    if (!holds)
+        abort();
+}
 
 // Whether `code` is one of the board's write requests (the EEPROM reset aside).
 bool isWriteCode(int code);

@@ -12,16 +12,6 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        abort();
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     if (!freopen("/dev/null", "w", stdout))
@@ -35,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     try {
         backup = parseBackup(std::string(reinterpret_cast<const char *>(data), size), "fuzz.json");
     } catch (const CtlError &e) {
-        check(e.status == CtlFileError);
+        fuzzusb::check(e.status == CtlFileError);
         return 0;
     }
     sim::Board board;
@@ -49,13 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             try {
                 checked = checkValue(*field, value, backup.charset, force);
             } catch (const CtlError &e) {
-                check(e.status == CtlRefused);
+                fuzzusb::check(e.status == CtlRefused);
                 continue;
             }
             board.clearLog();
-            check(RdsUsbWriteField(field, nullptr, checked.boardText.c_str()));
+            fuzzusb::check(RdsUsbWriteField(field, nullptr, checked.boardText.c_str()));
             for (const sim::Request &r : board.log())
-                check(fuzzusb::isWriteCode(r.code) && r.result == 8);
+                fuzzusb::check(fuzzusb::isWriteCode(r.code) && r.result == 8);
         }
     }
     return 0;

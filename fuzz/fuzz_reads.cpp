@@ -47,12 +47,6 @@ const Read reads[] = {
 
 const int selectDests[] = {0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7};
 
-void check(bool ok)
-{
-    if (!ok)
-        abort();
-}
-
 // The display text of one request's reply, as the field shows it.
 std::string shown(Kind kind, const std::array<uint8_t, 8> &b)
 {
@@ -122,14 +116,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The requests: the field's run in code order, up to the first failure.
     const size_t runLength = read.kind == PS ? 2 : read.kind == RT ? 16 : 1;
-    check(!sent.empty() && sent.size() <= runLength);
+    fuzzusb::check(!sent.empty() && sent.size() <= runLength);
     for (size_t k = 0; k < sent.size(); k++) {
-        check(sent[k].request == firstCode + static_cast<int>(k));
-        check(sent[k].value == (read.kind == AF ? arg : 0) && sent[k].index == 0);
-        check((sent[k].result < 0) == (k + 1 == sent.size() && sent[k].result < 0));
+        fuzzusb::check(sent[k].request == firstCode + static_cast<int>(k));
+        fuzzusb::check(sent[k].value == (read.kind == AF ? arg : 0) && sent[k].index == 0);
+        fuzzusb::check(sent[k].result >= 0 || k + 1 == sent.size());
     }
     const bool failed = sent.back().result < 0;
-    check(ok == !failed && (failed || sent.size() == runLength));
+    fuzzusb::check(ok == !failed && (failed || sent.size() == runLength));
 
     // The text: what each successful reply left in the buffer, terminated.
     std::string expected;
@@ -137,10 +131,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (s.result >= 0)
             expected += shown(read.kind, s.seen);
     if (expected.empty()) {
-        check(text[0] == 0 && text[1] == '#'); // untouched
+        fuzzusb::check(text[0] == 0 && text[1] == '#'); // untouched
     } else {
-        check(std::memcmp(text.data(), expected.data(), expected.size()) == 0);
-        check(text[expected.size()] == 0);
+        fuzzusb::check(std::memcmp(text.data(), expected.data(), expected.size()) == 0);
+        fuzzusb::check(text[expected.size()] == 0);
     }
     return 0;
 }

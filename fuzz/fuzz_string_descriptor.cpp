@@ -36,12 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Units after the header that fit the length byte, the count and the buffer.
     const int units = readable >= 2 && reply[1] == 3 ? std::min<int>(readable, reply[0]) / 2 : 0;
     const int expected = capacity > 0 ? std::max(0, std::min(units - 1, capacity - 1)) : 0;
-    if (n != expected || (capacity > 0 && text[n] != 0))
-        abort();
+    fuzzusb::check(n == expected && (capacity == 0 || text[n] == 0));
     for (int i = 0; i < n; i++) {
         const bool wide = reply[2 * i + 3] != 0;
-        if (text[i] != (wide ? '?' : static_cast<char>(reply[2 * i + 2])))
-            abort();
+        fuzzusb::check(text[i] == (wide ? '?' : static_cast<char>(reply[2 * i + 2])));
     }
     return 0;
 }

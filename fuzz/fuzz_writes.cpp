@@ -16,12 +16,6 @@
 
 namespace {
 
-void check(bool ok)
-{
-    if (!ok)
-        abort();
-}
-
 struct Run {
     int firstCode; // 0: none (a text refused, or a code that names no field)
     int length;
@@ -103,20 +97,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const std::vector<sim::Request> log = board.log();
     for (const sim::Request &r : log)
-        check(fuzzusb::isWriteCode(r.code));
+        fuzzusb::check(fuzzusb::isWriteCode(r.code));
     const Run run = op == 11 ? Run{code, 1} : runOf(code);
-    check(static_cast<int>(log.size()) <= run.length);
+    fuzzusb::check(static_cast<int>(log.size()) <= run.length);
     for (size_t k = 0; k < log.size(); k++) {
-        check(log[k].code == run.firstCode + static_cast<int>(k));
-        check(log[k].result >= 0 || k + 1 == log.size());
+        fuzzusb::check(log[k].code == run.firstCode + static_cast<int>(k));
+        fuzzusb::check(log[k].result >= 0 || k + 1 == log.size());
     }
     const bool whole = static_cast<int>(log.size()) == run.length && run.length > 0 &&
                        log.back().result >= 0;
-    check(ok == whole);
+    fuzzusb::check(ok == whole);
 
     if (op == 11 && !log.empty()) {
-        check(log[0].value >= RDS_USB_AF_CODE_MIN && log[0].value <= RDS_USB_AF_CODE_MAX);
-        check(log[0].index == indexAF);
+        fuzzusb::check(log[0].value >= RDS_USB_AF_CODE_MIN && log[0].value <= RDS_USB_AF_CODE_MAX);
+        fuzzusb::check(log[0].index == indexAF);
     }
     // A text field written whole: the board holds the text, cut and padded.
     if (ok && (run.length == 2 || run.length == 16)) {
@@ -126,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const size_t n = ps ? RDS_USB_PS_LENGTH : RDS_USB_RT_LENGTH;
         std::string expected(t, std::min(std::strlen(t), n));
         expected.resize(n, ps ? '\0' : '\r');
-        check(std::memcmp(ps ? store.ps : store.rt, expected.data(), n) == 0);
+        fuzzusb::check(std::memcmp(ps ? store.ps : store.rt, expected.data(), n) == 0);
     }
     return 0;
 }
