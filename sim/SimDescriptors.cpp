@@ -6,8 +6,8 @@ namespace sim {
 
 namespace {
 
-constexpr uint8_t dtDevice = 1, dtConfig = 2, dtString = 3, dtInterface = 4;
-constexpr uint8_t deviceLength = 18, configLength = 9, interfaceLength = 9;
+constexpr uint8_t dtDevice = 1, dtConfig = 2, dtString = 3, dtInterface = 4, dtEndpoint = 5;
+constexpr uint8_t deviceLength = 18, configLength = 9, interfaceLength = 9, endpointLength = 7;
 constexpr uint16_t usEnglish = 0x0409;
 
 uint8_t lo(uint16_t v) { return v & 0xFF; }
@@ -17,7 +17,7 @@ uint8_t hi(uint16_t v) { return v >> 8; }
 
 std::vector<uint8_t> nodeContent(uint16_t vendor, uint16_t product)
 {
-    constexpr uint16_t totalLength = configLength + interfaceLength;
+    constexpr uint16_t totalLength = configLength + interfaceLength + endpointLength;
     return {
         // device: USB 1.1, class per interface, EP0 8 bytes, release 1.00
         deviceLength, dtDevice, 0x10, 0x01, 0x00, 0x00, 0x00, 8,
@@ -26,8 +26,10 @@ std::vector<uint8_t> nodeContent(uint16_t vendor, uint16_t product)
         1,       // bNumConfigurations
         // configuration 1: one interface, bus-powered, 100 mA
         configLength, dtConfig, lo(totalLength), hi(totalLength), 1, 1, 0, 0x80, 50,
-        // interface 0: vendor class, no endpoints
-        interfaceLength, dtInterface, 0, 0, 0, 0xFF, 0x00, 0x00, 0,
+        // interface 0: vendor class, one endpoint
+        interfaceLength, dtInterface, 0, 0, 1, 0xFF, 0x00, 0x00, 0,
+        // endpoint 1 IN, interrupt, 8 bytes, every 10 ms
+        endpointLength, dtEndpoint, 0x81, 0x03, 8, 0, 10,
     };
 }
 

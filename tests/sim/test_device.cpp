@@ -37,7 +37,7 @@ TEST_F(SimTest, BoardIsListedWithItsDescriptorsAndStrings)
     ASSERT_EQ(dev->config->bNumInterfaces, 1);
     const usb_interface_descriptor &intf = dev->config->interface[0].altsetting[0];
     EXPECT_EQ(intf.bInterfaceClass, 0xFF);
-    EXPECT_EQ(intf.bNumEndpoints, 0);
+    EXPECT_EQ(intf.bNumEndpoints, 1);
 
     usb_dev_handle *h = open(id);
     EXPECT_EQ(rawString(h, 0), (std::vector<uint8_t>{4, 3, 0x09, 0x04}));
