@@ -22,9 +22,9 @@ constexpr uint8_t getDescriptor = 6, dtString = 3;
 
 } // namespace
 
-Device::Device(const DeviceSpec &spec, std::shared_ptr<Board> board, std::string node, int devnum)
-    : spec_(spec), board_(std::move(board)), node_(std::move(node)), devnum_(devnum),
-      claimFailuresLeft_(spec.claimFailures)
+Device::Device(const DeviceSetup &setup, std::shared_ptr<Board> board, std::string node, int devnum)
+    : setup_(setup), board_(std::move(board)), node_(std::move(node)), devnum_(devnum),
+      claimFailuresLeft_(setup.claimFailures)
 {
 }
 
@@ -71,22 +71,22 @@ UMockdevIoctlData *resolve(UMockdevIoctlData *data, size_t offset, size_t length
 
 Device::Result Device::control(UMockdevIoctlData *arg)
 {
-    UMockdevIoctlData *setup = resolve(arg, 0, sizeof(usbdevfs_ctrltransfer));
-    if (!setup)
+    UMockdevIoctlData *packet = resolve(arg, 0, sizeof(usbdevfs_ctrltransfer));
+    if (!packet)
         return fail(EFAULT);
     usbdevfs_ctrltransfer ct;
-    std::memcpy(&ct, setup->data, sizeof ct);
+    std::memcpy(&ct, packet->data, sizeof ct);
 
     UMockdevIoctlData *data = nullptr;
     if (ct.wLength > 0)
-        data = resolve(setup, offsetof(usbdevfs_ctrltransfer, data), ct.wLength);
+        data = resolve(packet, offsetof(usbdevfs_ctrltransfer, data), ct.wLength);
     const Result r = ct.wLength > 0 && !data
                          ? fail(EFAULT)
                          : transfer(ct.bRequestType, ct.bRequest, ct.wValue, ct.wIndex,
                                     data ? data->data : nullptr, ct.wLength);
     if (data)
         umockdev_ioctl_data_unref(data);
-    umockdev_ioctl_data_unref(setup);
+    umockdev_ioctl_data_unref(packet);
     return r;
 }
 
@@ -115,16 +115,16 @@ Device::Result Device::stringDescriptor(uint8_t index, uint8_t *data, uint16_t l
         std::lock_guard lock(mutex_);
         stats_.stringIndices.push_back(index);
     }
-    if (spec_.stringError)
-        return fail(spec_.stringError);
+    if (setup_.stringError)
+        return fail(setup_.stringError);
 
     std::vector<uint8_t> d;
     if (index == 0)
         d = languageList();
     else if (index == 1)
-        d = spec_.rawManufacturer ? *spec_.rawManufacturer : sim::stringDescriptor(spec_.manufacturer);
+        d = setup_.rawManufacturer ? *setup_.rawManufacturer : sim::stringDescriptor(setup_.manufacturer);
     else if (index == 2)
-        d = spec_.rawProduct ? *spec_.rawProduct : sim::stringDescriptor(spec_.productName);
+        d = setup_.rawProduct ? *setup_.rawProduct : sim::stringDescriptor(setup_.productName);
     else
         return fail(EPIPE);
 
@@ -139,7 +139,7 @@ Device::Result Device::stringDescriptor(uint8_t index, uint8_t *data, uint16_t l
 // device, a later open() fails.
 Device::Result Device::connectInfo(UMockdevIoctlData *arg)
 {
-    if (spec_.noNode)
+    if (setup_.noNode)
         hideNode();
     UMockdevIoctlData *data = resolve(arg, 0, sizeof(usbdevfs_connectinfo));
     if (!data)
@@ -157,7 +157,7 @@ Device::Result Device::setConfiguration()
     ++stats_.setConfigCalls;
     if (unplugged_)
         return fail(ENODEV);
-    return spec_.setConfigError ? fail(spec_.setConfigError) : ok(0);
+    return setup_.setConfigError ? fail(setup_.setConfigError) : ok(0);
 }
 
 Device::Result Device::claimInterface()

@@ -15,7 +15,7 @@ namespace sim {
 class Device {
 public:
     // `node`: the node's file inside the testbed root.
-    Device(const DeviceSpec &spec, std::shared_ptr<Board> board, std::string node, int devnum);
+    Device(const DeviceSetup &setup, std::shared_ptr<Board> board, std::string node, int devnum);
 
     // The "handle-ioctl" handler; always completes the client.
     static gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer device);
@@ -45,7 +45,7 @@ private:
     void removeNode(); // with mutex_ held
     void hideNode();
 
-    const DeviceSpec spec_;
+    const DeviceSetup setup_;
     const std::shared_ptr<Board> board_;
     const std::string node_;
     const int devnum_;

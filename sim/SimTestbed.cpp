@@ -136,7 +136,7 @@ Testbed::~Testbed()
     g_object_unref(impl_->testbed);
 }
 
-int Testbed::addDevice(const DeviceSpec &spec, std::shared_ptr<Board> board)
+int Testbed::addDevice(const DeviceSetup &setup, std::shared_ptr<Board> board)
 {
     if (!board)
         board = std::make_shared<Board>();
@@ -145,11 +145,11 @@ int Testbed::addDevice(const DeviceSpec &spec, std::shared_ptr<Board> board)
     const std::string devNode = "/dev/bus/usb/" + busDev;
 
     char ids[64];
-    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\nA: idProduct=%04x\n", spec.vendor,
-                  spec.product);
+    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\nA: idProduct=%04x\n", setup.vendor,
+                  setup.product);
     const std::string record = format("P: /devices/platform/dummy_hcd.1/usb1/1-%d\n", devnum) +
                                "N: bus/usb/" + busDev + "=" +
-                               upperHex(nodeContent(spec.vendor, spec.product)) + "\n" +
+                               upperHex(nodeContent(setup.vendor, setup.product)) + "\n" +
                                "E: DEVNAME=" + devNode + "\n" +
                                "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\n" +
                                format("E: DEVNUM=%03d\n", devnum) + ids +
@@ -158,7 +158,7 @@ int Testbed::addDevice(const DeviceSpec &spec, std::shared_ptr<Board> board)
     if (!umockdev_testbed_add_from_string(impl_->testbed, record.c_str(), &error))
         fail("adding a device to the testbed", error);
 
-    auto device = std::make_unique<Device>(spec, std::move(board), impl_->root + devNode, devnum);
+    auto device = std::make_unique<Device>(setup, std::move(board), impl_->root + devNode, devnum);
     UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
     g_signal_connect(handler, "handle-ioctl", G_CALLBACK(Device::onIoctl), device.get());
     if (!umockdev_testbed_attach_ioctl(impl_->testbed, devNode.c_str(), handler, &error)) {

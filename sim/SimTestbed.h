@@ -21,7 +21,7 @@ inline constexpr uint16_t boardProduct = RDS_USB_PRODUCT_ID;
 inline constexpr const char *boardManufacturer = RDS_USB_VENDOR_NAME;
 inline constexpr const char *boardProductName = RDS_USB_PRODUCT_NAME;
 
-struct DeviceSpec {
+struct DeviceSetup {
     uint16_t vendor = boardVendor;
     uint16_t product = boardProduct;
     std::string manufacturer = boardManufacturer;
@@ -57,7 +57,7 @@ public:
     // Adds a device served by `board` (a new board when null). Every device of
     // the process gets a device number of its own; a bus scan lists the
     // devices in the order they were added. Returns the device's id.
-    int addDevice(const DeviceSpec &spec = {}, std::shared_ptr<Board> board = nullptr);
+    int addDevice(const DeviceSetup &setup = {}, std::shared_ptr<Board> board = nullptr);
     std::shared_ptr<Board> board(int device) const;
     DeviceStats stats(int device) const;
     std::string busDev(int device) const; // "001/007"

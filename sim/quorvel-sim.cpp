@@ -132,7 +132,7 @@ int run(const sim::RunnerOptions &options, const sigset_t &mask)
     // from a node the command still holds open would abort it.
     sim::Testbed testbed;
     if (options.extraDevice) {
-        sim::DeviceSpec other;
+        sim::DeviceSetup other;
         other.manufacturer = "Other Maker";
         other.productName = "Gadget";
         testbed.addDevice(other);
@@ -148,9 +148,9 @@ int run(const sim::RunnerOptions &options, const sigset_t &mask)
                 std::fflush(f);
             });
         }
-        sim::DeviceSpec spec;
-        spec.stringError = options.stringError;
-        testbed.addDevice(spec, board);
+        sim::DeviceSetup setup;
+        setup.stringError = options.stringError;
+        testbed.addDevice(setup, board);
     }
     return runChild(options.command, testbed.root(), mask);
 }

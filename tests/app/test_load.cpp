@@ -102,7 +102,7 @@ TEST_F(Load, NoBoardMeansNoRequestAndEmptyTexts)
 TEST_F(Load, AnotherGadgetOnTheSharedIdsIsNoBoard)
 {
     testbed->unplug(device);
-    sim::DeviceSpec gadget;
+    sim::DeviceSetup gadget;
     gadget.manufacturer = "Other Maker";
     int other = testbed->addDevice(gadget);
     EXPECT_EQ(InitDataEdit(), USB_OPEN_ERR_NOTFOUND);

@@ -47,7 +47,7 @@ protected:
 
 TEST_F(StartUp, NoBoardIsOneMessageAndStatus1)
 {
-    sim::DeviceSpec gadget;
+    sim::DeviceSetup gadget;
     gadget.manufacturer = "Other Maker";
     int other = testbed.addDevice(gadget);
     expectBox("Error reading Quorvel board !");

@@ -59,7 +59,7 @@ TEST_F(SimTest, BoardIsListedWithItsDescriptorsAndStrings)
 
 TEST_F(SimTest, StringsAreLatin1AsUtf16AndRawOnesVerbatim)
 {
-    sim::DeviceSpec latin;
+    sim::DeviceSetup latin;
     latin.manufacturer = "Caf\xE9";
     latin.rawProduct = std::vector<uint8_t>{10, 3, 'A', 0, 0x01, 0x04}; // length byte too large
     const int id = testbed.addDevice(latin);
@@ -71,10 +71,10 @@ TEST_F(SimTest, StringsAreLatin1AsUtf16AndRawOnesVerbatim)
 
 TEST_F(SimTest, StringAndConfigurationErrorsAreAnsweredAsGiven)
 {
-    sim::DeviceSpec spec;
-    spec.stringError = EIO;
-    spec.setConfigError = EBUSY;
-    const int id = testbed.addDevice(spec);
+    sim::DeviceSetup setup;
+    setup.stringError = EIO;
+    setup.setConfigError = EBUSY;
+    const int id = testbed.addDevice(setup);
     usb_dev_handle *h = open(id);
     char buf[256];
     EXPECT_EQ(usb_get_string(h, 1, 0x0409, buf, sizeof buf), -EIO);
@@ -85,9 +85,9 @@ TEST_F(SimTest, StringAndConfigurationErrorsAreAnsweredAsGiven)
 
 TEST_F(SimTest, ClaimFailsWithBusyTheGivenNumberOfTimes)
 {
-    sim::DeviceSpec spec;
-    spec.claimFailures = 3;
-    const int id = testbed.addDevice(spec);
+    sim::DeviceSetup setup;
+    setup.claimFailures = 3;
+    const int id = testbed.addDevice(setup);
     usb_dev_handle *h = open(id);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(usb_claim_interface(h, 0), -EBUSY) << "attempt " << i + 1;
@@ -97,7 +97,7 @@ TEST_F(SimTest, ClaimFailsWithBusyTheGivenNumberOfTimes)
 
 TEST_F(SimTest, TwoDevicesAnswerFromTheirOwnBoards)
 {
-    sim::DeviceSpec other;
+    sim::DeviceSetup other;
     other.manufacturer = "Other Maker";
     other.productName = "Gadget";
     const int first = testbed.addDevice(other);
@@ -116,9 +116,9 @@ TEST_F(SimTest, TwoDevicesAnswerFromTheirOwnBoards)
 
 TEST_F(SimTest, DeviceWithoutNodeIsListedButCannotBeOpened)
 {
-    sim::DeviceSpec spec;
-    spec.noNode = true;
-    const int id = testbed.addDevice(spec);
+    sim::DeviceSetup setup;
+    setup.noNode = true;
+    const int id = testbed.addDevice(setup);
     const int good = testbed.addDevice();
     usb_dev_handle *h = open(id); // libusb 0.1 hands out a handle without a file
     char buf[256];

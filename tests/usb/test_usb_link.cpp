@@ -58,16 +58,16 @@ TEST_F(UsbLink, NoDeviceIsNotFound)
 
 TEST_F(UsbLink, OtherIdsAreIgnored)
 {
-    sim::DeviceSpec spec;
-    spec.product = 0x05DC;
-    int other = testbed.addDevice(spec);
+    sim::DeviceSetup setup;
+    setup.product = 0x05DC;
+    int other = testbed.addDevice(setup);
     EXPECT_EQ(open(), USB_OPEN_ERR_NOTFOUND);
     EXPECT_TRUE(testbed.stats(other).stringIndices.empty());
 }
 
 TEST_F(UsbLink, SharedIdsWithOtherManufacturerAreNotTheBoard)
 {
-    sim::DeviceSpec gadget;
+    sim::DeviceSetup gadget;
     gadget.manufacturer = "Other Maker";
     int other = testbed.addDevice(gadget);
     EXPECT_EQ(open(), USB_OPEN_ERR_NOTFOUND);
@@ -78,7 +78,7 @@ TEST_F(UsbLink, SharedIdsWithOtherManufacturerAreNotTheBoard)
 
 TEST_F(UsbLink, TheBoardIsFoundBesideAnotherDeviceWithItsIds)
 {
-    sim::DeviceSpec gadget;
+    sim::DeviceSetup gadget;
     gadget.productName = "Quorvel 1.3";
     int other = testbed.addDevice(gadget);
     int board = testbed.addDevice();
@@ -93,18 +93,18 @@ TEST_F(UsbLink, TheBoardIsFoundBesideAnotherDeviceWithItsIds)
 TEST_F(UsbLink, StringsAreComparedExactly)
 {
     for (const char *manufacturer : {"Quorvel.example", "quorvel.example ", "quorvel.exampl"}) {
-        sim::DeviceSpec spec;
-        spec.manufacturer = manufacturer;
-        testbed.addDevice(spec);
+        sim::DeviceSetup setup;
+        setup.manufacturer = manufacturer;
+        testbed.addDevice(setup);
     }
     EXPECT_EQ(open(), USB_OPEN_ERR_NOTFOUND);
 }
 
 TEST_F(UsbLink, UnreadableStringsAreStatus5)
 {
-    sim::DeviceSpec spec;
-    spec.stringError = 32;
-    testbed.addDevice(spec);
+    sim::DeviceSetup setup;
+    setup.stringError = 32;
+    testbed.addDevice(setup);
     EXPECT_EQ(open(), USB_OPEN_ERR_IO);
     EXPECT_EQ(handle, untouched);
     EXPECT_EQ(warnings.rfind("Warning: cannot query manufacturer for device: ", 0), 0u) << warnings;
@@ -113,7 +113,7 @@ TEST_F(UsbLink, UnreadableStringsAreStatus5)
 
 TEST_F(UsbLink, AFoundBoardAfterAFailedOneIsStatus0)
 {
-    sim::DeviceSpec broken;
+    sim::DeviceSetup broken;
     broken.stringError = 110;
     testbed.addDevice(broken);
     testbed.addDevice();
@@ -123,7 +123,7 @@ TEST_F(UsbLink, AFoundBoardAfterAFailedOneIsStatus0)
 TEST_F(UsbLink, MalformedDescriptors)
 {
     // A length byte shorter than the reply: only the units within it count.
-    sim::DeviceSpec trimmed;
+    sim::DeviceSetup trimmed;
     auto bytes = descriptor("quorvel.example and more");
     bytes[0] = 2 + 2 * 15;
     trimmed.rawManufacturer = bytes;
@@ -143,19 +143,19 @@ TEST_F(UsbLink, HostileDescriptorsNeverMatch)
     };
     hostile.back()[0] = 2 + 2 * 15 - 1; // odd: the last half unit is dropped
     for (const auto &raw : hostile) {
-        sim::DeviceSpec spec;
-        spec.rawManufacturer = raw;
-        testbed.addDevice(spec);
+        sim::DeviceSetup setup;
+        setup.rawManufacturer = raw;
+        testbed.addDevice(setup);
     }
     EXPECT_EQ(open(), USB_OPEN_ERR_NOTFOUND);
 }
 
 TEST_F(UsbLink, ConfigurationAndClaimFailuresOnlyWarn)
 {
-    sim::DeviceSpec spec;
-    spec.setConfigError = 16;
-    spec.claimFailures = 4;
-    int board = testbed.addDevice(spec);
+    sim::DeviceSetup setup;
+    setup.setConfigError = 16;
+    setup.claimFailures = 4;
+    int board = testbed.addDevice(setup);
     ASSERT_EQ(open(), USB_OPEN_OK);
     EXPECT_EQ(warnings.rfind("Warning: could not set configuration: ", 0), 0u) << warnings;
     EXPECT_NE(warnings.find("\nWarning: could not claim interface\n"), std::string::npos) << warnings;
@@ -165,9 +165,9 @@ TEST_F(UsbLink, ConfigurationAndClaimFailuresOnlyWarn)
 
 TEST_F(UsbLink, ClaimIsRetriedUpToFourTimes)
 {
-    sim::DeviceSpec spec;
-    spec.claimFailures = 3;
-    int board = testbed.addDevice(spec);
+    sim::DeviceSetup setup;
+    setup.claimFailures = 3;
+    int board = testbed.addDevice(setup);
     ASSERT_EQ(open(), USB_OPEN_OK);
     EXPECT_EQ(warnings, "");
     EXPECT_EQ(testbed.stats(board).claimCalls, 4);
@@ -189,9 +189,9 @@ TEST_F(UsbLink, UnopenableNodeShowsAsAStringFailure)
 {
     // Debian's libusb 0.1 hands out a handle even when the node cannot be
     // opened; the failure shows on the first string request.
-    sim::DeviceSpec spec;
-    spec.noNode = true;
-    testbed.addDevice(spec);
+    sim::DeviceSetup setup;
+    setup.noNode = true;
+    testbed.addDevice(setup);
     EXPECT_EQ(open(), USB_OPEN_ERR_IO);
     EXPECT_EQ(warnings.rfind("Warning: cannot query manufacturer for device: ", 0), 0u) << warnings;
 }
