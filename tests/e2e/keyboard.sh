@@ -26,7 +26,11 @@ wait_for() { # LINES: until the log has that many lines
 wait_for 75
 window=\$(xdotool search --sync --onlyvisible --name '^Quorvel\$' | head -n 1)
 xdotool windowfocus --sync "\$window"
-sleep 0.3
+n=0
+until [ "\$(xdotool getwindowfocus)" = "\$window" ]; do
+  n=\$((n + 1)); [ \$n -lt 100 ] || { echo "the dialog never got the focus" >&2; kill \$tool; exit 1; }
+  sleep 0.05
+done
 xdotool type --delay 20 TEST
 xdotool key --delay 50 Tab Tab Tab Tab Tab space
 wait_for 77
