@@ -25,7 +25,7 @@ extern const char szClassName[];
 
 // Opens the board and loads every row; 0, or the nonzero status of the open.
 int InitDataEdit(void);
-// The rows, read-only, for front ends that show them without the dialog.
+// The rows, read-only: what the table holds, seen without the dialog.
 const T_R_DataMainEdit *GetDataEdit(void);
 
 void InitOldDataEdit(HWND hDlg);
