@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <map>
 #include <cstdint>
 
 namespace {
@@ -42,6 +43,14 @@ public:
     }
 
     HWND Handle() { return &handle_; }
+
+    // The controls by id; with two of one id, the first made.
+    void AddItem(int id, QWidget *control) { items_.emplace(id, control); }
+    QWidget *Item(int id) const
+    {
+        auto found = items_.find(id);
+        return found == items_.end() ? nullptr : found->second;
+    }
 
     INT_PTR Send(UINT message, WPARAM wParam, LPARAM lParam)
     {
@@ -135,6 +144,7 @@ private:
 
     HWND__ handle_;
     DLGPROC procedure_;
+    std::map<int, QWidget *> items_;
     INT_PTR result_ = 0;
     bool ended_ = false;
     bool running_ = false;
@@ -206,10 +216,8 @@ Dialog *DialogOf(HWND window) { return dynamic_cast<Dialog *>(platform::WidgetOf
 
 QWidget *Control(HWND dialog, int id)
 {
-    QWidget *window = platform::WidgetOf(dialog);
-    if (!window)
-        return nullptr;
-    return window->findChild<QWidget *>(QString::number(id), Qt::FindDirectChildrenOnly);
+    Dialog *window = DialogOf(dialog);
+    return window ? window->Item(id) : nullptr;
 }
 
 } // namespace
@@ -249,6 +257,7 @@ INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndPar
             platform::CreateControl(item, &dialog, units.ToPixels(item.x, item.y, item.cx, item.cy));
         if (!control)
             return -1;
+        dialog.AddItem(item.id, control);
         if (auto *button = qobject_cast<QPushButton *>(control)) {
             QObject::connect(button, &QPushButton::clicked, &dialog,
                              [&dialog, id = item.id] { dialog.Command(id); });
