@@ -3,10 +3,9 @@
 #include "BoardSession.h"
 #include "CtlStatus.h"
 #include "FieldValues.h"
-#include "NowPlaying.h"
+#include "NowPlayingFile.h"
 
 #include <poll.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,9 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
 namespace {
 
@@ -46,56 +43,10 @@ sigset_t catchStopSignals()
     return waiting;
 }
 
-std::string directoryOf(const std::string &path)
-{
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string baseNameOf(const std::string &path)
-{
-    return path.substr(path.find_last_of('/') + 1);
-}
-
-// The text the file asks for; nothing while it is missing or unreadable.
-std::optional<std::string> wantedText(const std::string &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return std::nullopt;
-    std::ostringstream content;
-    content << file.rdbuf();
-    try {
-        return nowPlayingText(content.str(), path);
-    } catch (const CtlError &e) {
-        printError(e.message);
-        return std::nullopt;
-    }
-}
-
-// Whether the inotify events waiting on fd concern the file.
-bool fileEvent(int fd, const std::string &name)
-{
-    alignas(struct inotify_event) char buffer[4096];
-    bool concerned = false;
-    ssize_t length;
-    while ((length = read(fd, buffer, sizeof buffer)) > 0) {
-        for (ssize_t at = 0; at < length;) {
-            const auto *event = reinterpret_cast<const struct inotify_event *>(buffer + at);
-            concerned = concerned || (event->mask & IN_Q_OVERFLOW) ||
-                        (event->len > 0 && name == event->name);
-            at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
-        }
-    }
-    return concerned;
-}
-
 struct Follower {
     usb_dev_handle *board;
     const T_R_FieldDef &field;
-    const std::string &path;
+    const NowPlayingFile &file;
     Charset charset;
     std::optional<std::string> written; // the board text last written
 };
@@ -103,11 +54,12 @@ struct Follower {
 // Writes the file's text unless it is the one last written.
 void update(Follower &f)
 {
-    const std::optional<std::string> text = wantedText(f.path);
-    if (!text)
-        return;
+    std::optional<std::string> text;
     CheckedValue value;
     try {
+        text = f.file.text();
+        if (!text)
+            return;
         value = checkValue(f.field, *text, f.charset, false);
     } catch (const CtlError &e) {
         printError(e.message);
@@ -126,24 +78,22 @@ void update(Follower &f)
 
 int followRadioText(const CtlOptions &options, const T_R_FieldDef &field)
 {
-    const std::string &path = options.follow;
-    const std::string directory = directoryOf(path);
+    NowPlayingFile file(options.follow);
+    const std::string directory = file.directory();
     struct stat status;
     if (stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
         throw CtlError{CtlFileError, directory + ": not a directory"};
 
     const BoardHandle board = openBoard(options.device);
     const sigset_t waitMask = catchStopSignals();
-    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    const bool watching =
-        fd >= 0 && inotify_add_watch(fd, directory.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO) >= 0;
+    const int fd = file.watch();
+    const bool watching = fd >= 0;
     if (!watching)
         printError(std::string("warning: cannot watch ") + directory + " (" + std::strerror(errno) +
-                   "): looking at " + path + " every second");
+                   "): looking at " + file.path() + " every second");
 
-    Follower follower{board.get(), field, path, options.charset, std::nullopt};
+    Follower follower{board.get(), field, file, options.charset, std::nullopt};
     update(follower);
-    const std::string name = baseNameOf(path);
     const struct timespec interval{1, 0};
     while (!stopRequested) {
         struct pollfd events{fd, POLLIN, 0};
@@ -151,10 +101,8 @@ int followRadioText(const CtlOptions &options, const T_R_FieldDef &field)
                                 watching ? nullptr : &interval, &waitMask);
         if (ready < 0 && errno != EINTR)
             throw CtlError{CtlFileError, std::string("waiting for changes: ") + std::strerror(errno)};
-        if ((ready > 0 && fileEvent(fd, name)) || (ready == 0 && !watching))
+        if ((ready > 0 && file.changed()) || (ready == 0 && !watching))
             update(follower);
     }
-    if (fd >= 0)
-        close(fd);
     return CtlOk;
 }

@@ -1,0 +1,34 @@
+// A "now playing" file, watched through its directory: playout software
+// rewrites it (closed after writing, or renamed into place) at each song.
+#ifndef FIELDS_NOW_PLAYING_FILE_H
+#define FIELDS_NOW_PLAYING_FILE_H
+
+#include <optional>
+#include <string>
+
+class NowPlayingFile {
+public:
+    explicit NowPlayingFile(std::string path);
+    ~NowPlayingFile();
+    NowPlayingFile(const NowPlayingFile &) = delete;
+    NowPlayingFile &operator=(const NowPlayingFile &) = delete;
+
+    const std::string &path() const { return path_; }
+    std::string directory() const;
+
+    // Starts watching the directory with inotify. Returns the descriptor to
+    // wait on (non-blocking), or -1 with errno set.
+    int watch();
+    // Reads the events waiting on the descriptor; whether one concerns the file.
+    bool changed();
+
+    // The text the file asks for (nowPlayingText); nothing while it is missing
+    // or unreadable. Invalid UTF-8 is refused (CtlRefused).
+    std::optional<std::string> text() const;
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+#endif
