@@ -1,0 +1,80 @@
+// The one owner of the board: a thread that finds, opens and loads it, keeps
+// what it holds beside what was asked for, and writes only the difference.
+// Nothing else issues board requests; asking never waits for the board.
+#ifndef QUORVELD_BOARD_WORKER_H
+#define QUORVELD_BOARD_WORKER_H
+
+#include "FieldImage.h"
+#include "RdsUsbFields.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qd {
+
+enum class BoardState { Absent, Present, NotAnswering };
+// "absent", "present", "not answering"
+const char *boardStateName(BoardState state);
+
+struct FieldSnapshot {
+    std::optional<Image> held;  // what the board holds; nothing while unknown
+    std::optional<Image> asked; // what was last asked for and is kept
+    bool pending() const { return asked && asked != held; }
+};
+using Snapshot = std::array<FieldSnapshot, RDS_USB_FIELD_COUNT>;
+
+struct WorkerStatus {
+    BoardState board = BoardState::Absent;
+    std::string device;         // BUS/DEV of the open board
+    int pendingWrites = 0;      // fields asked for and not yet on the board
+    uint64_t requestsSent = 0;  // board requests issued
+    uint64_t requestsFailed = 0;
+    uint64_t eepromWrites = 0;  // write requests to EEPROM codes
+    uint64_t loads = 0;         // complete loads of the board
+};
+
+struct WorkerOptions {
+    std::string device;      // BUS/DEV; empty: the first board found
+    int verifySeconds = 60;  // read the RAM back this often; 0: never
+    int searchMs = 2000;     // look for an absent board this often
+    std::string stateFile;   // the asked-for values across restarts; empty: none
+};
+
+class BoardWorker {
+public:
+    explicit BoardWorker(WorkerOptions options);
+    ~BoardWorker(); // stop()
+    BoardWorker(const BoardWorker &) = delete;
+    BoardWorker &operator=(const BoardWorker &) = delete;
+
+    // Reads the state file (its values are asked for again) and starts the thread.
+    void start();
+    // Ends the thread after the request in progress and saves the state file.
+    void stop();
+
+    // The images asked for, by index in RdsUsbFields; the latest asking wins.
+    // Thread-safe; never waits for the board.
+    void ask(const std::vector<std::pair<int, Image>> &values);
+
+    Snapshot fields() const;
+    WorkerStatus status() const;
+
+    // Called on the worker's thread whenever what the board holds, what is
+    // asked for, or the board's state changes. Set before start().
+    void setListener(std::function<void()> listener);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace qd
+
+#endif

@@ -1,0 +1,40 @@
+// A field's image: its bytes exactly as the board stores them. A PS name is 8
+// bytes, a RadioText 64, the PI code 2 (high byte first), every other field
+// one byte (an AF its code). Texts are written and compared block by block.
+#ifndef QUORVELD_FIELD_IMAGE_H
+#define QUORVELD_FIELD_IMAGE_H
+
+#include "RdsUsbFields.h"
+#include "TextCodec.h"
+
+#include <string>
+#include <string_view>
+
+namespace qd {
+
+using Image = std::string;
+
+// Index in RdsUsbFields of the field of that name, or -1.
+int fieldIndex(std::string_view name);
+
+size_t imageSize(const T_R_FieldDef &field);
+// Requests that read or write the whole field: 2 for a PS name, 16 for a
+// RadioText, 1 for the others.
+int blockCount(const T_R_FieldDef &field);
+
+// The image of a value checked by checkValue (its boardText): a PS name
+// padded with blanks, a RadioText ended with carriage returns (0x0D) as the
+// board layer pads it, numbers as their byte, the PI code and AF as coded.
+Image imageOf(const T_R_FieldDef &field, const std::string &boardText);
+// A text image from the board's bytes as received (UECP): cut or padded as above.
+Image textImage(const T_R_FieldDef &field, std::string_view bytes);
+
+// The value as quorvel-ctl shows it (UTF-8), from an image: texts decoded in
+// `charset` (control bytes as blanks, a RadioText without its trailing
+// blanks), numbers in decimal, the PI code as 0xC201, an AF in MHz ("98.5").
+// A byte without a character in `charset` is refused (CtlRefused).
+std::string shownOf(const T_R_FieldDef &field, const Image &image, Charset charset);
+
+} // namespace qd
+
+#endif
