@@ -1,0 +1,287 @@
+#include "DaemonOptions.h"
+
+#include <getopt.h>
+
+#include <charconv>
+#include <fstream>
+
+namespace qd {
+
+const char *const usageText =
+    "Usage: quorveld [OPTION]...\n"
+    "Drives a Quorvel RDS encoder board as a networked encoder: UECP frames and\n"
+    "ASCII commands over TCP and UDP, HTTP, and a now-playing file.\n"
+    "\n"
+    "Listeners (each may be repeated; port 0 takes a free port):\n"
+    "  --uecp-tcp ADDR:PORT     UECP frames over TCP\n"
+    "  --uecp-udp ADDR:PORT     UECP frames over UDP, one frame per datagram;\n"
+    "                           a multicast ADDR joins that group\n"
+    "  --ascii-tcp ADDR:PORT    ASCII commands (PS=, RT=, TEXT=, DPS=...) over TCP\n"
+    "  --ascii-udp ADDR:PORT    ASCII commands over UDP\n"
+    "  --http ADDR:PORT         the web page, the JSON API and the metrics\n"
+    "  --allow CIDR             accept clients from this address block only\n"
+    "                           (repeatable; default: any)\n"
+    "\n"
+    "Encoder:\n"
+    "  --follow FILE            RAM RadioText from a now-playing file\n"
+    "  --site N[,N...]          UECP site addresses answered (0 always)\n"
+    "  --encoder N[,N...]       UECP encoder addresses answered (0 always)\n"
+    "  --device BUS/DEV         the board at this place (default: the first)\n"
+    "  --charset cp1252|rds     character table of ASCII and HTTP texts\n"
+    "                           (default cp1252)\n"
+    "  --verify SECONDS         read the RAM back this often, 0 never (default 60)\n"
+    "  --state FILE             keep the values asked for across restarts\n"
+    "  --rt-cycle SECONDS       each buffered RadioText held this long (default 10)\n"
+    "  --dps-step SECONDS       scrolling PS step (default 2)\n"
+    "  --ascii-replies plus|ok  replies + - ! (default) or OK NO\n"
+    "\n"
+    "HTTP:\n"
+    "  --http-password-file FILE  Basic authentication (required off loopback)\n"
+    "  --http-token-file FILE   token for the now-playing URL and plain-text body\n"
+    "  --http-host NAME         a host name the page is reached by (repeatable)\n"
+    "  --tls-cert FILE, --tls-key FILE  serve HTTPS\n"
+    "  --metrics-public         /metrics without a password\n"
+    "  --nowplaying-format FMT  RadioText from ARTIST and TITLE\n"
+    "                           (default \"ARTIST - TITLE\")\n"
+    "  --hash-password USER     read a password on standard input and print\n"
+    "                           the line for --http-password-file\n"
+    "\n"
+    "  --config FILE            read these options from FILE, one per line\n"
+    "  --verbose                log every command\n"
+    "  --help, --version\n";
+
+namespace {
+
+enum Key {
+    UecpTcp = 256, UecpUdp, AsciiTcp, AsciiUdp, Http, Follow, Site, Encoder, Device, CharsetKey,
+    Verify, State, RtCycle, DpsStep, AsciiReplies, Allow, Config, Verbose, PasswordFile,
+    TokenFile, TlsCert, TlsKey, HttpHost, MetricsPublic, NowPlayingFormat, HashPassword, Help,
+    Version,
+};
+
+const struct option Options[] = {
+    {"uecp-tcp", required_argument, nullptr, UecpTcp},
+    {"uecp-udp", required_argument, nullptr, UecpUdp},
+    {"ascii-tcp", required_argument, nullptr, AsciiTcp},
+    {"ascii-udp", required_argument, nullptr, AsciiUdp},
+    {"http", required_argument, nullptr, Http},
+    {"follow", required_argument, nullptr, Follow},
+    {"site", required_argument, nullptr, Site},
+    {"encoder", required_argument, nullptr, Encoder},
+    {"device", required_argument, nullptr, Device},
+    {"charset", required_argument, nullptr, CharsetKey},
+    {"verify", required_argument, nullptr, Verify},
+    {"state", required_argument, nullptr, State},
+    {"rt-cycle", required_argument, nullptr, RtCycle},
+    {"dps-step", required_argument, nullptr, DpsStep},
+    {"ascii-replies", required_argument, nullptr, AsciiReplies},
+    {"allow", required_argument, nullptr, Allow},
+    {"config", required_argument, nullptr, Config},
+    {"verbose", no_argument, nullptr, Verbose},
+    {"http-password-file", required_argument, nullptr, PasswordFile},
+    {"http-token-file", required_argument, nullptr, TokenFile},
+    {"tls-cert", required_argument, nullptr, TlsCert},
+    {"tls-key", required_argument, nullptr, TlsKey},
+    {"http-host", required_argument, nullptr, HttpHost},
+    {"metrics-public", no_argument, nullptr, MetricsPublic},
+    {"nowplaying-format", required_argument, nullptr, NowPlayingFormat},
+    {"hash-password", required_argument, nullptr, HashPassword},
+    {"help", no_argument, nullptr, Help},
+    {"version", no_argument, nullptr, Version},
+    {nullptr, 0, nullptr, 0},
+};
+
+int number(const std::string &option, const std::string &text, int min, int max)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < min || value > max)
+        throw OptionError("--" + option + ": \"" + text + "\" is not a number from " +
+                          std::to_string(min) + " to " + std::to_string(max));
+    return value;
+}
+
+// A list of UECP addresses; 0 (all) is always among them.
+std::vector<int> addressList(const std::string &option, const std::string &text, int max)
+{
+    std::vector<int> list{0};
+    size_t from = 0;
+    while (from <= text.size()) {
+        const size_t comma = std::min(text.find(',', from), text.size());
+        list.push_back(number(option, text.substr(from, comma - from), 0, max));
+        from = comma + 1;
+    }
+    return list;
+}
+
+AddressBlock parseBlock(const std::string &text)
+{
+    const size_t slash = text.find('/');
+    asio::error_code error;
+    AddressBlock block{asio::ip::make_address(text.substr(0, slash), error), 0};
+    if (error)
+        throw OptionError("--allow: \"" + text + "\" is not an address or an address block");
+    const int bits = block.network.is_v4() ? 32 : 128;
+    block.prefix = slash == std::string::npos ? bits : number("allow", text.substr(slash + 1), 0, bits);
+    return block;
+}
+
+// The configuration file's lines as options: "name value", "name=value" or
+// "--name value"; blank lines and lines starting with # are skipped.
+std::vector<std::string> configArgs(const std::string &path)
+{
+    std::ifstream file(path);
+    if (!file)
+        throw OptionError("--config: cannot read " + path);
+    std::vector<std::string> args;
+    std::string line;
+    for (int number = 1; std::getline(file, line); number++) {
+        const size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#')
+            continue;
+        line = line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+        if (line.starts_with("--"))
+            line.erase(0, 2);
+        const size_t split = line.find_first_of(" \t=");
+        args.push_back("--" + line.substr(0, split));
+        if (split != std::string::npos) {
+            const size_t value = line.find_first_not_of(" \t", split + 1);
+            args.push_back(line.substr(value == std::string::npos ? line.size() : value));
+        }
+        if (args.back() == "--config")
+            throw OptionError(path + ":" + std::to_string(number) + ": --config in a configuration file");
+    }
+    return args;
+}
+
+void apply(DaemonOptions &o, int key, const std::string &value)
+{
+    switch (key) {
+    case UecpTcp: o.uecpTcp.push_back(parseListenAddress(value)); break;
+    case UecpUdp: o.uecpUdp.push_back(parseListenAddress(value)); break;
+    case AsciiTcp: o.asciiTcp.push_back(parseListenAddress(value)); break;
+    case AsciiUdp: o.asciiUdp.push_back(parseListenAddress(value)); break;
+    case Http: o.http.push_back(parseListenAddress(value)); break;
+    case Follow: o.follow = value; break;
+    case Site: o.sites = addressList("site", value, 1023); break;
+    case Encoder: o.encoders = addressList("encoder", value, 63); break;
+    case Device: o.device = value; break;
+    case CharsetKey: {
+        const auto charset = charsetByName(value);
+        if (!charset)
+            throw OptionError("--charset: \"" + value + "\" is neither cp1252 nor rds");
+        o.charset = *charset;
+        break;
+    }
+    case Verify: o.verifySeconds = number("verify", value, 0, 86400); break;
+    case State: o.stateFile = value; break;
+    case RtCycle: o.rtCycleSeconds = number("rt-cycle", value, 1, 3600); break;
+    case DpsStep: o.dpsStepSeconds = number("dps-step", value, 1, 3600); break;
+    case AsciiReplies:
+        if (value != "plus" && value != "ok")
+            throw OptionError("--ascii-replies: \"" + value + "\" is neither plus nor ok");
+        o.asciiOk = value == "ok";
+        break;
+    case Allow: o.allow.push_back(parseBlock(value)); break;
+    case Config: o.config = value; break;
+    case Verbose: o.verbose = true; break;
+    case PasswordFile: o.httpPasswordFile = value; break;
+    case TokenFile: o.httpTokenFile = value; break;
+    case TlsCert: o.tlsCert = value; break;
+    case TlsKey: o.tlsKey = value; break;
+    case HttpHost: o.httpHosts.push_back(value); break;
+    case MetricsPublic: o.metricsPublic = true; break;
+    case NowPlayingFormat: o.nowPlayingFormat = value; break;
+    case HashPassword: o.hashPasswordUser = value; break;
+    case Help: o.help = true; break;
+    case Version: o.version = true; break;
+    }
+}
+
+void parseArgs(DaemonOptions &o, const std::vector<std::string> &args, const std::string &where)
+{
+    std::vector<char *> argv{const_cast<char *>("quorveld")};
+    for (const std::string &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    optind = 0; // getopt anew
+    opterr = 0;
+    int key;
+    while ((key = getopt_long(static_cast<int>(argv.size() - 1), argv.data(), "", Options, nullptr)) != -1) {
+        if (key == '?' || key == ':') {
+            const std::string arg = argv[optind - 1];
+            throw OptionError(where + (key == ':' || optopt ? arg + " needs a value"
+                                                            : "unknown option " + arg));
+        }
+        apply(o, key, optarg ? optarg : "");
+    }
+    if (optind < static_cast<int>(argv.size() - 1))
+        throw OptionError(where + "unexpected operand " + argv[optind]);
+}
+
+} // namespace
+
+std::string ListenAddress::text() const
+{
+    const std::string host = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
+    return host + ":" + std::to_string(port);
+}
+
+bool AddressBlock::contains(const asio::ip::address &address) const
+{
+    asio::ip::address a = address;
+    if (a.is_v6() && a.to_v6().is_v4_mapped())
+        a = asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6());
+    if (a.is_v4() != network.is_v4())
+        return false;
+    const auto bytesOf = [](const asio::ip::address &x) {
+        return x.is_v4() ? std::vector<unsigned char>(x.to_v4().to_bytes().begin(), x.to_v4().to_bytes().end())
+                         : std::vector<unsigned char>(x.to_v6().to_bytes().begin(), x.to_v6().to_bytes().end());
+    };
+    const std::vector<unsigned char> mine = bytesOf(network), theirs = bytesOf(a);
+    for (int bit = 0; bit < prefix; bit++) {
+        const unsigned char mask = static_cast<unsigned char>(0x80 >> (bit % 8));
+        if ((mine[bit / 8] & mask) != (theirs[bit / 8] & mask))
+            return false;
+    }
+    return true;
+}
+
+bool allowed(const std::vector<AddressBlock> &allow, const asio::ip::address &address)
+{
+    if (allow.empty())
+        return true;
+    for (const AddressBlock &block : allow)
+        if (block.contains(address))
+            return true;
+    return false;
+}
+
+ListenAddress parseListenAddress(const std::string &text)
+{
+    const size_t colon = text.rfind(':');
+    std::string host = colon == std::string::npos ? "" : text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    else if (host.find(':') != std::string::npos)
+        host.clear(); // an IPv6 address needs its brackets
+    asio::error_code error;
+    ListenAddress listen{asio::ip::make_address(host, error), 0};
+    if (colon == std::string::npos || error)
+        throw OptionError("\"" + text + "\" is not ADDR:PORT (a numeric address; [ADDR]:PORT for IPv6)");
+    listen.port = static_cast<unsigned short>(number("port", text.substr(colon + 1), 0, 65535));
+    return listen;
+}
+
+DaemonOptions parseOptions(const std::vector<std::string> &args)
+{
+    DaemonOptions command;
+    parseArgs(command, args, "");
+    DaemonOptions options;
+    if (!command.config.empty())
+        parseArgs(options, configArgs(command.config), command.config + ": ");
+    parseArgs(options, args, "");
+    return options;
+}
+
+} // namespace qd

@@ -1,0 +1,73 @@
+// quorveld's options, from the command line and from a configuration file
+// that holds the same options, one per line.
+#ifndef QUORVELD_DAEMON_OPTIONS_H
+#define QUORVELD_DAEMON_OPTIONS_H
+
+#include "TextCodec.h"
+
+#include <asio/ip/address.hpp>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qd {
+
+// ADDR:PORT, [ADDR]:PORT for IPv6; numeric addresses only.
+struct ListenAddress {
+    asio::ip::address address;
+    unsigned short port = 0;
+    std::string text() const; // 127.0.0.1:4001, [::1]:4001
+    bool operator==(const ListenAddress &) const = default;
+};
+
+// An address block: 192.168.1.0/24, ::1/128, or one address.
+struct AddressBlock {
+    asio::ip::address network;
+    int prefix = 0;
+    bool contains(const asio::ip::address &address) const;
+    bool operator==(const AddressBlock &) const = default;
+};
+
+struct DaemonOptions {
+    std::vector<ListenAddress> uecpTcp, uecpUdp, asciiTcp, asciiUdp, http;
+    std::string follow;
+    std::vector<int> sites{0}, encoders{0};
+    std::string device;
+    Charset charset = Charset::Cp1252;
+    int verifySeconds = 60;
+    std::string stateFile;
+    int rtCycleSeconds = 10;
+    int dpsStepSeconds = 2;
+    bool asciiOk = false; // --ascii-replies ok
+    std::vector<AddressBlock> allow;
+    std::string config;
+    bool verbose = false;
+    // HTTP
+    std::string httpPasswordFile, httpTokenFile, tlsCert, tlsKey;
+    std::vector<std::string> httpHosts;
+    bool metricsPublic = false;
+    std::string nowPlayingFormat = "ARTIST - TITLE";
+    // Actions instead of running
+    bool help = false, version = false;
+    std::string hashPasswordUser; // --hash-password USER
+};
+
+// A bad option or value; the message names it.
+struct OptionError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+extern const char *const usageText;
+
+// The configuration file's options (when --config names one; read anew at
+// each call) first, then the command line's: a later value replaces an
+// earlier one, lists add up.
+DaemonOptions parseOptions(const std::vector<std::string> &args);
+
+ListenAddress parseListenAddress(const std::string &text);
+bool allowed(const std::vector<AddressBlock> &allow, const asio::ip::address &address);
+
+} // namespace qd
+
+#endif

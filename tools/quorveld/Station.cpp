@@ -1,0 +1,398 @@
+#include "Station.h"
+
+#include "Backup.h"
+#include "CtlStatus.h"
+#include "FieldValues.h"
+#include "NowPlaying.h"
+#include "rds_usb.h"
+
+#include <asio/post.hpp>
+
+#include <ctime>
+
+namespace qd {
+
+namespace {
+
+const int RamPs = fieldIndex("ram.ps");
+const int RamRt = fieldIndex("ram.rt");
+const int Naf = fieldIndex("eeprom.naf");
+const int Af00 = fieldIndex("eeprom.af00");
+
+std::string trimmed(std::string_view text)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
+}
+
+std::string utcNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+// "af": the AFs in order, then their number.
+void checkAfList(std::string_view list, Charset charset, std::vector<std::pair<int, Image>> &images,
+                 std::vector<Refusal> &refusals)
+{
+    std::vector<std::string> items;
+    if (!trimmed(list).empty()) {
+        size_t from = 0;
+        for (size_t comma; (comma = list.find(',', from)) != std::string_view::npos; from = comma + 1)
+            items.push_back(trimmed(list.substr(from, comma - from)));
+        items.push_back(trimmed(list.substr(from)));
+    }
+    if (items.size() > RDS_USB_AF_COUNT) {
+        refusals.push_back({"af", "af: " + std::to_string(items.size()) +
+                                      " frequencies, at most " + std::to_string(RDS_USB_AF_COUNT)});
+        return;
+    }
+    for (size_t i = 0; i < items.size(); i++) {
+        const T_R_FieldDef &field = RdsUsbFields[Af00 + i];
+        try {
+            images.emplace_back(Af00 + i, imageOf(field, checkValue(field, items[i], charset, false).boardText));
+        } catch (const CtlError &e) {
+            refusals.push_back({field.Name, e.message});
+        }
+    }
+    images.emplace_back(Naf, imageOf(RdsUsbFields[Naf], std::to_string(items.size())));
+}
+
+std::string metric(const char *name, const char *type, const char *help, const std::string &samples)
+{
+    return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" + samples;
+}
+
+std::string sample(const char *name, uint64_t value, const std::string &labels = {})
+{
+    return std::string(name) + (labels.empty() ? "" : "{" + labels + "}") + " " +
+           std::to_string(value) + "\n";
+}
+
+} // namespace
+
+const char *protocolName(Protocol protocol)
+{
+    switch (protocol) {
+    case Protocol::Uecp: return "uecp";
+    case Protocol::Ascii: return "ascii";
+    case Protocol::Http: return "http";
+    case Protocol::File: return "file";
+    }
+    return "";
+}
+
+Station::Station(asio::io_context &io, BoardWorker &worker, StationOptions options)
+    : io_(io), worker_(worker), options_(std::move(options)),
+      started_(std::chrono::steady_clock::now()), lastChange_(utcNow()), rotationTimer_(io),
+      scrollTimer_(io)
+{
+    worker_.setListener([this] { asio::post(io_, [this] { changed(); }); });
+}
+
+void Station::changed()
+{
+    version_++;
+    lastChange_ = utcNow();
+    for (const auto &observer : observers_)
+        observer();
+}
+
+void Station::subscribe(std::function<void()> observer)
+{
+    observers_.push_back(std::move(observer));
+}
+
+std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::string>> &values,
+                                  Protocol from)
+{
+    std::vector<std::pair<int, Image>> images;
+    std::vector<Refusal> refusals;
+    for (const auto &[name, value] : values) {
+        if (name == "af") {
+            checkAfList(value, options_.charset, images, refusals);
+            continue;
+        }
+        const int index = fieldIndex(name);
+        if (index < 0) {
+            refusals.push_back({name, name + ": no such field"});
+            continue;
+        }
+        const T_R_FieldDef &field = RdsUsbFields[index];
+        try {
+            images.emplace_back(index, imageOf(field, checkValue(field, value, options_.charset, false).boardText));
+        } catch (const CtlError &e) {
+            refusals.push_back({name, e.message});
+        }
+    }
+    commands_[from]++;
+    refused_[from] += refusals.size();
+    if (refusals.empty())
+        ask(images);
+    changed();
+    return refusals;
+}
+
+void Station::setImages(const std::vector<std::pair<int, Image>> &images, Protocol from)
+{
+    commands_[from]++;
+    ask(images);
+    changed();
+}
+
+// A RAM PS name ends the scrolling, a RAM RadioText the rotation.
+void Station::ask(const std::vector<std::pair<int, Image>> &images)
+{
+    for (const auto &[index, image] : images) {
+        if (index == RamPs)
+            stopScroll();
+        if (index == RamRt)
+            stopRotation();
+    }
+    worker_.ask(images);
+}
+
+void Station::countRefused(Protocol from)
+{
+    commands_[from]++;
+    refused_[from]++;
+    changed();
+}
+
+void Station::stopRotation()
+{
+    rotation_.clear();
+    rotationTimer_.cancel();
+}
+
+void Station::stopScroll()
+{
+    scrollText_.clear();
+    scrollTimer_.cancel();
+}
+
+void Station::storeRadioText(const Image &text, bool append, int transmissions, Protocol from)
+{
+    const Image blank = textImage(RdsUsbFields[RamRt], "");
+    if (text.empty() || text == blank) {
+        setImages({{RamRt, blank}}, from);
+        return;
+    }
+    if (!append || rotation_.empty()) {
+        setImages({{RamRt, text}}, from); // also ends a rotation
+        rotation_.push_back({text, transmissions});
+        rotationAt_ = 0;
+        return;
+    }
+    commands_[from]++;
+    rotation_.push_back({text, transmissions});
+    if (rotation_.size() == 2) {
+        rotationTimer_.expires_after(std::chrono::seconds(options_.rtCycleSeconds));
+        rotationTimer_.async_wait([this](const asio::error_code &error) {
+            if (!error)
+                rotate();
+        });
+    }
+    changed();
+}
+
+// The next buffered text on air. A text with a number of transmissions
+// leaves the buffer once sent that many turns, while others remain.
+void Station::rotate()
+{
+    if (rotation_.size() < 2)
+        return;
+    BufferedText &current = rotation_[rotationAt_];
+    if (current.transmissions > 0 && --current.transmissions == 0)
+        rotation_.erase(rotation_.begin() + static_cast<long>(rotationAt_));
+    else
+        rotationAt_++;
+    rotationAt_ %= rotation_.size();
+    worker_.ask({{RamRt, rotation_[rotationAt_].text}});
+    changed();
+    if (rotation_.size() < 2)
+        return;
+    rotationTimer_.expires_after(std::chrono::seconds(options_.rtCycleSeconds));
+    rotationTimer_.async_wait([this](const asio::error_code &error) {
+        if (!error)
+            rotate();
+    });
+}
+
+std::optional<Refusal> Station::scrollPs(std::string_view text, Protocol from)
+{
+    const T_R_FieldDef &ps = RdsUsbFields[RamPs];
+    std::u32string chars;
+    try {
+        chars = decodeUtf8(text, ps.Name);
+        toBoardText(chars, options_.charset, ps.Name); // every character must be sendable
+    } catch (const CtlError &e) {
+        refused_[from]++;
+        commands_[from]++;
+        changed();
+        return Refusal{ps.Name, e.message};
+    }
+    if (chars.size() <= RDS_USB_PS_LENGTH) {
+        const std::vector<Refusal> refusals = set({{ps.Name, std::string(text)}}, from);
+        return refusals.empty() ? std::nullopt : std::optional(refusals.front());
+    }
+    stopScroll();
+    chars.resize((chars.size() + RDS_USB_PS_LENGTH - 1) / RDS_USB_PS_LENGTH * RDS_USB_PS_LENGTH, U' ');
+    scrollText_ = chars;
+    scrollAt_ = 0;
+    commands_[from]++;
+    scrollStep();
+    return std::nullopt;
+}
+
+void Station::scrollStep()
+{
+    const T_R_FieldDef &ps = RdsUsbFields[RamPs];
+    const std::u32string page = scrollText_.substr(scrollAt_, RDS_USB_PS_LENGTH);
+    worker_.ask({{RamPs, imageOf(ps, toBoardText(page, options_.charset, ps.Name))}});
+    changed();
+    scrollAt_ = (scrollAt_ + RDS_USB_PS_LENGTH) % scrollText_.size();
+    scrollTimer_.expires_after(std::chrono::seconds(options_.dpsStepSeconds));
+    scrollTimer_.async_wait([this](const asio::error_code &error) {
+        if (!error && !scrollText_.empty())
+            scrollStep();
+    });
+}
+
+std::optional<Refusal> Station::nowPlaying(const NowPlaying &song, Protocol from)
+{
+    std::string text = song.text;
+    if (text.empty()) {
+        if (song.artist.empty() || song.title.empty()) {
+            text = song.artist + song.title;
+        } else {
+            text = options_.nowPlayingFormat;
+            for (const auto &[key, value] : {std::pair{"ARTIST", &song.artist}, {"TITLE", &song.title}})
+                if (const size_t at = text.find(key); at != std::string::npos)
+                    text.replace(at, std::string_view(key).size(), *value);
+        }
+    }
+    const T_R_FieldDef &rt = RdsUsbFields[RamRt];
+    try {
+        text = nowPlayingText(text, rt.Name);
+    } catch (const CtlError &e) {
+        countRefused(from);
+        return Refusal{rt.Name, e.message};
+    }
+    const std::vector<Refusal> refusals = set({{rt.Name, text}}, from);
+    return refusals.empty() ? std::nullopt : std::optional(refusals.front());
+}
+
+Snapshot Station::fields() const
+{
+    return worker_.fields();
+}
+
+WorkerStatus Station::status() const
+{
+    return worker_.status();
+}
+
+namespace {
+
+// The shown value, or nothing for bytes the character set lacks.
+std::optional<std::string> shownOrNothing(int index, const Image &image, Charset charset)
+{
+    try {
+        return shownOf(RdsUsbFields[index], image, charset);
+    } catch (const CtlError &) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+std::string Station::effective(int field) const
+{
+    const FieldSnapshot state = worker_.fields()[field];
+    const std::optional<Image> &image = state.asked ? state.asked : state.held;
+    if (!image)
+        return {};
+    return shownOrNothing(field, *image, options_.charset).value_or("");
+}
+
+nlohmann::ordered_json Station::fieldsJson(bool pending) const
+{
+    const Snapshot snapshot = worker_.fields();
+    FieldList list;
+    for (int i = 0; i < RDS_USB_FIELD_COUNT; i++) {
+        const FieldSnapshot &state = snapshot[i];
+        const std::optional<Image> &image = pending ? (state.pending() ? state.asked : std::nullopt)
+                                                    : state.held;
+        if (!image)
+            continue;
+        if (const auto shown = shownOrNothing(i, *image, options_.charset))
+            list.emplace_back(&RdsUsbFields[i], *shown);
+    }
+    return fieldsToJson(list);
+}
+
+nlohmann::ordered_json Station::statusJson() const
+{
+    const WorkerStatus status = worker_.status();
+    nlohmann::ordered_json clients = nlohmann::ordered_json::object();
+    for (const auto &[listener, count] : clients_)
+        clients[listener] = count;
+    return {
+        {"board", boardStateName(status.board)},
+        {"device", status.device},
+        {"pending_writes", status.pendingWrites},
+        {"eeprom_writes", status.eepromWrites},
+        {"requests_sent", status.requestsSent},
+        {"requests_failed", status.requestsFailed},
+        {"clients", clients},
+        {"uptime_s", std::chrono::duration_cast<std::chrono::seconds>(
+                         std::chrono::steady_clock::now() - started_).count()},
+        {"last_change", lastChange_},
+        {"version", version_},
+    };
+}
+
+std::string Station::metricsText() const
+{
+    const WorkerStatus status = worker_.status();
+    std::string commands, refused, clients;
+    for (Protocol protocol : AllProtocols) {
+        const std::string label = std::string("protocol=\"") + protocolName(protocol) + "\"";
+        const auto count = [protocol](const std::map<Protocol, uint64_t> &counts) {
+            const auto found = counts.find(protocol);
+            return found == counts.end() ? 0 : found->second;
+        };
+        commands += sample("quorveld_commands_total", count(commands_), label);
+        refused += sample("quorveld_refused_values_total", count(refused_), label);
+    }
+    for (const auto &[listener, count] : clients_)
+        clients += sample("quorveld_clients", static_cast<uint64_t>(count), "listener=\"" + listener + "\"");
+    return metric("quorveld_board_up", "gauge", "1 while the board is present and answering.",
+                  sample("quorveld_board_up", status.board == BoardState::Present)) +
+           metric("quorveld_board_requests_total", "counter", "Board requests sent.",
+                  sample("quorveld_board_requests_total", status.requestsSent)) +
+           metric("quorveld_board_requests_failed_total", "counter", "Board requests that failed.",
+                  sample("quorveld_board_requests_failed_total", status.requestsFailed)) +
+           metric("quorveld_eeprom_writes_total", "counter", "Write requests to the board's EEPROM.",
+                  sample("quorveld_eeprom_writes_total", status.eepromWrites)) +
+           metric("quorveld_pending_writes", "gauge", "Fields asked for and not yet on the board.",
+                  sample("quorveld_pending_writes", static_cast<uint64_t>(status.pendingWrites))) +
+           metric("quorveld_commands_total", "counter", "Commands received, by protocol.", commands) +
+           metric("quorveld_refused_values_total", "counter", "Values refused, by protocol.", refused) +
+           (clients.empty() ? "" : metric("quorveld_clients", "gauge", "Clients connected, by listener.", clients));
+}
+
+void Station::setClients(const std::string &listener, int count)
+{
+    clients_[listener] = count;
+    changed();
+}
+
+} // namespace qd

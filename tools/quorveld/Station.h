@@ -1,0 +1,141 @@
+// The encoder as the protocols see it: checks what they ask for against the
+// field model and hands it to the board worker, keeps the RadioText rotation
+// and the scrolling PS name, counts commands, and answers queries in the
+// fields' shown and JSON forms. Runs on the event loop's thread only.
+#ifndef QUORVELD_STATION_H
+#define QUORVELD_STATION_H
+
+#include "BoardWorker.h"
+#include "FieldImage.h"
+#include "TextCodec.h"
+
+#include <asio/io_context.hpp>
+#include <asio/steady_timer.hpp>
+#include <nlohmann/json.hpp>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace qd {
+
+enum class Protocol { Uecp, Ascii, Http, File };
+inline constexpr std::array AllProtocols{Protocol::Uecp, Protocol::Ascii, Protocol::Http,
+                                         Protocol::File};
+// "uecp", "ascii", "http", "file"
+const char *protocolName(Protocol protocol);
+
+// A value the checks refused: the field's name and quorvel-ctl's message.
+struct Refusal {
+    std::string field;
+    std::string message;
+};
+
+struct StationOptions {
+    Charset charset = Charset::Cp1252;
+    int rtCycleSeconds = 10;   // each buffered RadioText held this long
+    int dpsStepSeconds = 2;    // scrolling PS: one step this often
+    std::string nowPlayingFormat = "ARTIST - TITLE";
+};
+
+struct NowPlaying {
+    std::string text;          // used when not empty
+    std::string artist, title; // otherwise, through the format
+};
+
+class Station {
+public:
+    Station(asio::io_context &io, BoardWorker &worker, StationOptions options);
+
+    // Values as quorvel-ctl's set takes them (UTF-8), by quorvel-ctl's field
+    // names, and "af": a comma-separated list of MHz (empty: none) that sets
+    // the AFs and their number. All or nothing: with one refusal nothing is
+    // asked. A RAM PS name ends the scrolling; a RAM RadioText the rotation.
+    std::vector<Refusal> set(const std::vector<std::pair<std::string, std::string>> &values,
+                             Protocol from);
+    // Images as received, in the board's bytes (UECP), asked as they are.
+    void setImages(const std::vector<std::pair<int, Image>> &images, Protocol from);
+    // The RadioText buffer: flush then store `text`, or append it to the texts
+    // sent in turn, each for rtCycleSeconds, `transmissions` rounds (0:
+    // without end) when more than one is buffered. An empty text empties the
+    // buffer and blanks the RadioText.
+    void storeRadioText(const Image &text, bool append, int transmissions, Protocol from);
+    // Scrolls `text` through the RAM PS name, 8 characters a step.
+    std::optional<Refusal> scrollPs(std::string_view text, Protocol from);
+    // The RAM RadioText from a now-playing text, or from artist and title
+    // through the format.
+    std::optional<Refusal> nowPlaying(const NowPlaying &song, Protocol from);
+    // A command refused before it reached the station (a bad UECP element, an
+    // unknown ASCII command, a refused HTTP body): counted.
+    void countRefused(Protocol from);
+
+    Snapshot fields() const;
+    WorkerStatus status() const;
+    // A field's value as quorvel-ctl shows it: what was asked for when it is
+    // kept, or what the board holds; empty when neither is known.
+    std::string effective(int field) const;
+    // {"ram.ps": "RADIO1  ", "ram.pty": 10, ...} as quorvel-ctl shows them:
+    // what the board holds (unknown fields left out), or with `pending`, the
+    // fields asked for and not yet on the board.
+    nlohmann::ordered_json fieldsJson(bool pending) const;
+    // {"board": "present", "device": "001/007", "pending_writes": 0,
+    //  "eeprom_writes": 3, "requests_sent": ..., "requests_failed": ...,
+    //  "clients": {"ascii-tcp 127.0.0.1:4001": 1}, "uptime_s": 12,
+    //  "last_change": "2026-12-07T05:40:00Z", "version": 42}
+    nlohmann::ordered_json statusJson() const;
+    // The counters in the Prometheus text format.
+    std::string metricsText() const;
+
+    // Listeners report their client counts under their own names.
+    void setClients(const std::string &listener, int count);
+    // Called on the event loop's thread after every change of a field, of the
+    // board's state or of the counters; version() counts them.
+    void subscribe(std::function<void()> observer);
+    uint64_t version() const { return version_; }
+
+    const StationOptions &options() const { return options_; }
+    void setOptions(StationOptions options) { options_ = std::move(options); }
+
+private:
+    void changed();
+    void ask(const std::vector<std::pair<int, Image>> &images);
+    void stopRotation();
+    void stopScroll();
+    void rotate();
+    void scrollStep();
+
+    asio::io_context &io_;
+    BoardWorker &worker_;
+    StationOptions options_;
+    std::chrono::steady_clock::time_point started_;
+    std::string lastChange_;
+    uint64_t version_ = 0;
+    std::map<Protocol, uint64_t> commands_;
+    std::map<Protocol, uint64_t> refused_;
+    std::map<std::string, int> clients_;
+    std::vector<std::function<void()>> observers_;
+
+    struct BufferedText {
+        Image text;
+        int transmissions;
+    };
+    std::vector<BufferedText> rotation_;
+    size_t rotationAt_ = 0;
+    int rotationRounds_ = 0;
+    asio::steady_timer rotationTimer_;
+
+    std::u32string scrollText_;
+    size_t scrollAt_ = 0;
+    asio::steady_timer scrollTimer_;
+};
+
+} // namespace qd
+
+#endif
