@@ -41,10 +41,17 @@ struct WorkerStatus {
 };
 
 struct WorkerOptions {
-    std::string device;      // BUS/DEV; empty: the first board found
+    // BUS/DEV ("001/007" or "1/7"), else the constructor throws
+    // std::invalid_argument; empty: the first board found.
+    std::string device;
     int verifySeconds = 60;  // read the RAM back this often; 0: never
+    int verifyMs = -1;       // the same in milliseconds, instead (tests); -1: verifySeconds
     int searchMs = 2000;     // look for an absent board this often
+    int retryMs = 100;       // wait after a failed request, doubled after each (up to 30 s)
     std::string stateFile;   // the asked-for values across restarts; empty: none
+    // Messages for people (board found or lost, failed requests, the state
+    // file), from the worker's thread, start() and stop().
+    std::function<void(const std::string &)> logger;
 };
 
 class BoardWorker {
@@ -60,7 +67,8 @@ public:
     void stop();
 
     // The images asked for, by index in RdsUsbFields; the latest asking wins.
-    // Thread-safe; never waits for the board.
+    // Thread-safe; never waits for the board. An index out of range or an
+    // image of the wrong size throws std::invalid_argument (nothing is asked).
     void ask(const std::vector<std::pair<int, Image>> &values);
 
     Snapshot fields() const;

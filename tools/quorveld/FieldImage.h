@@ -21,6 +21,9 @@ size_t imageSize(const T_R_FieldDef &field);
 // Requests that read or write the whole field: 2 for a PS name, 16 for a
 // RadioText, 1 for the others.
 int blockCount(const T_R_FieldDef &field);
+// Bytes of the image one request carries: 4 for a text, else the whole image.
+// Block k starts at k * blockSize.
+size_t blockSize(const T_R_FieldDef &field);
 
 // The image of a value checked by checkValue (its boardText): a PS name
 // padded with blanks, a RadioText ended with carriage returns (0x0D) as the

@@ -1,0 +1,51 @@
+#include "BlockRequests.h"
+
+#include "FieldValues.h"
+#include "RdsUsbBlocks.h"
+#include "rds_usb.h"
+
+namespace qd {
+
+namespace {
+
+constexpr int readBit = 0x80;
+
+bool isText(const T_R_FieldDef &field)
+{
+    const FieldKind kind = fieldKind(field);
+    return kind == FieldKind::PsName || kind == FieldKind::RadioText;
+}
+
+int byteAt(std::string_view bytes, size_t at)
+{
+    return static_cast<unsigned char>(bytes[at]);
+}
+
+} // namespace
+
+int writeBlock(usb_dev_handle *board, const T_R_FieldDef &field, int block, std::string_view bytes)
+{
+    const int code = field.IdRdsFunction;
+    if (isText(field))
+        return RdsUsbWriteTextBlock(board, code + block,
+                                    reinterpret_cast<const unsigned char *>(bytes.data()));
+    switch (fieldKind(field)) {
+    case FieldKind::PiCode: return RdsUsbWriteValue(board, code, byteAt(bytes, 0) << 8 | byteAt(bytes, 1), 0);
+    case FieldKind::Frequency: return RdsUsbWriteValue(board, code, byteAt(bytes, 0), field.ReadArg);
+    default: return RdsUsbWriteValue(board, code, byteAt(bytes, 0), 0);
+    }
+}
+
+BlockReply readBlock(usb_dev_handle *board, const T_R_FieldDef &field, int block)
+{
+    const bool af = fieldKind(field) == FieldKind::Frequency;
+    unsigned char reply[RDS_USB_REPLY_SIZE] = {};
+    const int result = RdsUsbReadBlock(board, (field.IdRdsFunction | readBit) + block,
+                                       af ? field.ReadArg : 0, reply);
+    const size_t size = blockSize(field);
+    if (result < static_cast<int>(size))
+        return {result, {}};
+    return {result, Image(reinterpret_cast<const char *>(reply), size)};
+}
+
+} // namespace qd

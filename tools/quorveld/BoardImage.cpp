@@ -1,0 +1,198 @@
+#include "BoardImage.h"
+
+#include "FieldValues.h"
+
+#include <algorithm>
+
+namespace qd {
+
+namespace {
+
+constexpr std::chrono::milliseconds longestRetry{30000};
+
+uint16_t allBlocks(int field)
+{
+    return static_cast<uint16_t>((1u << blockCount(RdsUsbFields[field])) - 1);
+}
+
+int lowestBlock(uint16_t blocks)
+{
+    int block = 0;
+    while (!(blocks & 1u << block))
+        ++block;
+    return block;
+}
+
+// Fields in the order their writes go: EEPROM before RAM, each in table order.
+const std::array<int, RDS_USB_FIELD_COUNT> &writeOrder()
+{
+    static const std::array<int, RDS_USB_FIELD_COUNT> order = [] {
+        std::array<int, RDS_USB_FIELD_COUNT> o{};
+        for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
+            o[i] = i;
+        std::stable_partition(o.begin(), o.end(),
+                              [](int i) { return !isRamField(RdsUsbFields[i]); });
+        return o;
+    }();
+    return order;
+}
+
+} // namespace
+
+BoardImage::BoardImage(std::chrono::milliseconds firstRetry) : firstRetry_(firstRetry)
+{
+    for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
+        fields_[i].held.assign(imageSize(RdsUsbFields[i]), '\0');
+}
+
+bool BoardImage::ask(int field, const Image &image)
+{
+    Field &f = fields_[field];
+    if (f.asked == image)
+        return false;
+    f.asked = image;
+    return true;
+}
+
+void BoardImage::forget()
+{
+    for (Field &f : fields_) {
+        f.known = f.toRead = 0;
+        f.failures = 0;
+        f.retryAt = {};
+    }
+    loading_ = false;
+}
+
+void BoardImage::startLoad()
+{
+    for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
+        fields_[i].toRead = allBlocks(i);
+    loading_ = true;
+}
+
+void BoardImage::startVerify()
+{
+    for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
+        if (isRamField(RdsUsbFields[i]))
+            fields_[i].toRead = allBlocks(i);
+}
+
+bool BoardImage::differs(const Field &f, int field, int block) const
+{
+    const size_t size = blockSize(RdsUsbFields[field]);
+    return !(f.known & 1u << block) || f.held.compare(block * size, size, *f.asked, block * size, size) != 0;
+}
+
+std::optional<BoardImage::Step> BoardImage::next(Clock::time_point now) const
+{
+    const auto ready = [&](const Field &f) { return f.retryAt <= now; };
+    const auto read = [](int field, uint16_t blocks) {
+        return Step{field, lowestBlock(blocks), false, {}};
+    };
+    if (loading_) {
+        for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
+            if (fields_[i].toRead && ready(fields_[i]))
+                return read(i, fields_[i].toRead);
+        return std::nullopt;
+    }
+    for (int i : writeOrder()) {
+        const Field &f = fields_[i];
+        if (!f.asked || !ready(f))
+            continue;
+        const size_t size = blockSize(RdsUsbFields[i]);
+        for (int block = 0; block < blockCount(RdsUsbFields[i]); ++block)
+            if (differs(f, i, block))
+                return Step{i, block, true, f.asked->substr(block * size, size)};
+    }
+    for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i) {
+        const Field &f = fields_[i];
+        const uint16_t unknown = f.asked ? 0 : allBlocks(i) & ~f.known;
+        if ((f.toRead | unknown) && ready(f))
+            return read(i, f.toRead | unknown);
+    }
+    return std::nullopt;
+}
+
+std::optional<BoardImage::Clock::time_point> BoardImage::retryAt(Clock::time_point now) const
+{
+    std::optional<Clock::time_point> earliest;
+    for (const Field &f : fields_)
+        if (f.retryAt > now && (!earliest || f.retryAt < *earliest))
+            earliest = f.retryAt;
+    return earliest;
+}
+
+void BoardImage::store(int field, int block, const std::optional<Image> &bytes)
+{
+    Field &f = fields_[field];
+    const uint16_t bit = 1u << block;
+    if (bytes) {
+        f.held.replace(block * bytes->size(), bytes->size(), *bytes);
+        f.known |= bit;
+    } else {
+        f.known &= ~bit;
+    }
+}
+
+void BoardImage::done(const Step &step, const std::optional<Image> &bytes, Clock::time_point now)
+{
+    Field &f = fields_[step.field];
+    f.toRead &= ~(1u << step.block);
+    store(step.field, step.block, bytes);
+    // The board writes an EEPROM text into RAM as well (or, failing, perhaps not).
+    if (step.write)
+        if (const T_R_FieldDef *ram = ramCopyOf(RdsUsbFields[step.field]))
+            store(static_cast<int>(ram - RdsUsbFields), step.block, bytes);
+    if (bytes) {
+        f.failures = 0;
+        f.retryAt = {};
+    } else {
+        const int doublings = std::min(f.failures++, 15);
+        f.retryAt = now + std::min(longestRetry, firstRetry_ * (1 << doublings));
+    }
+    loading_ = loading_ && std::any_of(fields_.begin(), fields_.end(),
+                                       [](const Field &g) { return g.toRead != 0; });
+}
+
+bool BoardImage::dropHeldEepromAsks()
+{
+    bool dropped = false;
+    for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i) {
+        Field &f = fields_[i];
+        if (!isRamField(RdsUsbFields[i]) && f.asked && f.known == allBlocks(i) && f.held == *f.asked) {
+            f.asked.reset();
+            dropped = true;
+        }
+    }
+    return dropped;
+}
+
+FieldSnapshot BoardImage::snapshot(int field) const
+{
+    const Field &f = fields_[field];
+    FieldSnapshot s;
+    if (f.known == allBlocks(field))
+        s.held = f.held;
+    s.asked = f.asked;
+    return s;
+}
+
+int BoardImage::pending() const
+{
+    int count = 0;
+    for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
+        count += snapshot(i).pending();
+    return count;
+}
+
+std::vector<std::pair<int, Image>> BoardImage::asked() const
+{
+    std::vector<std::pair<int, Image>> images;
+    for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
+        if (fields_[i].asked)
+            images.emplace_back(i, *fields_[i].asked);
+    return images;
+}
+
+} // namespace qd

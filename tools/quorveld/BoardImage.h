@@ -1,0 +1,80 @@
+// What the board holds beside what was asked for, field by field and block by
+// block, and the next request that brings the two together: the load's reads
+// first, then the writes (EEPROM fields before RAM ones, since the board
+// copies an EEPROM text into RAM), then reads of what is unknown or due for
+// verification. A field whose request failed waits before its next one,
+// twice as long after each failure. Not thread-safe: its owner guards it.
+#ifndef QUORVELD_BOARD_IMAGE_H
+#define QUORVELD_BOARD_IMAGE_H
+
+#include "BoardWorker.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace qd {
+
+class BoardImage {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Step {
+        int field; // index in RdsUsbFields
+        int block;
+        bool write;
+        Image bytes; // a write's block
+    };
+
+    explicit BoardImage(std::chrono::milliseconds firstRetry);
+
+    // false when `image` is already what is asked for.
+    bool ask(int field, const Image &image);
+    // The board is gone: nothing of it is known, nothing waits.
+    void forget();
+    // Every block to be read, before any write.
+    void startLoad();
+    bool loading() const { return loading_; }
+    // Every RAM block to be read again, after the writes.
+    void startVerify();
+
+    // The request to make now, if any.
+    std::optional<Step> next(Clock::time_point now) const;
+    // The earliest moment after `now` at which a field that waits after a
+    // failure may make its request.
+    std::optional<Clock::time_point> retryAt(Clock::time_point now) const;
+    // The outcome of `step`: the block as read or written, or nothing when
+    // the request failed (the block is then unknown).
+    void done(const Step &step, const std::optional<Image> &bytes, Clock::time_point now);
+    // Forgets the EEPROM asks the board holds (the EEPROM keeps them); true
+    // when it forgot any.
+    bool dropHeldEepromAsks();
+
+    FieldSnapshot snapshot(int field) const;
+    int pending() const;
+    std::vector<std::pair<int, Image>> asked() const;
+
+private:
+    struct Field {
+        Image held;          // what the board holds, where `known`
+        uint16_t known = 0;  // blocks of `held` that are the board's
+        uint16_t toRead = 0; // blocks to read: load or verification
+        std::optional<Image> asked;
+        int failures = 0;    // requests failed in a row
+        Clock::time_point retryAt{};
+    };
+
+    bool differs(const Field &f, int field, int block) const;
+    void store(int field, int block, const std::optional<Image> &bytes);
+
+    std::array<Field, RDS_USB_FIELD_COUNT> fields_;
+    bool loading_ = false;
+    std::chrono::milliseconds firstRetry_;
+};
+
+} // namespace qd
+
+#endif

@@ -1,0 +1,121 @@
+#include "FieldImage.h"
+
+#include "FieldValues.h"
+#include "RdsUsbNumber.h"
+#include "rds_usb.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace qd {
+
+namespace {
+
+constexpr char psPad = ' ';
+constexpr char rtPad = '\r';
+
+Image padded(std::string_view bytes, size_t size, char pad)
+{
+    Image image(bytes.substr(0, size));
+    image.resize(size, pad);
+    return image;
+}
+
+unsigned char byteAt(const Image &image, size_t at)
+{
+    return static_cast<unsigned char>(image.at(at));
+}
+
+} // namespace
+
+int fieldIndex(std::string_view name)
+{
+    for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
+        if (name == RdsUsbFields[i].Name)
+            return i;
+    return -1;
+}
+
+size_t imageSize(const T_R_FieldDef &field)
+{
+    switch (fieldKind(field)) {
+    case FieldKind::PsName: return RDS_USB_PS_LENGTH;
+    case FieldKind::RadioText: return RDS_USB_RT_LENGTH;
+    case FieldKind::PiCode: return 2;
+    case FieldKind::Number:
+    case FieldKind::Frequency: break;
+    }
+    return 1;
+}
+
+int blockCount(const T_R_FieldDef &field)
+{
+    switch (fieldKind(field)) {
+    case FieldKind::PsName: return RDS_USB_PS_LENGTH / 4;
+    case FieldKind::RadioText: return RDS_USB_RT_LENGTH / 4;
+    default: return 1;
+    }
+}
+
+size_t blockSize(const T_R_FieldDef &field)
+{
+    return imageSize(field) / blockCount(field);
+}
+
+Image imageOf(const T_R_FieldDef &field, const std::string &boardText)
+{
+    switch (fieldKind(field)) {
+    case FieldKind::PsName:
+    case FieldKind::RadioText: return textImage(field, boardText);
+    case FieldKind::PiCode: {
+        unsigned code = 0;
+        RdsUsbParseHex(boardText.c_str(), &code);
+        return {static_cast<char>(code >> 8 & 0xFF), static_cast<char>(code & 0xFF)};
+    }
+    case FieldKind::Frequency: {
+        // Tenths of a MHz rounded in single precision, as the board layer's write rounds them.
+        float megahertz = 0;
+        RdsUsbParseFloat(boardText.c_str(), &megahertz);
+        const float tenths = megahertz * 10;
+        const int rounded = static_cast<int>(std::floor(static_cast<double>(tenths) + 0.5));
+        return Image(1, static_cast<char>((rounded - RDS_USB_AF_CODE_OFFSET) & 0xFF));
+    }
+    case FieldKind::Number: break;
+    }
+    int number = 0;
+    RdsUsbParseDecimal(boardText.c_str(), &number);
+    return Image(1, static_cast<char>(number & 0xFF)); // the board keeps wValue's low byte
+}
+
+Image textImage(const T_R_FieldDef &field, std::string_view bytes)
+{
+    const bool ps = fieldKind(field) == FieldKind::PsName;
+    return padded(bytes, imageSize(field), ps ? psPad : rtPad);
+}
+
+std::string shownOf(const T_R_FieldDef &field, const Image &image, Charset charset)
+{
+    switch (fieldKind(field)) {
+    case FieldKind::PsName:
+    case FieldKind::RadioText: {
+        std::string display = image;
+        for (char &c : display)
+            if (static_cast<unsigned char>(c) < 0x20)
+                c = ' ';
+        return shownValue(field, display, charset);
+    }
+    case FieldKind::PiCode: {
+        char pi[8];
+        std::snprintf(pi, sizeof pi, "0x%04X", byteAt(image, 0) << 8 | byteAt(image, 1));
+        return pi;
+    }
+    case FieldKind::Frequency: {
+        const int tenths = byteAt(image, 0) + RDS_USB_AF_CODE_OFFSET;
+        return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+    }
+    case FieldKind::Number: break;
+    }
+    return std::to_string(byteAt(image, 0));
+}
+
+} // namespace qd

@@ -1,0 +1,166 @@
+#include "StateFile.h"
+
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+
+namespace qd {
+
+namespace {
+
+constexpr const char *format = "quorveld state";
+constexpr int version = 1;
+
+[[noreturn]] void fail(const std::string &path, const std::string &why)
+{
+    throw std::runtime_error("state file " + path + ": " + why);
+}
+
+[[noreturn]] void failErrno(const std::string &path, const std::string &what)
+{
+    fail(path, what + ": " + std::strerror(errno));
+}
+
+std::string hexOf(const Image &image)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (unsigned char byte : image) {
+        hex += digits[byte >> 4];
+        hex += digits[byte & 0xF];
+    }
+    return hex;
+}
+
+int nibble(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+std::optional<Image> imageOfHex(const std::string &hex)
+{
+    if (hex.size() % 2)
+        return std::nullopt;
+    Image image;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        const int high = nibble(hex[i]), low = nibble(hex[i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        image += static_cast<char>(high << 4 | low);
+    }
+    return image;
+}
+
+FieldImages imagesOf(const std::string &path, const nlohmann::json &state)
+{
+    if (!state.is_object() || state.value("format", "") != format)
+        fail(path, std::string("not a \"") + format + "\" file");
+    if (state.value("version", 0) != version)
+        fail(path, "version " + state.value("version", nlohmann::json()).dump() + " is not " +
+                       std::to_string(version));
+    const nlohmann::json &asked = state.value("asked", nlohmann::json());
+    if (!asked.is_object())
+        fail(path, "no \"asked\" object");
+    FieldImages images;
+    for (const auto &[name, value] : asked.items()) {
+        const int field = fieldIndex(name);
+        if (field < 0)
+            fail(path, "unknown field \"" + name + "\"");
+        const std::optional<Image> image =
+            value.is_string() ? imageOfHex(value.get<std::string>()) : std::nullopt;
+        if (!image || image->size() != imageSize(RdsUsbFields[field]))
+            fail(path, name + ": not " + std::to_string(imageSize(RdsUsbFields[field])) +
+                           " bytes in hexadecimal");
+        images.emplace_back(field, *image);
+    }
+    return images;
+}
+
+void writeAll(int fd, const std::string &text, const std::string &path)
+{
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno != EINTR)
+            failErrno(path, "writing");
+        done += n > 0 ? static_cast<size_t>(n) : 0;
+    }
+}
+
+// The rename is on the disk once the directory is.
+void syncDirectory(const std::string &path)
+{
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    const int fd = open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        failErrno(path, "opening its directory");
+    const int synced = fsync(fd);
+    close(fd);
+    if (synced != 0)
+        failErrno(path, "flushing its directory");
+}
+
+} // namespace
+
+FieldImages readStateFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (errno == ENOENT)
+            return {};
+        failErrno(path, "reading");
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    try {
+        return imagesOf(path, nlohmann::json::parse(text.str()));
+    } catch (const nlohmann::json::exception &e) {
+        fail(path, e.what());
+    }
+}
+
+void writeStateFile(const std::string &path, const FieldImages &asked)
+{
+    nlohmann::ordered_json images = nlohmann::ordered_json::object();
+    for (const auto &[field, image] : asked)
+        images[RdsUsbFields[field].Name] = hexOf(image);
+    const nlohmann::ordered_json state = {{"format", format}, {"version", version}, {"asked", images}};
+    const std::string text = state.dump(2) + "\n";
+
+    std::string temporary = path + ".XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        failErrno(path, "creating " + temporary);
+    try {
+        writeAll(fd, text, path);
+        if (fsync(fd) != 0)
+            failErrno(path, "flushing");
+    } catch (...) {
+        close(fd);
+        unlink(temporary.c_str());
+        throw;
+    }
+    if (close(fd) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        unlink(temporary.c_str());
+        errno = error;
+        failErrno(path, "replacing");
+    }
+    syncDirectory(path);
+}
+
+} // namespace qd

@@ -1,0 +1,28 @@
+// The images asked for, kept across restarts of the daemon in a JSON file:
+// {"format": "quorveld state", "version": 1, "asked": {"ram.ps": "<hex>", ...}}
+// with each image's bytes in hexadecimal.
+#ifndef QUORVELD_STATE_FILE_H
+#define QUORVELD_STATE_FILE_H
+
+#include "FieldImage.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qd {
+
+// By index in RdsUsbFields.
+using FieldImages = std::vector<std::pair<int, Image>>;
+
+// The file's images; none when there is no file. A file that cannot be read,
+// or is not such a file, throws std::runtime_error naming the file.
+FieldImages readStateFile(const std::string &path);
+
+// Replaces the file atomically: writes a temporary file in its directory,
+// flushes it to the disk and renames it over the file. Throws std::runtime_error.
+void writeStateFile(const std::string &path, const FieldImages &asked);
+
+} // namespace qd
+
+#endif
