@@ -26,6 +26,15 @@ const char *const usageText =
     "                          request fail with -19 (ENODEV), the node goes\n"
     "  --hang-at N[:MS]        from request N on, answer each request after MS\n"
     "                          milliseconds (default 1000) with -110 (ETIMEDOUT)\n"
+    "  --power-glitch-at N     just before request N, the board's RAM takes the\n"
+    "                          EEPROM values again, as at power-on; the board\n"
+    "                          stays on the bus\n"
+    "  --unplug-after MS       unplug the board MS milliseconds after COMMAND\n"
+    "                          starts: its requests fail with -19, the node goes\n"
+    "  --replug-after MS       MS milliseconds after an unplug (by --unplug-at or\n"
+    "                          --unplug-after), plug the same board in again as a\n"
+    "                          new device (a new device number), power-cycled:\n"
+    "                          its RAM holds the EEPROM values\n"
     "  --string-error ERRNO    fail the board's string descriptor requests\n"
     "  --help                  show this help and exit\n"
     "\n"
@@ -82,6 +91,10 @@ std::optional<Fault> parseFault(const std::string &option, const std::string &ar
     } else if (option == "--hang-at") {
         f.kind = Fault::Hang;
         good = parsePair(arg, f.at, f.delayMs, 1000) && f.at > 0 && f.delayMs >= 0;
+    } else if (option == "--power-glitch-at") {
+        f.kind = Fault::Glitch;
+        f.at = parseNumber(arg).value_or(0);
+        good = f.at > 0;
     }
     return good ? std::optional(f) : std::nullopt;
 }
@@ -89,7 +102,12 @@ std::optional<Fault> parseFault(const std::string &option, const std::string &ar
 bool isFaultOption(const std::string &option)
 {
     return option == "--fail-at" || option == "--fail-code" || option == "--short-at" ||
-           option == "--unplug-at" || option == "--hang-at";
+           option == "--unplug-at" || option == "--hang-at" || option == "--power-glitch-at";
+}
+
+bool isTimeOption(const std::string &option)
+{
+    return option == "--unplug-after" || option == "--replug-after";
 }
 
 } // namespace
@@ -120,7 +138,8 @@ ParsedCommandLine parseCommandLine(int argc, const char *const *argv)
             continue;
         }
 
-        if (option != "--log" && option != "--string-error" && !isFaultOption(option)) {
+        if (option != "--log" && option != "--string-error" && !isFaultOption(option) &&
+            !isTimeOption(option)) {
             parsed.error = "unknown option " + option;
             return parsed;
         }
@@ -135,6 +154,10 @@ ParsedCommandLine parseCommandLine(int argc, const char *const *argv)
         } else if (option == "--string-error") {
             o.stringError = parseNumber(arg).value_or(0);
             good = o.stringError > 0;
+        } else if (isTimeOption(option)) {
+            int &ms = option == "--unplug-after" ? o.timeline.unplugAfterMs : o.timeline.replugAfterMs;
+            ms = parseNumber(arg).value_or(-1);
+            good = ms >= 0;
         } else if (const auto fault = parseFault(option, arg)) {
             o.faults.push_back(*fault);
         } else {

@@ -2,6 +2,7 @@
 #ifndef SIM_RUNNER_OPTIONS_H
 #define SIM_RUNNER_OPTIONS_H
 
+#include "BoardTimeline.h"
 #include "SimBoard.h"
 
 #include <string>
@@ -14,6 +15,7 @@ struct RunnerOptions {
     bool extraDevice = false;
     std::string logFile;
     std::vector<Fault> faults;
+    Timeline timeline;
     int stringError = 0;
     std::vector<std::string> command;
 };

@@ -119,6 +119,9 @@ Board::Outcome Board::decide(uint8_t code)
             if (hangMs_ < 0)
                 hangMs_ = f.delayMs;
             break;
+        case Fault::Glitch:
+            ram_ = eeprom_;
+            break;
         }
     }
     if (unplugged_)
@@ -211,6 +214,22 @@ void Board::clearFaults()
     faults_.clear();
     unplugged_ = false;
     hangMs_ = -1;
+}
+
+void Board::powerCycle()
+{
+    std::lock_guard lock(mutex_);
+    ram_ = eeprom_;
+    std::erase_if(faults_, [](const Fault &f) { return f.kind == Fault::Unplug || f.kind == Fault::Hang; });
+    unplugged_ = false;
+    hangMs_ = -1;
+    ++powerCycles_;
+}
+
+int Board::powerCycles() const
+{
+    std::lock_guard lock(mutex_);
+    return powerCycles_;
 }
 
 bool Board::unplugged() const

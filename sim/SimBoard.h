@@ -42,6 +42,7 @@ struct Fault {
         Short,  // answer only `bytes` bytes (the rest of the host's buffer is untouched)
         Unplug, // from the request on, every request fails with -ENODEV
         Hang,   // from the request on, every request fails with -ETIMEDOUT after delayMs
+        Glitch, // a power glitch just before the request: RAM takes the EEPROM values
     } kind = Error;
     int at = 0;     // the request number (Unplug, Hang: from it on); 0: use code
     int code = -1;  // with at == 0: every request with this code
@@ -66,6 +67,10 @@ public:
     void addFault(const Fault &fault);
     void clearFaults(); // also ends an unplug or hang in progress
     bool unplugged() const;
+    // Off and on again, as when plugged in anew: RAM takes the EEPROM values,
+    // and an unplug or hang in progress ends (its fault is dropped).
+    void powerCycle();
+    int powerCycles() const; // so far
 
     std::vector<Request> log() const;
     void clearLog();
@@ -88,6 +93,7 @@ private:
     int requests_ = 0; // vendor requests handled so far
     bool unplugged_ = false;
     int hangMs_ = -1;  // from a Hang fault on: its delay
+    int powerCycles_ = 0;
 
     struct Outcome;
     Outcome decide(uint8_t code);

@@ -94,11 +94,12 @@ Device::Result Device::transfer(uint8_t type, uint8_t request, uint16_t value, u
                                 uint8_t *data, uint16_t length)
 {
     if (type == typeVendorIn) {
+        if (pluggedElsewhere())
+            return fail(ENODEV);
         const int n = board_->handle(request, value, index, data, length);
         if (board_->unplugged()) {
             std::lock_guard lock(mutex_);
-            unplugged_ = true;
-            removeNode();
+            markUnplugged();
         }
         return n >= 0 ? ok(n) : fail(-n);
     }
@@ -183,8 +184,7 @@ void Device::unplug()
 {
     board_->addFault({.kind = Fault::Unplug, .at = 1});
     std::lock_guard lock(mutex_);
-    unplugged_ = true;
-    removeNode();
+    markUnplugged();
 }
 
 bool Device::gone() const
@@ -193,8 +193,18 @@ bool Device::gone() const
     return unplugged_;
 }
 
-void Device::removeNode()
+bool Device::pluggedElsewhere() const
 {
+    std::lock_guard lock(mutex_);
+    return unplugged_ && board_->powerCycles() != unpluggedCycle_;
+}
+
+// Requests fail from now on and the node goes.
+void Device::markUnplugged()
+{
+    if (!unplugged_)
+        unpluggedCycle_ = board_->powerCycles();
+    unplugged_ = true;
     if (!nodeGone_)
         unlink(node_.c_str());
     nodeGone_ = true;

@@ -42,7 +42,8 @@ private:
     Result setConfiguration();
     Result claimInterface();
     bool gone() const;
-    void removeNode(); // with mutex_ held
+    bool pluggedElsewhere() const; // unplugged, then power-cycled on another device
+    void markUnplugged(); // with mutex_ held
     void hideNode();
 
     const DeviceSetup setup_;
@@ -54,6 +55,7 @@ private:
     DeviceStats stats_;
     int claimFailuresLeft_;
     bool unplugged_ = false;
+    int unpluggedCycle_ = 0; // the board's power cycles when it was unplugged
     bool nodeGone_ = false;
 };
 

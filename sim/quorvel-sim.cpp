@@ -1,4 +1,5 @@
 // quorvel-sim: runs a command against a simulated board (see --help).
+#include "BoardTimeline.h"
 #include "RunnerOptions.h"
 #include "SimTestbed.h"
 
@@ -137,20 +138,24 @@ int run(const sim::RunnerOptions &options, const sigset_t &mask)
         other.productName = "Gadget";
         testbed.addDevice(other);
     }
+    std::unique_ptr<sim::BoardTimeline> timeline;
     if (options.board) {
         auto board = std::make_shared<sim::Board>();
         for (const sim::Fault &f : options.faults)
             board->addFault(f);
-        if (FILE *f = log.get()) {
-            board->setListener([f](const sim::Request &r) {
+        sim::DeviceSetup setup;
+        setup.stringError = options.stringError;
+        const int device = testbed.addDevice(setup, board);
+        timeline = std::make_unique<sim::BoardTimeline>(testbed, device, setup, options.timeline);
+        board->setListener([f = log.get(), &board = *board, &timeline = *timeline](const sim::Request &r) {
+            if (f) {
                 std::fprintf(f, "0x%02X value=0x%04X index=0x%04X result=%d\n", r.code, r.value,
                              r.index, r.result);
                 std::fflush(f);
-            });
-        }
-        sim::DeviceSetup setup;
-        setup.stringError = options.stringError;
-        testbed.addDevice(setup, board);
+            }
+            if (board.unplugged())
+                timeline.unplugged();
+        });
     }
     return runChild(options.command, testbed.root(), mask);
 }
