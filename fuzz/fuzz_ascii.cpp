@@ -1,0 +1,68 @@
+// The ASCII command lines: the input cut in chunks whose sizes come from its
+// last bytes. Cutting changes nothing; no line holds an ending or passes the
+// limit; every line parses, a setting keeping its value as given.
+#include "AsciiCommand.h"
+#include "AsciiLines.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+using namespace ascii;
+
+namespace {
+
+void check(bool ok)
+{
+    if (!ok)
+        abort();
+}
+
+bool lowerName(const std::string &name)
+{
+    return !name.empty() && std::ranges::none_of(name, [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+void checkLine(const Line &line)
+{
+    check(line.text.size() <= maxLine && line.text.find_first_of("\r\n") == std::string::npos);
+    check(!line.tooLong || line.text.empty());
+    const Command command = parseLine(line.text);
+    check(std::holds_alternative<Empty>(command) == line.text.empty());
+    if (const auto *set = std::get_if<Set>(&command))
+        check(lowerName(set->name) && line.text.substr(line.text.find('=') + 1) == set->value);
+    if (const auto *query = std::get_if<Query>(&command))
+        check(lowerName(query->name) && line.text.ends_with('?'));
+}
+
+std::vector<Line> split(LineSplitter &splitter, std::string_view bytes, std::vector<Line> lines = {})
+{
+    for (Line &line : splitter.feed(bytes))
+        lines.push_back(std::move(line));
+    return lines;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzedDataProvider provider(data, size);
+    LineSplitter chunked;
+    std::vector<Line> lines;
+    std::string stream;
+    while (provider.remaining_bytes() > 0) {
+        const std::string chunk = provider.ConsumeBytesAsString(provider.ConsumeIntegralInRange(1, 2000));
+        stream += chunk;
+        lines = split(chunked, chunk, std::move(lines));
+    }
+    LineSplitter whole;
+    check(split(whole, stream) == lines);
+    const std::optional<Line> rest = chunked.finish();
+    check(whole.finish() == rest);
+    if (rest)
+        lines.push_back(*rest);
+    for (const Line &line : lines)
+        checkLine(line);
+    return 0;
+}
