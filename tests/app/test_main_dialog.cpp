@@ -1,12 +1,11 @@
 // The main dialog on a simulated board through the real libusb, driven as an
 // operator would: what the board receives and what the operator sees.
+#include "ProgramSpy.h"
 #include "QtDriver.h"
 #include "RdsUsbFields.h"
 #include "RdsUsbMain.h"
 #include "SimFixture.h"
 #include "resource.h"
-
-#include <cstring>
 
 namespace {
 
@@ -17,17 +16,22 @@ protected:
     void SetUp() override
     {
         SimBoardTest::SetUp();
-        ASSERT_EQ(InitDataEdit(), 0);
-        board->clearLog();
+        sim::Eeprom eeprom = board->eeprom();
+        eeprom.af[7] = 105; // 98.0 MHz, shown as " 98.0"
+        board->setEeprom(eeprom);
+        load();
+        spy::reset();
     }
     void TearDown() override
     {
         usbCloseDevice(UsbRDSBoard);
         UsbRDSBoard = nullptr;
     }
-    INT_PTR run()
+    void load()
     {
-        return DialogBoxParamA(&ProgramInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlg, 0);
+        usbCloseDevice(UsbRDSBoard);
+        stdoutOf([] { ASSERT_EQ(InitDataEdit(), 0); });
+        board->clearLog();
     }
     // Runs the dialog with `actions` on it, then Quit.
     void withDialog(const std::function<void()> &actions)
@@ -36,14 +40,19 @@ protected:
             actions();
             driver.Click(IDC_BUTTON_QUIT);
         });
-        EXPECT_EQ(run(), RDS_USB_DIALOG_QUIT);
+        EXPECT_EQ(DialogBoxParamA(&ProgramInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlg, 0),
+                  RDS_USB_DIALOG_QUIT);
     }
     static std::string loaded(const char *name)
     {
-        const T_R_FieldDef *field = RdsUsbFindField(name);
-        return GetDataEdit()[field - RdsUsbFields].OldString;
+        return GetDataEdit()[RdsUsbFindField(name) - RdsUsbFields].OldString;
     }
     static int control(const char *name) { return RdsUsbFindField(name)->IdEdit; }
+    // Queues a press of OK on the next message box.
+    void answerOk()
+    {
+        driver.OnNextWindow([this] { driver.PressOk(); });
+    }
 
     QtDriver driver;
 };
@@ -70,27 +79,37 @@ TEST_F(MainDialog, OkWritesOnlyWhatChangedAndOnlyOnce)
         EXPECT_EQ(driver.Text(1003), "TEST"); // the control keeps what was typed
     });
     EXPECT_EQ(log(), (Requests{ok(0x21, 0x5445, 0x5354), ok(0x22, 0, 0)}));
+    EXPECT_TRUE(spy::boxes.empty());
 }
 
-TEST_F(MainDialog, ATextSetBackToItsLoadedFormIsNotWritten)
+TEST_F(MainDialog, ATextCountsAsChangedWhenItDiffersAsText)
 {
     const std::string pty = loaded("ram.pty");
+    ASSERT_EQ(loaded("eeprom.af07"), " 98.0");
     withDialog([&] {
         driver.Type(control("ram.pty"), "0" + pty); // the same number, another text
+        driver.Type(control("eeprom.af07"), "98");  // control 1051, AF number 7
         driver.Type(control("eeprom.pty"), "31");
-        driver.Type(control("eeprom.pty"), loaded("eeprom.pty"));
+        driver.Type(control("eeprom.pty"), loaded("eeprom.pty")); // set back
         driver.Click(IDC_BUTTON_OK);
     });
-    EXPECT_EQ(log(), (Requests{ok(0x23, std::stoi(pty), 0)}));
+    EXPECT_EQ(log(), (Requests{ok(0x23, std::stoi(pty)), ok(0x6A, 105, 7)}));
 }
 
-TEST_F(MainDialog, AnAFIsWrittenWithItsNumber)
+TEST_F(MainDialog, AFieldWhoseReadFailedShowsEmptyAndIsWrittenOnceGivenAText)
 {
+    board->addFault({.kind = sim::Fault::Error, .code = 0xE8, .error = 32});
+    load();
+    board->clearFaults();
     withDialog([&] {
-        driver.Type(1051, "98.5"); // AF07
+        EXPECT_EQ(driver.Text(control("eeprom.pi")), "");
+        driver.Click(IDC_BUTTON_OK);
+        EXPECT_TRUE(log().empty());
+        driver.Type(control("eeprom.pi"), "C0DE");
+        driver.Click(IDC_BUTTON_OK);
         driver.Click(IDC_BUTTON_OK);
     });
-    EXPECT_EQ(log(), (Requests{ok(0x6A, 110, 7)}));
+    EXPECT_EQ(log(), (Requests{ok(0x68, 0xC0DE)}));
 }
 
 TEST_F(MainDialog, CancelRestoresTheTextsLastLoadedOrWritten)
@@ -109,163 +128,110 @@ TEST_F(MainDialog, CancelRestoresTheTextsLastLoadedOrWritten)
     EXPECT_EQ(log().size(), 2u); // only the OK
 }
 
-TEST_F(MainDialog, EnterAndEscapeInAnEditDoNothing)
-{
-    withDialog([&] {
-        driver.Type(1003, "TYPED");
-        driver.Press(QtDriver::Key::Enter);
-        driver.Press(QtDriver::Key::Escape);
-        EXPECT_EQ(driver.Caption(), "Quorvel");
-        EXPECT_EQ(driver.Text(1003), "TYPED");
-    });
-    EXPECT_TRUE(log().empty());
-}
-
-TEST_F(MainDialog, TypingStopsAtTheControlsEdge)
+TEST_F(MainDialog, EnterAndEscapeInAnEditDoNothingAndTypingStopsAtItsEdge)
 {
     withDialog([&] {
         driver.Type(1003, std::string(40, 'W'));
         const std::string kept = driver.Text(1003);
         EXPECT_GT(kept.size(), 0u);
         EXPECT_LT(kept.size(), 40u);
+        driver.Press(QtDriver::Key::Enter);
+        driver.Press(QtDriver::Key::Escape);
+        EXPECT_EQ(driver.Caption(), "Quorvel");
+        EXPECT_EQ(driver.Text(1003), kept);
     });
+    EXPECT_TRUE(log().empty());
 }
 
 TEST_F(MainDialog, QuitAndTheCloseBoxEndWithTheQuitCode)
 {
     driver.OnNextWindow([&] { driver.CloseWindow(); });
-    EXPECT_EQ(run(), RDS_USB_DIALOG_QUIT);
+    EXPECT_EQ(DialogBoxParamA(&ProgramInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlg, 0),
+              RDS_USB_DIALOG_QUIT);
     driver.OnNextWindow([&] { driver.Press(QtDriver::Key::AltF4); });
-    EXPECT_EQ(run(), RDS_USB_DIALOG_QUIT);
+    EXPECT_EQ(DialogBoxParamA(&ProgramInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlg, 0),
+              RDS_USB_DIALOG_QUIT);
     EXPECT_TRUE(log().empty());
 }
 
-TEST_F(MainDialog, HelpShowsTheHelpText)
+TEST_F(MainDialog, HelpShowsTheHelpTextInItsOwnBox)
 {
+    QWidget *dialog = nullptr;
     withDialog([&] {
-        driver.OnNextWindow([&] {
-            QtDriver::MessageBoxView box = driver.MessageBox();
-            EXPECT_EQ(box.caption, "Quorvel  version 1.2 ");
-            EXPECT_EQ(box.icon, QtDriver::Icon::Information);
-            EXPECT_EQ(box.buttons, std::vector<QtDriver::Button>{QtDriver::Button::Ok});
-            EXPECT_EQ(box.text,
-                      "Quorvel V1.2 08/2007 \n"
-                      "http://www.quorvel.example\n" +
-                          std::string(20, ' ') + "RAM section is current RDS data\n" +
-                          std::string(20, ' ') +
-                          "EEPROM section correspond to default value for power on\n" +
-                          std::string(19, ' ') + "mono/stereo : select clock used internal/external\n" +
-                          std::string(19, ' ') +
-                          "2A Group: select radiotext usage : 0=no radiotext / N:2A group send "
-                          "every N 0A groups \n" +
-                          std::string(19, ' ') +
-                          "Note:EEPROM PSNAME and radiotext change automatically RAM associate "
-                          "data \n" +
-                          std::string(19, ' ') + "PI= Program Identification code\n" +
-                          std::string(19, ' ') + "PSNAME = Program Service Name\n" +
-                          std::string(19, ' ') + "PTY = Program type\n" + std::string(19, ' ') +
-                          "MS = Music/speech\n" + std::string(19, ' ') +
-                          "DI = Decoder Information\n" + std::string(19, ' ') +
-                          "TP = Traffic Possible \n" + std::string(19, ' ') +
-                          "TA = Traffic Announcement \n" + std::string(19, ' ') +
-                          "AF = Alternate Frequency");
-            driver.PressOk();
-        });
+        dialog = driver.Window();
+        answerOk();
         driver.Click(IDC_BUTTON_HELP);
     });
+    ASSERT_EQ(spy::boxes.size(), 1u);
+    EXPECT_EQ(spy::boxes[0].owner, dialog);
+    EXPECT_EQ(spy::boxes[0].caption, "Quorvel  version 1.2 ");
+    EXPECT_EQ(spy::boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+    const std::string indent(19, ' ');
+    EXPECT_EQ(spy::boxes[0].text,
+              "Quorvel V1.2 08/2007 \r\nhttp://www.quorvel.example\r\n" + std::string(20, ' ') +
+                  "RAM section is current RDS data\r\n" + std::string(20, ' ') +
+                  "EEPROM section correspond to default value for power on\r\n" + indent +
+                  "mono/stereo : select clock used internal/external\r\n" + indent +
+                  "2A Group: select radiotext usage : 0=no radiotext / N:2A group send every N "
+                  "0A groups \r\n" +
+                  indent + "Note:EEPROM PSNAME and radiotext change automatically RAM associate data \r\n" +
+                  indent + "PI= Program Identification code\r\n" + indent +
+                  "PSNAME = Program Service Name\r\n" + indent + "PTY = Program type\r\n" + indent +
+                  "MS = Music/speech\r\n" + indent + "DI = Decoder Information\r\n" + indent +
+                  "TP = Traffic Possible \r\n" + indent + "TA = Traffic Announcement \r\n" + indent +
+                  "AF = Alternate Frequency");
     EXPECT_TRUE(log().empty());
 }
 
 TEST_F(MainDialog, ResetDeclinedSendsNothing)
 {
+    QWidget *dialog = nullptr;
     withDialog([&] {
+        dialog = driver.Window();
         driver.Type(1003, "KEPT");
-        driver.OnNextWindow([&] {
-            QtDriver::MessageBoxView box = driver.MessageBox();
-            EXPECT_EQ(box.text, "Reset EEPROM to default value ?");
-            EXPECT_EQ(box.caption, "Quorvel");
-            EXPECT_EQ(box.icon, QtDriver::Icon::None);
-            EXPECT_EQ(box.buttons,
-                      (std::vector<QtDriver::Button>{QtDriver::Button::Ok, QtDriver::Button::Cancel}));
-            EXPECT_EQ(box.defaultButton, QtDriver::Button::Ok);
-            driver.PressCancel();
-        });
+        driver.OnNextWindow([&] { driver.PressCancel(); });
         driver.Click(IDC_BUTTON_RESET);
         driver.OnNextWindow([&] { driver.CloseWindow(); });
         driver.Click(IDC_BUTTON_RESET);
         EXPECT_EQ(driver.Text(1003), "KEPT");
     });
     EXPECT_TRUE(log().empty());
+    ASSERT_EQ(spy::boxes.size(), 2u);
+    for (const spy::Box &box : spy::boxes) {
+        EXPECT_EQ(box.owner, dialog);
+        EXPECT_EQ(box.text, "Reset EEPROM to default value ?");
+        EXPECT_EQ(box.caption, "Quorvel");
+        EXPECT_EQ(box.type, static_cast<UINT>(MB_OKCANCEL));
+    }
 }
 
-TEST_F(MainDialog, AWriteFailingMidOkStaysPendingAndIsNamed)
+TEST_F(MainDialog, AFailedWriteStaysPendingAndIsNamedTheRestIsWritten)
 {
     board->addFault({.kind = sim::Fault::Error, .code = 0x23, .error = 32});
+    const std::string pty = loaded("ram.pty"), af07 = loaded("eeprom.af07");
     withDialog([&] {
         driver.Type(control("ram.ps"), "FIRST");
         driver.Type(control("ram.pty"), "7");
         driver.Type(control("eeprom.af07"), "200"); // refused: out of the band
         driver.Type(control("eeprom.stereo"), "0");
-        driver.OnNextWindow([&] {
-            QtDriver::MessageBoxView box = driver.MessageBox();
-            EXPECT_EQ(box.caption, "Quorvel");
-            EXPECT_EQ(box.text, "Error writing Quorvel board !\nRAM PTY\nAF07");
-            EXPECT_EQ(box.icon, QtDriver::Icon::Information);
-            driver.PressOk();
-        });
-        std::string out = stdoutOf([&] { driver.Click(IDC_BUTTON_OK); });
+        answerOk();
+        const std::string out = stdoutOf([&] { driver.Click(IDC_BUTTON_OK); });
         EXPECT_EQ(out, "Error RdsUsbWritePTY 35 sendUSBVendorCmd -32"
                        "Error RdsUsbWriteAFE2p invalid freq");
-        // The later rows were written all the same.
         EXPECT_EQ(log(), (Requests{ok(0x21, 0x4649, 0x5253), ok(0x22, 0x5400, 0),
                                    {0x23, 7, 0, -32}, ok(0x03, 0, 0)}));
-
-        board->clearFaults();
-        board->clearLog();
-        driver.Type(control("eeprom.af07"), "98.5");
-        driver.Click(IDC_BUTTON_OK); // only the pending rows, and no box
-        EXPECT_EQ(log(), (Requests{ok(0x23, 7, 0), ok(0x6A, 110, 7)}));
-        board->clearLog();
-        driver.Click(IDC_BUTTON_OK);
-        EXPECT_TRUE(log().empty());
-    });
-}
-
-TEST_F(MainDialog, CancelAfterAFailedWriteShowsTheTextLastWritten)
-{
-    const std::string pi = loaded("eeprom.pi");
-    board->addFault({.kind = sim::Fault::Error, .code = 0x68, .error = 110});
-    withDialog([&] {
-        driver.Type(control("eeprom.pi"), "0x1234");
-        driver.OnNextWindow([&] { driver.PressOk(); });
-        stdoutOf([&] { driver.Click(IDC_BUTTON_OK); });
+        EXPECT_EQ(driver.Text(control("ram.pty")), "7"); // the typed texts stay
+        EXPECT_EQ(driver.Text(control("eeprom.af07")), "200");
+        // Cancel shows the texts last written: the pending rows' old ones.
         driver.Click(IDC_BUTTON_CANCEL);
-        EXPECT_EQ(driver.Text(control("eeprom.pi")), pi);
+        EXPECT_EQ(driver.Text(control("ram.pty")), pty);
+        EXPECT_EQ(driver.Text(control("eeprom.af07")), af07);
+        EXPECT_EQ(driver.Text(control("ram.ps")), "FIRST");
     });
-}
-
-// Every byte but 0 goes into a control and comes back unchanged, so an OK
-// without edits rewrites nothing.
-TEST_F(MainDialog, EveryByteSurvivesTheControls)
-{
-    for (int first = 1; first < 256; first += 16) {
-        sim::RdsData ram = board->ram();
-        sim::Eeprom eeprom = board->eeprom();
-        for (int i = 0; i < 8; i++) {
-            ram.ps[i] = static_cast<uint8_t>(std::min(first + i, 255));
-            eeprom.ps[i] = static_cast<uint8_t>(std::min(first + 8 + i, 255));
-        }
-        board->setRam(ram);
-        board->setEeprom(eeprom);
-        usbCloseDevice(UsbRDSBoard);
-        ASSERT_EQ(InitDataEdit(), 0);
-        board->clearLog();
-        withDialog([&] {
-            EXPECT_EQ(driver.Text(1003), loaded("ram.ps"));
-            driver.Click(IDC_BUTTON_OK);
-        });
-        EXPECT_TRUE(log().empty()) << "bytes from " << first;
-    }
+    ASSERT_EQ(spy::boxes.size(), 1u);
+    EXPECT_EQ(spy::boxes[0].text, "Error writing Quorvel board !\r\nRAM PTY\r\nAF07");
+    EXPECT_EQ(spy::boxes[0].caption, "Quorvel");
+    EXPECT_EQ(spy::boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
 }
 
 } // namespace

@@ -1,94 +1,105 @@
-// The whole program from WinMain: start-up, the dialog loop, resets and a
+// The whole program from WinMain: start-up, the dialog loop, resets, and a
 // board that is missing or goes away.
+#include "ProgramSpy.h"
 #include "QtDriver.h"
 #include "RdsUsbMain.h"
 #include "SimFixture.h"
 #include "resource.h"
 
-namespace {
+#include <QApplication>
+#include <QWidget>
 
-using Requests = std::vector<sim::Request>;
+namespace {
 
 class StartUp : public testing::Test {
 protected:
+    void SetUp() override { spy::reset(); }
     int winMain(HINSTANCE instance = &ProgramInstance)
     {
         return WinMain(instance, nullptr, const_cast<char *>(""), SW_SHOWDEFAULT);
     }
-    void expectBox(const char *text)
+    // Answers the next message boxes with OK.
+    void answerOk(int boxes = 1)
     {
-        driver.OnNextWindow([this, text] {
-            QtDriver::MessageBoxView box = driver.MessageBox();
-            EXPECT_EQ(box.text, text);
-            EXPECT_EQ(box.caption, "Quorvel");
-            EXPECT_EQ(box.icon, QtDriver::Icon::Information);
-            driver.PressOk();
-        });
+        for (int i = 0; i < boxes; i++)
+            driver.OnNextWindow([this] { driver.PressOk(); });
     }
-    void confirmReset()
+    static int loads(const std::vector<sim::Request> &log)
     {
-        driver.OnNextWindow([this] {
-            EXPECT_EQ(driver.MessageBox().text, "Reset EEPROM to default value ?");
-            driver.PressOk();
-        });
-    }
-    static Requests loadOf(const Requests &log)
-    {
-        Requests load;
-        for (const sim::Request &r : log)
-            if (r.code >= 0x80)
-                load.push_back(r);
-        return load;
+        return static_cast<int>(std::count(log.begin(), log.end(), ok(0xA1)));
     }
 
     sim::Testbed testbed;
     QtDriver driver;
 };
 
-TEST_F(StartUp, NoBoardIsOneMessageAndStatus1)
+TEST_F(StartUp, NoBoardIsOneMessageAndNoDialog)
 {
     sim::DeviceSetup gadget;
     gadget.manufacturer = "Other Maker";
-    int other = testbed.addDevice(gadget);
-    expectBox("Error reading Quorvel board !");
+    auto other = testbed.board(testbed.addDevice(gadget));
+    answerOk();
     EXPECT_EQ(winMain(), 1);
     EXPECT_EQ(driver.StepsRun(), 1);
-    EXPECT_TRUE(testbed.board(other)->log().empty());
+    ASSERT_EQ(spy::boxes.size(), 1u);
+    EXPECT_EQ(spy::boxes[0].text, "Error reading Quorvel board !");
+    EXPECT_EQ(spy::boxes[0].caption, "Quorvel");
+    EXPECT_EQ(spy::boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+    ASSERT_NE(spy::boxes[0].owner, nullptr);
+    EXPECT_FALSE(spy::boxes[0].owner->isVisible());
+    EXPECT_TRUE(other->log().empty());
+    EXPECT_EQ(spy::boardCloses, 1); // the other gadget, after its strings
 }
 
-TEST_F(StartUp, QuitEndsWithStatus0)
+TEST_F(StartUp, TheDialogOpensOverTheHiddenOwnerAndQuitOrTheCloseBoxCloseTheBoardOnce)
 {
-    int device = testbed.addDevice();
-    driver.OnNextWindow([&] {
-        EXPECT_EQ(testbed.board(device)->log().size(), 75u);
-        driver.Click(IDC_BUTTON_QUIT);
-    });
-    EXPECT_EQ(winMain(), 0);
+    auto board = testbed.board(testbed.addDevice());
+    for (bool closeBox : {false, true}) {
+        spy::reset();
+        board->clearLog();
+        driver.OnNextWindow([&] {
+            EXPECT_EQ(board->log().size(), 75u);
+            QWidget *dialog = driver.Window();
+            QWidget *owner = dialog->parentWidget();
+            ASSERT_NE(owner, nullptr);
+            EXPECT_FALSE(owner->isVisible());
+            EXPECT_EQ(owner->windowTitle(), "Quorvel");
+            EXPECT_EQ(owner->size(), QSize(544, 375));
+            // 5, 5 and 338 x 240 dialog units of 9-point Tahoma (7 x 14).
+            EXPECT_EQ(dialog->pos(), owner->mapToGlobal(QPoint(0, 0)) + QPoint(9, 9));
+            EXPECT_EQ(dialog->size(), QSize(592, 420));
+            if (closeBox)
+                driver.CloseWindow();
+            else
+                driver.Click(IDC_BUTTON_QUIT);
+        });
+        EXPECT_EQ(winMain(), 0);
+        EXPECT_EQ(spy::boardCloses, 1);
+        EXPECT_TRUE(spy::boxes.empty());
+    }
 }
 
 TEST_F(StartUp, ResetsReloadTheBoardAndReopenTheDialog)
 {
-    int device = testbed.addDevice();
-    auto board = testbed.board(device);
-    const std::string defaultPS(reinterpret_cast<const char *>(sim::Board::factoryDefaults().ps), 8);
+    auto board = testbed.board(testbed.addDevice());
+    const std::string defaultPS = "QUORVEL ";
     driver.OnNextWindow([&] {
         driver.Type(1029, "NEWNAME"); // the EEPROM PS name, sent
         driver.Click(IDC_BUTTON_OK);
         driver.Type(1003, "UNSENT");
         board->clearLog();
-        confirmReset();
-        expectBox("EEPROM RDS reinitialised");
+        answerOk(2); // the confirmation, then the notice
         driver.OnNextWindow([&] {
             // Reset, then a whole load, before the dialog shows again.
-            Requests log = board->log();
+            std::vector<sim::Request> log = board->log();
             ASSERT_EQ(log.size(), 76u);
             EXPECT_EQ(log.front(), ok(0x04));
-            EXPECT_EQ(loadOf(log).size(), 75u);
+            EXPECT_EQ(loads(log), 1);
+            EXPECT_EQ(spy::boardCloses, 1);
             EXPECT_EQ(driver.Text(1029), defaultPS);
             EXPECT_EQ(driver.Text(1003), "NEWNAME"); // RAM keeps the copy; the typed text is gone
             board->clearLog();
-            confirmReset();
-            expectBox("EEPROM RDS reinitialised");
+            answerOk(2);
             driver.OnNextWindow([&] {
                 EXPECT_EQ(board->log().size(), 76u);
                 driver.Click(IDC_BUTTON_QUIT);
@@ -99,21 +110,28 @@ TEST_F(StartUp, ResetsReloadTheBoardAndReopenTheDialog)
     });
     EXPECT_EQ(winMain(), 0);
     EXPECT_EQ(driver.StepsLeft(), 0);
+    EXPECT_EQ(spy::boardCloses, 3);
+    ASSERT_EQ(spy::boxes.size(), 4u);
+    EXPECT_EQ(spy::boxes[1].text, "EEPROM RDS reinitialised");
+    EXPECT_EQ(spy::boxes[1].caption, "Quorvel");
+    EXPECT_EQ(spy::boxes[1].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
 }
 
-TEST_F(StartUp, ABoardUnpluggedBeforeAResetEndsTheTool)
+TEST_F(StartUp, ABoardUnpluggedBeforeAResetEndsTheToolClosingItOnce)
 {
     int device = testbed.addDevice();
     driver.OnNextWindow([&] {
         testbed.unplug(device);
-        confirmReset();
-        expectBox("Error writing Quorvel board !");
-        expectBox("Error reading Quorvel board !");
+        answerOk(3); // the confirmation, the failed reset, the failed reload
         stdoutOf([&] { driver.Click(IDC_BUTTON_RESET); });
     });
     EXPECT_EQ(winMain(), 1);
     EXPECT_EQ(driver.StepsLeft(), 0);
     EXPECT_EQ(UsbRDSBoard, nullptr);
+    EXPECT_EQ(spy::boardCloses, 1);
+    ASSERT_EQ(spy::boxes.size(), 3u);
+    EXPECT_EQ(spy::boxes[1].text, "Error writing Quorvel board !");
+    EXPECT_EQ(spy::boxes[2].text, "Error reading Quorvel board !");
 }
 
 TEST_F(StartUp, ADialogThatCannotBeCreatedEndsTheLoop)
@@ -121,6 +139,20 @@ TEST_F(StartUp, ADialogThatCannotBeCreatedEndsTheLoop)
     testbed.addDevice();
     HINSTANCE__ noResources{nullptr, 0};
     EXPECT_EQ(winMain(&noResources), 1);
+    EXPECT_EQ(spy::boardCloses, 1);
+}
+
+TEST_F(StartUp, AFailedClassRegistrationEndsAtOnceWithNothingShownOrRead)
+{
+    const int id = testbed.addDevice();
+    const qsizetype windows = QApplication::topLevelWidgets().size();
+    spy::failClassRegistration = true;
+    EXPECT_EQ(winMain(), 0);
+    EXPECT_EQ(QApplication::topLevelWidgets().size(), windows);
+    EXPECT_TRUE(spy::boxes.empty());
+    EXPECT_EQ(driver.StepsRun(), 0);
+    EXPECT_TRUE(testbed.stats(id).stringIndices.empty());
+    EXPECT_TRUE(testbed.board(id)->log().empty());
 }
 
 } // namespace
