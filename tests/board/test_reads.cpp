@@ -7,205 +7,135 @@
 
 namespace {
 
+using Requests = std::vector<sim::Request>;
+using Read = std::function<bool(usb_dev_handle *, char *)>;
+
 class Reads : public SimBoardTest {
 protected:
     void SetUp() override
     {
         SimBoardTest::SetUp();
+        sim::RdsData ram = board->ram();
+        sim::Eeprom e = board->eeprom();
+        std::memcpy(ram.ps, "RADIO   ", 8);
+        std::memcpy(e.ps, "AB\0DEFGH", 8);
+        std::memset(ram.rt, 'x', 64);
+        std::memcpy(ram.rt, "A\x0D\x0A\x00\xE9", 5);
+        ram.pty = 31, ram.tp = 0, ram.ta = 255, ram.ms = 1, ram.di = 9;
+        e.pty = 0, e.tp = 1, e.ta = 1, e.ms = 0, e.di = 15, e.naf = 25, e.group2a = 200, e.stereo = 1;
+        e.pi = 0x000A;
+        e.af[0] = 1, e.af[3] = 110, e.af[7] = 204, e.af[8] = 0, e.af[24] = 255;
+        board->setRam(ram);
+        board->setEeprom(e);
         open();
     }
-    void setRam(const std::function<void(sim::RdsData &)> &change)
+    // Reads with `read` into a buffer holding "before"; its requests.
+    Requests read(const Read &read)
     {
-        sim::RdsData ram = board->ram();
-        change(ram);
-        board->setRam(ram);
+        board->clearLog();
+        std::strcpy(data, "before");
+        message = stdoutOf([&] { done = read(handle, data); });
+        return log();
     }
-    void setEeprom(const std::function<void(sim::Eeprom &)> &change)
+    static Requests run(int first, int count)
     {
-        sim::Eeprom eeprom = board->eeprom();
-        change(eeprom);
-        board->setEeprom(eeprom);
+        Requests r;
+        for (int k = 0; k < count; k++)
+            r.push_back(ok(first + k));
+        return r;
+    }
+    static Read small(int code)
+    {
+        return [code](usb_dev_handle *h, char *d) { return RdsUsbReadPTY_TP_TA_MS_DI(h, d, code); };
+    }
+    static Read af(int n)
+    {
+        return [n](usb_dev_handle *h, char *d) { return RdsUsbReadAFE2p(h, d, n); };
     }
     char data[128];
+    bool done = false;
+    std::string message;
 };
 
-TEST_F(Reads, PSNameKeepsEveryByte)
-{
-    setRam([](sim::RdsData &d) { memcpy(d.ps, "RADIO   ", 8); });
-    EXPECT_TRUE(RdsUsbReadPSRam(handle, data));
-    EXPECT_STREQ(data, "RADIO   ");
-    EXPECT_EQ(log(), (std::vector<sim::Request>{ok(0xA1), ok(0xA2)}));
-
-    setEeprom([](sim::Eeprom &d) { memcpy(d.ps, "AB\0DEFGH", 8); });
-    board->clearLog();
-    EXPECT_TRUE(RdsUsbReadPSE2p(handle, data));
-    EXPECT_STREQ(data, "AB"); // the zero byte ends the text...
-    EXPECT_EQ(memcmp(data, "AB\0DEFGH", 9), 0); // ...but all eight bytes are stored
-    EXPECT_EQ(log(), (std::vector<sim::Request>{ok(0xE1), ok(0xE2)}));
-}
-
-TEST_F(Reads, RadioTextShowsControlBytesAsSpaces)
-{
-    setRam([](sim::RdsData &d) {
-        memset(d.rt, 'x', 64);
-        memcpy(d.rt, "A\x0D\x0A\x00\xE9", 5);
-    });
-    EXPECT_TRUE(RdsUsbReadRTRam(handle, data));
-    EXPECT_EQ(std::string(data), "A   \xE9" + std::string(59, 'x'));
-    std::vector<sim::Request> expected;
-    for (int k = 0; k < 16; k++)
-        expected.push_back(ok(0xB0 + k));
-    EXPECT_EQ(log(), expected);
-
-    board->clearLog();
-    EXPECT_TRUE(RdsUsbReadRTE2p(handle, data));
-    EXPECT_EQ(strlen(data), 64u);
-    EXPECT_EQ(log().front().code, 0xF0);
-    EXPECT_EQ(log().back().code, 0xFF);
-}
-
-TEST_F(Reads, SmallValuesAsUnsignedDecimal)
+TEST_F(Reads, EachFieldsRequestsAndDisplayText)
 {
     const struct {
-        uint8_t byte;
-        const char *text;
-    } cases[] = {{31, "31"}, {0, "0"}, {255, "255"}};
-    for (auto c : cases) {
-        setRam([&](sim::RdsData &d) { d.pty = c.byte; });
-        EXPECT_TRUE(RdsUsbReadPTY_TP_TA_MS_DI(handle, data, 0xA3));
-        EXPECT_STREQ(data, c.text);
-    }
-    setEeprom([](sim::Eeprom &d) {
-        d.di = 15;
-        d.naf = 25;
-        d.group2a = 200;
-        d.stereo = 1;
-    });
-    board->clearLog();
-    EXPECT_TRUE(RdsUsbReadPTY_TP_TA_MS_DI(handle, data, 0xE7));
-    EXPECT_STREQ(data, "15");
-    EXPECT_TRUE(RdsUsbReadNAFE2p(handle, data));
-    EXPECT_STREQ(data, "25");
-    EXPECT_TRUE(RdsUsbRead2AE2p(handle, data));
-    EXPECT_STREQ(data, "200");
-    EXPECT_TRUE(RdsUsbReadSTE2p(handle, data));
-    EXPECT_STREQ(data, "1");
-    EXPECT_EQ(log(), (std::vector<sim::Request>{ok(0xE7), ok(0xE9), ok(0x82), ok(0x83)}));
-}
-
-TEST_F(Reads, PICodeAsFourHexDigits)
-{
-    for (auto [pi, text] : {std::pair{0x1234, "0x1234"}, {0x000A, "0x000A"}, {0xFFFF, "0xFFFF"}}) {
-        setEeprom([&](sim::Eeprom &d) { d.pi = pi; });
-        EXPECT_TRUE(RdsUsbReadPIE2p(handle, data));
-        EXPECT_STREQ(data, text);
-    }
-}
-
-TEST_F(Reads, AlternativeFrequenciesAtTheCodecsEnds)
-{
-    setEeprom([](sim::Eeprom &d) {
-        d.af[0] = 1;
-        d.af[7] = 204;
-        d.af[8] = 0;
-        d.af[24] = 255;
-        d.af[3] = 110;
-    });
-    const struct {
-        int index;
-        const char *text;
-    } cases[] = {{0, " 87.6"}, {7, "107.9"}, {8, " 87.5"}, {24, "113.0"}, {3, " 98.5"}};
-    for (auto c : cases) {
-        board->clearLog();
-        EXPECT_TRUE(RdsUsbReadAFE2p(handle, data, c.index));
-        EXPECT_STREQ(data, c.text);
-        // The AF number travels in wValue.
-        EXPECT_EQ(log(), (std::vector<sim::Request>{ok(0xEA, c.index, 0)}));
-    }
-}
-
-// A failed request: its message, no further request, Data as it was.
-TEST_F(Reads, FailedSingleRequestLeavesDataAsItWas)
-{
-    const struct {
-        const char *message;
-        std::function<bool(char *)> read;
-        uint8_t code;
+        Read read;
+        std::string text;
+        Requests sent;
     } cases[] = {
-        {"Error RdsUsbReadPTY_TP_TA_MS_DI sendUSBVendorCmd -32",
-         [&](char *d) { return RdsUsbReadPTY_TP_TA_MS_DI(handle, d, 0xE5); }, 0xE5},
-        {"Error RdsUsbReadPIE2p sendUSBVendorCmd -32", [&](char *d) { return RdsUsbReadPIE2p(handle, d); }, 0xE8},
-        {"Error RdsUsbReadNAFE2p sendUSBVendorCmd -32", [&](char *d) { return RdsUsbReadNAFE2p(handle, d); }, 0xE9},
-        {"Error RdsUsbReadAFE2p sendUSBVendorCmd -32", [&](char *d) { return RdsUsbReadAFE2p(handle, d, 4); }, 0xEA},
-        {"Error RdsUsbRead2AE2p sendUSBVendorCmd -32", [&](char *d) { return RdsUsbRead2AE2p(handle, d); }, 0x82},
-        {"Error RdsUsbReadSTE2p sendUSBVendorCmd -32", [&](char *d) { return RdsUsbReadSTE2p(handle, d); }, 0x83},
+        {RdsUsbReadPSRam, "RADIO   ", run(0xA1, 2)},
+        {RdsUsbReadPSE2p, "AB", run(0xE1, 2)}, // a zero byte ends the text
+        {RdsUsbReadRTRam, "A   \xE9" + std::string(59, 'x'), run(0xB0, 16)}, // controls show as blanks
+        {RdsUsbReadRTE2p, "Quorvel RDS encoder - simulated board" + std::string(27, ' '), run(0xF0, 16)},
+        {small(0xA3), "31", run(0xA3, 1)}, {small(0xA4), "0", run(0xA4, 1)},
+        {small(0xA5), "255", run(0xA5, 1)}, {small(0xA6), "1", run(0xA6, 1)},
+        {small(0xA7), "9", run(0xA7, 1)},  {small(0xE3), "0", run(0xE3, 1)},
+        {small(0xE7), "15", run(0xE7, 1)},
+        {RdsUsbReadPIE2p, "0x000A", run(0xE8, 1)},
+        {RdsUsbReadNAFE2p, "25", run(0xE9, 1)},
+        {RdsUsbRead2AE2p, "200", run(0x82, 1)},
+        {RdsUsbReadSTE2p, "1", run(0x83, 1)},
+        // The AF number travels in wValue.
+        {af(0), " 87.6", {ok(0xEA, 0)}}, {af(3), " 98.5", {ok(0xEA, 3)}},
+        {af(7), "107.9", {ok(0xEA, 7)}}, {af(8), " 87.5", {ok(0xEA, 8)}},
+        {af(24), "113.0", {ok(0xEA, 24)}},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(read(c.read), c.sent) << c.text;
+        EXPECT_EQ(std::string(data), c.text);
+        EXPECT_TRUE(done);
+        EXPECT_EQ(message, "");
+    }
+    read(RdsUsbReadPSE2p);
+    EXPECT_EQ(std::memcmp(data, "AB\0DEFGH", 9), 0) << "all eight bytes are stored";
+}
+
+// A failed request: its message, no further request, the text as the
+// requests before it left it.
+TEST_F(Reads, EachFailureHasItsMessageAndLeavesWhatWasRead)
+{
+    const struct {
+        Read read;
+        int failing;
+        const char *message;
+        std::string text;
+        size_t sent;
+    } cases[] = {
+        {RdsUsbReadPSRam, 0xA1, "Error RdsUsbReadPSRam sendUSBVendorCmd -32", "before", 1},
+        {RdsUsbReadPSRam, 0xA2, "Error RdsUsbReadPSRam (2) sendUSBVendorCmd -32", "RADI", 2},
+        {RdsUsbReadPSE2p, 0xE2, "Error RdsUsbReadPSE2p (2) sendUSBVendorCmd -32", "AB", 2},
+        {RdsUsbReadRTRam, 0xB5, "Error RdsUsbReadRTRam sendUSBVendorCmd -32",
+         "A   \xE9" + std::string(15, 'x'), 6},
+        {RdsUsbReadRTE2p, 0xF0, "Error RdsUsbReadRTE2p sendUSBVendorCmd -32", "before", 1},
+        {small(0xE5), 0xE5, "Error RdsUsbReadPTY_TP_TA_MS_DI sendUSBVendorCmd -32", "before", 1},
+        {RdsUsbReadPIE2p, 0xE8, "Error RdsUsbReadPIE2p sendUSBVendorCmd -32", "before", 1},
+        {RdsUsbReadNAFE2p, 0xE9, "Error RdsUsbReadNAFE2p sendUSBVendorCmd -32", "before", 1},
+        {af(4), 0xEA, "Error RdsUsbReadAFE2p sendUSBVendorCmd -32", "before", 1},
+        {RdsUsbRead2AE2p, 0x82, "Error RdsUsbRead2AE2p sendUSBVendorCmd -32", "before", 1},
+        {RdsUsbReadSTE2p, 0x83, "Error RdsUsbReadSTE2p sendUSBVendorCmd -32", "before", 1},
     };
     for (const auto &c : cases) {
         board->clearFaults();
-        board->addFault({.kind = sim::Fault::Error, .code = c.code, .error = 32});
-        strcpy(data, "before");
-        bool read = true;
-        EXPECT_EQ(stdoutOf([&] { read = c.read(data); }), c.message);
-        EXPECT_FALSE(read);
-        EXPECT_STREQ(data, "before");
+        board->addFault({.kind = sim::Fault::Error, .code = c.failing, .error = 32});
+        EXPECT_EQ(read(c.read).size(), c.sent) << c.message;
+        EXPECT_EQ(message, c.message);
+        EXPECT_FALSE(done) << c.message;
+        EXPECT_EQ(std::string(data), c.text) << c.message;
     }
-}
-
-TEST_F(Reads, FailedPSRequests)
-{
-    board->addFault({.kind = sim::Fault::Error, .code = 0xA1, .error = 110});
-    strcpy(data, "before");
-    EXPECT_EQ(stdoutOf([&] { EXPECT_FALSE(RdsUsbReadPSRam(handle, data)); }),
-              "Error RdsUsbReadPSRam sendUSBVendorCmd -110");
-    EXPECT_STREQ(data, "before");
-    EXPECT_EQ(log().size(), 1u); // the second half is not asked for
-
     board->clearFaults();
-    board->addFault({.kind = sim::Fault::Error, .code = 0xE2, .error = 32});
-    setEeprom([](sim::Eeprom &d) { memcpy(d.ps, "ABCDEFGH", 8); });
-    EXPECT_EQ(stdoutOf([&] { EXPECT_FALSE(RdsUsbReadPSE2p(handle, data)); }),
-              "Error RdsUsbReadPSE2p (2) sendUSBVendorCmd -32");
-    EXPECT_STREQ(data, "ABCD");
-}
-
-TEST_F(Reads, RadioTextRunStopsAtTheFailedRequest)
-{
-    board->addFault({.kind = sim::Fault::Error, .code = 0xB5, .error = 32});
-    setRam([](sim::RdsData &d) { memset(d.rt, 'r', 64); });
-    EXPECT_EQ(stdoutOf([&] { EXPECT_FALSE(RdsUsbReadRTRam(handle, data)); }),
-              "Error RdsUsbReadRTRam sendUSBVendorCmd -32");
-    EXPECT_EQ(std::string(data), std::string(20, 'r'));
-    ASSERT_EQ(log().size(), 6u);
-    EXPECT_EQ(log().back().code, 0xB5);
-
-    board->clearFaults();
-    board->addFault({.kind = sim::Fault::Error, .code = 0xF0, .error = 32});
-    strcpy(data, "");
-    EXPECT_EQ(stdoutOf([&] { RdsUsbReadRTE2p(handle, data); }),
-              "Error RdsUsbReadRTE2p sendUSBVendorCmd -32");
-    EXPECT_STREQ(data, "");
-}
-
-TEST_F(Reads, ShortReplyLeavesTheEarlierBytes)
-{
-    setEeprom([](sim::Eeprom &d) {
-        d.pi = 0x1234;
-        d.naf = 0x56;
-    });
-    board->addFault({.kind = sim::Fault::Short, .code = 0xE8, .bytes = 1});
-    // A short reply is no failure: the missing byte is what the previous
-    // request left in the reply buffer.
-    ASSERT_TRUE(RdsUsbReadNAFE2p(handle, data)); // leaves 0x56 0 ... in the buffer
-    ASSERT_TRUE(RdsUsbReadPIE2p(handle, data));
-    EXPECT_STREQ(data, "0x1200");
-    EXPECT_EQ(log().back(), (sim::Request{0xE8, 0, 0, 1}));
-}
-
-TEST_F(Reads, UnpluggedBoardFailsFast)
-{
     testbed->unplug(device);
-    EXPECT_EQ(stdoutOf([&] { EXPECT_FALSE(RdsUsbReadPSRam(handle, data)); }),
-              "Error RdsUsbReadPSRam sendUSBVendorCmd -19");
+    read(RdsUsbReadPSRam);
+    EXPECT_EQ(message, "Error RdsUsbReadPSRam sendUSBVendorCmd -19");
+}
+
+TEST_F(Reads, ShortReplyShowsWhatTheRequestBeforeLeftInTheBuffer)
+{
+    board->addFault({.kind = sim::Fault::Short, .code = 0xE8, .bytes = 0});
+    read(RdsUsbReadNAFE2p); // leaves 25, 0 ... in the reply buffer
+    EXPECT_EQ(read(RdsUsbReadPIE2p), (Requests{{0xE8, 0, 0, 0}}));
+    EXPECT_EQ(std::string(data), "0x1900");
+    EXPECT_TRUE(done);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Field writes to a simulated board through the real libusb: the exact
-// requests each display text turns into, and what is refused or fails.
+// requests each display text turns into, what is refused, and the message
+// of each failure.
 #include "RdsUsbDriver.h"
 #include "SimFixture.h"
 
@@ -14,264 +15,177 @@ protected:
         SimBoardTest::SetUp();
         open();
     }
-    // The requests and the message of one write; `written` its result.
-    Requests write(const std::function<bool()> &operation, std::string *message = nullptr)
+    // Writes `text` to the field of write code `code` (0x6A: AF `af`; 0x04:
+    // the EEPROM reset) as the field table does; the requests it sent.
+    Requests write(int code, const std::string &text, int af = 0)
     {
         board->clearLog();
-        std::string out = stdoutOf([&] { written = operation(); });
-        if (message)
-            *message = out;
-        else
-            EXPECT_EQ(out, "");
+        message = stdoutOf([&] {
+            written = code == 0x6A   ? RdsUsbWriteAFE2p(handle, text.c_str(), af)
+                      : code == 0x04 ? RdsUsbResetE2p(handle)
+                                     : RdsUsbWriteDataEdit(handle, code, text.c_str());
+        });
         return log();
     }
-    Requests rt(int first, const std::string &text)
+    // The 16 requests of a RadioText from `first` on: cut to 64, carriage returns after.
+    static Requests rt(int first, std::string text)
     {
-        std::string padded = text.substr(0, 64);
-        padded.resize(64, '\r');
+        text.resize(64, '\r');
         Requests expected;
         for (int k = 0; k < 16; k++) {
-            auto c = [&](int i) { return static_cast<unsigned char>(padded[4 * k + i]); };
+            auto c = [&](int i) { return static_cast<unsigned char>(text[4 * k + i]); };
             expected.push_back(ok(first + k, c(0) << 8 | c(1), c(2) << 8 | c(3)));
         }
         return expected;
     }
     bool written = false;
+    std::string message;
 };
 
-TEST_F(Writes, PSNamePackingAndLength)
+TEST_F(Writes, EachFieldsTextBecomesItsRequests)
 {
-    EXPECT_EQ(write([&] { return RdsUsbWritePSRam(handle, "TEST"); }),
-              (Requests{ok(0x21, 0x5445, 0x5354), ok(0x22, 0, 0)}));
-    EXPECT_TRUE(written);
-    EXPECT_EQ(write([&] { return RdsUsbWritePSRam(handle, "ABCDEFGHIJ"); }),
-              (Requests{ok(0x21, 0x4142, 0x4344), ok(0x22, 0x4546, 0x4748)}));
-    // A byte of 0x80 or above keeps its value and its place in the pair.
-    EXPECT_EQ(write([&] { return RdsUsbWritePSE2p(handle, "A\xE9"); }),
-              (Requests{ok(0x61, 0x41E9, 0), ok(0x62, 0, 0)}));
+    const struct {
+        int code;
+        std::string text;
+        Requests sent;
+    } cases[] = {
+        {0x21, "TEST", {ok(0x21, 0x5445, 0x5354), ok(0x22, 0, 0)}},
+        {0x21, "ABCDEFGHIJ", {ok(0x21, 0x4142, 0x4344), ok(0x22, 0x4546, 0x4748)}},
+        {0x61, "A\xE9", {ok(0x61, 0x41E9, 0), ok(0x62, 0, 0)}}, // bytes above 127 keep their value
+        {0x30, "HELLO", rt(0x30, "HELLO")},
+        {0x70, "", rt(0x70, "")},
+        {0x30, std::string(70, 'z'), rt(0x30, std::string(64, 'z'))},
+        {0x30, "END   ", rt(0x30, "END   ")},
+        {0x02, "1", {ok(0x02, 1)}}, {0x03, "1", {ok(0x03, 1)}}, {0x23, "1", {ok(0x23, 1)}},
+        {0x24, "1", {ok(0x24, 1)}}, {0x25, "1", {ok(0x25, 1)}}, {0x26, "1", {ok(0x26, 1)}},
+        {0x27, "1", {ok(0x27, 1)}}, {0x63, "1", {ok(0x63, 1)}}, {0x64, "1", {ok(0x64, 1)}},
+        {0x65, "1", {ok(0x65, 1)}}, {0x66, "1", {ok(0x66, 1)}}, {0x67, "1", {ok(0x67, 1)}},
+        {0x68, "1", {ok(0x68, 1)}}, {0x69, "1", {ok(0x69, 1)}}, {0x04, "", {ok(0x04)}},
+        // Decimal numbers read as "%d" would, with defined results.
+        {0x23, " 12", {ok(0x23, 12)}},   {0x23, "12abc", {ok(0x23, 12)}}, {0x23, "1.5", {ok(0x23, 1)}},
+        {0x23, "0x10", {ok(0x23, 0)}},   {0x23, "-1", {ok(0x23, 0xFFFF)}}, {0x23, "+7", {ok(0x23, 7)}},
+        {0x23, "65537", {ok(0x23, 1)}},  {0x23, "007", {ok(0x23, 7)}},
+        {0x23, "99999999999", {ok(0x23, 0xFFFF)}}, {0x23, "-99999999999", {ok(0x23, 0)}},
+        // The PI code as "%X".
+        {0x68, "0x1234", {ok(0x68, 0x1234)}}, {0x68, "0XabCd", {ok(0x68, 0xABCD)}},
+        {0x68, "12345", {ok(0x68, 0x2345)}},  {0x68, "80001234", {ok(0x68, 0x1234)}},
+        {0x68, "123456789", {ok(0x68, 0xFFFF)}}, {0x68, "0x", {ok(0x68, 0)}},
+        {0x68, " -1", {ok(0x68, 0xFFFF)}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.code) + " \"" + c.text + "\"");
+        EXPECT_EQ(write(c.code, c.text), c.sent);
+        EXPECT_TRUE(written);
+        EXPECT_EQ(message, "");
+    }
 }
 
 TEST_F(Writes, ShorterPSNameAfterALongerOneSendsZeros)
 {
     char buffer[128] = "TESTING1";
-    write([&] { return RdsUsbWritePSRam(handle, buffer); });
+    RdsUsbWritePSRam(handle, buffer);
     strcpy(buffer, "AB");
-    EXPECT_EQ(write([&] { return RdsUsbWritePSRam(handle, buffer); }),
-              (Requests{ok(0x21, 0x4142, 0), ok(0x22, 0, 0)}));
+    board->clearLog();
+    RdsUsbWritePSRam(handle, buffer);
+    EXPECT_EQ(log(), (Requests{ok(0x21, 0x4142, 0), ok(0x22, 0, 0)}));
 }
 
-TEST_F(Writes, RadioTextIsFilledWithCarriageReturns)
-{
-    EXPECT_EQ(write([&] { return RdsUsbWriteRTRam(handle, "HELLO"); }), rt(0x30, "HELLO"));
-    EXPECT_EQ(rt(0x30, "HELLO")[1], ok(0x31, 0x4F0D, 0x0D0D));
-    EXPECT_EQ(write([&] { return RdsUsbWriteRTE2p(handle, ""); }), rt(0x70, ""));
-    const std::string seventy(70, 'z');
-    EXPECT_EQ(write([&] { return RdsUsbWriteRTRam(handle, seventy.c_str()); }), rt(0x30, seventy));
-    const std::string blanks = "END   ";
-    EXPECT_EQ(write([&] { return RdsUsbWriteRTRam(handle, blanks.c_str()); }), rt(0x30, blanks));
-}
-
-TEST_F(Writes, RadioTextRunStopsAtTheFailedRequest)
-{
-    board->addFault({.kind = sim::Fault::Error, .code = 0x33, .error = 32});
-    std::string message;
-    Requests sent = write([&] { return RdsUsbWriteRTRam(handle, "HELLO"); }, &message);
-    EXPECT_FALSE(written);
-    EXPECT_EQ(message, "Error RdsUsbWriteRTRam sendUSBVendorCmd -32");
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent.back().result, -32);
-
-    board->clearFaults();
-    board->addFault({.kind = sim::Fault::Error, .code = 0x73, .error = 110});
-    sent = write([&] { return RdsUsbWriteRTE2p(handle, "HELLO"); }, &message);
-    EXPECT_EQ(message, "Error sendUSBVendorCmd -110");
-    EXPECT_EQ(sent.size(), 4u);
-}
-
-TEST_F(Writes, PSNameFailures)
-{
-    board->addFault({.kind = sim::Fault::Error, .code = 0x21, .error = 32});
-    std::string message;
-    EXPECT_EQ(write([&] { return RdsUsbWritePSRam(handle, "TEST"); }, &message).size(), 1u);
-    EXPECT_EQ(message, "Error RdsUsbWritePSRam sendUSBVendorCmd -32");
-    EXPECT_FALSE(written);
-    board->addFault({.kind = sim::Fault::Error, .code = 0x62, .error = 32});
-    EXPECT_EQ(write([&] { return RdsUsbWritePSE2p(handle, "TEST"); }, &message).size(), 2u);
-    EXPECT_EQ(message, "Error RdsUsbWritePSE2p (2) sendUSBVendorCmd -32");
-    EXPECT_FALSE(written);
-}
-
-TEST_F(Writes, IntegersReadAsScanfWouldWithDefinedResults)
+TEST_F(Writes, AlternativeFrequencyRoundedToTenthsWithinTheBand)
 {
     const struct {
         const char *text;
-        uint16_t value;
-    } decimal[] = {
-        {"12", 12},     {" 12", 12},        {"12abc", 12},       {"1.5", 1},     {"0x10", 0},
-        {"-1", 0xFFFF}, {"+7", 7},          {"65537", 1},        {"007", 7},
-        // Beyond the int range: saturated first, then the low 16 bits.
-        {"99999999999", 0xFFFF}, {"-99999999999", 0},
-    };
-    for (auto c : decimal) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(write([&] { return RdsUsbWritePTY(handle, c.text, 0x23); }),
-                  (Requests{ok(0x23, c.value, 0)}));
-        EXPECT_TRUE(written);
-    }
-    const struct {
-        const char *text;
-        uint16_t value;
-    } hex[] = {{"0x1234", 0x1234}, {"1234", 0x1234},  {"0XabCd", 0xABCD}, {"12345", 0x2345},
-               {"80001234", 0x1234}, {"123456789", 0xFFFF}, {"0x", 0}, {" -1", 0xFFFF}};
-    for (auto c : hex) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(write([&] { return RdsUsbWritePIE2p(handle, c.text); }),
-                  (Requests{ok(0x68, c.value, 0)}));
-    }
-}
-
-TEST_F(Writes, EachIntegerFieldItsRequest)
-{
-    const struct {
-        std::function<bool(const char *)> operation;
-        uint8_t code;
-    } cases[] = {
-        {[&](const char *t) { return RdsUsbWriteTP(handle, t, 0x24); }, 0x24},
-        {[&](const char *t) { return RdsUsbWriteTA(handle, t, 0x65); }, 0x65},
-        {[&](const char *t) { return RdsUsbWriteMS(handle, t, 0x26); }, 0x26},
-        {[&](const char *t) { return RdsUsbWriteDI(handle, t, 0x67); }, 0x67},
-        {[&](const char *t) { return RdsUsbWriteNAFE2p(handle, t); }, 0x69},
-        {[&](const char *t) { return RdsUsbWrite2AE2p(handle, t); }, 0x02},
-        {[&](const char *t) { return RdsUsbWriteSTE2p(handle, t); }, 0x03},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(write([&] { return c.operation("1"); }), (Requests{ok(c.code, 1, 0)}));
-}
-
-TEST_F(Writes, TextWithoutANumberSendsNothing)
-{
-    const struct {
-        std::function<bool(const char *)> operation;
-        const char *message;
-    } cases[] = {
-        {[&](const char *t) { return RdsUsbWritePTY(handle, t, 0x23); }, "Error RdsUsbWritePTY invalid value"},
-        {[&](const char *t) { return RdsUsbWriteTP(handle, t, 0x64); }, "Error RdsUsbWriteTP invalid value"},
-        {[&](const char *t) { return RdsUsbWriteTA(handle, t, 0x25); }, "Error RdsUsbWriteTA invalid value"},
-        {[&](const char *t) { return RdsUsbWriteMS(handle, t, 0x66); }, "Error RdsUsbWriteMS invalid value"},
-        {[&](const char *t) { return RdsUsbWriteDI(handle, t, 0x27); }, "Error RdsUsbWriteDI invalid value"},
-        {[&](const char *t) { return RdsUsbWritePIE2p(handle, t); }, "Error RdsUsbWritePIE2p invalid value"},
-        {[&](const char *t) { return RdsUsbWriteNAFE2p(handle, t); }, "Error RdsUsbWriteNAFE2p invalid value"},
-        {[&](const char *t) { return RdsUsbWrite2AE2p(handle, t); }, "Error RdsUsbWrite2AE2p invalid value"},
-        {[&](const char *t) { return RdsUsbWriteSTE2p(handle, t); }, "Error RdsUsbWriteSTE2p invalid value"},
-    };
-    for (const auto &c : cases) {
-        for (const char *text : {"", "zz", "-", " +", "x1"}) {
-            SCOPED_TRACE(std::string(c.message) + " for '" + text + "'");
-            std::string message;
-            EXPECT_TRUE(write([&] { return c.operation(text); }, &message).empty());
-            EXPECT_EQ(message, c.message);
-            EXPECT_FALSE(written);
-        }
-    }
-}
-
-TEST_F(Writes, IntegerFailureMessagesNameTheirCode)
-{
-    board->addFault({.kind = sim::Fault::Error, .at = 0, .code = 0x63, .error = 32});
-    std::string message;
-    write([&] { return RdsUsbWritePTY(handle, "5", 0x63); }, &message);
-    EXPECT_EQ(message, "Error RdsUsbWritePTY 99 sendUSBVendorCmd -32");
-    EXPECT_FALSE(written);
-    board->addFault({.kind = sim::Fault::Error, .code = 0x24, .error = 32});
-    write([&] { return RdsUsbWriteTP(handle, "1", 0x24); }, &message);
-    EXPECT_EQ(message, "Error RdsUsbWriteTP 36 sendUSBVendorCmd -32");
-    board->addFault({.kind = sim::Fault::Error, .code = 0x27, .error = 32});
-    write([&] { return RdsUsbWriteDI(handle, "1", 0x27); }, &message);
-    EXPECT_EQ(message, "Error RdsUsbWriteDIE2p sendUSBVendorCmd -32");
-    board->addFault({.kind = sim::Fault::Error, .code = 0x68, .error = 32});
-    write([&] { return RdsUsbWritePIE2p(handle, "C201"); }, &message);
-    EXPECT_EQ(message, "Error RdsUsbWritePIE2p sendUSBVendorCmd -32");
-}
-
-TEST_F(Writes, AlternativeFrequencyRoundingAndRange)
-{
-    const struct {
-        const char *text;
-        int index;
-        uint16_t code;
+        int index, code;
     } accepted[] = {
-        {"87.6", 0, 1},   {"107.9", 24, 204}, {"98.7", 3, 112}, {" 98.7", 3, 112},
+        {"87.6", 0, 1},   {"107.9", 24, 204}, {"98.7", 3, 112},  {" 98.7", 3, 112},
         {"98,7", 3, 105}, {"87.55", 5, 1},    {"107.94", 6, 204}, {"98.74", 1, 112},
-        {"98.75", 1, 113}, {"9.85e1", 7, 110}, {"98.5", 7, 110},
+        {"98.75", 1, 113}, {"9.85e1", 7, 110}, {"98", 7, 105},
     };
     for (auto c : accepted) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(write([&] { return RdsUsbWriteAFE2p(handle, c.text, c.index); }),
-                  (Requests{ok(0x6A, c.code, c.index)}));
+        EXPECT_EQ(write(0x6A, c.text, c.index), (Requests{ok(0x6A, c.code, c.index)})) << c.text;
         EXPECT_TRUE(written);
     }
     for (const char *text : {"87.5", "87.54", "108.0", "107.95", "0", "-98.7", "", "abc", "nan",
-                             "inf", "infinity", "-inf", "1e39", "1e400", "99999999999999",
-                             "1e-50", "0x62"}) {
-        SCOPED_TRACE(text);
-        std::string message;
-        EXPECT_TRUE(write([&] { return RdsUsbWriteAFE2p(handle, text, 0); }, &message).empty());
+                             "inf", "-inf", "1e39", "1e400", "99999999999999", "1e-50", "0x62"}) {
+        EXPECT_TRUE(write(0x6A, text).empty()) << text;
         EXPECT_EQ(message, "Error RdsUsbWriteAFE2p invalid freq");
         EXPECT_FALSE(written);
     }
-    board->addFault({.kind = sim::Fault::Error, .code = 0x6A, .error = 32});
-    std::string message;
-    write([&] { return RdsUsbWriteAFE2p(handle, "98.5", 2); }, &message);
-    EXPECT_EQ(message, "Error RdsUsbWriteAFE2p sendUSBVendorCmd -32");
-    EXPECT_FALSE(written);
 }
 
-TEST_F(Writes, ShortReplyIsNoFailure)
+TEST_F(Writes, TextWithoutANumberOrAnUnknownCodeSendsNothing)
 {
-    board->addFault({.kind = sim::Fault::Short, .code = 0x23, .bytes = 0});
-    EXPECT_EQ(write([&] { return RdsUsbWritePTY(handle, "3", 0x23); }),
-              (Requests{{0x23, 3, 0, 0}}));
-    EXPECT_TRUE(written);
-}
-
-TEST_F(Writes, DispatchByFirstWriteCode)
-{
-    const struct {
-        int code;
-        Requests sent;
-    } cases[] = {
-        {0x02, {ok(0x02, 1)}},  {0x03, {ok(0x03, 1)}},  {0x21, {ok(0x21, 0x3100), ok(0x22)}},
-        {0x23, {ok(0x23, 1)}},  {0x24, {ok(0x24, 1)}},  {0x25, {ok(0x25, 1)}},
-        {0x26, {ok(0x26, 1)}},  {0x27, {ok(0x27, 1)}},  {0x30, rt(0x30, "1")},
-        {0x61, {ok(0x61, 0x3100), ok(0x62)}},           {0x63, {ok(0x63, 1)}},
-        {0x64, {ok(0x64, 1)}},  {0x65, {ok(0x65, 1)}},  {0x66, {ok(0x66, 1)}},
-        {0x67, {ok(0x67, 1)}},  {0x68, {ok(0x68, 1)}},  {0x69, {ok(0x69, 1)}},
-        {0x70, rt(0x70, "1")},
+    const std::pair<int, const char *> fields[] = {
+        {0x23, "RdsUsbWritePTY"},    {0x64, "RdsUsbWriteTP"},     {0x25, "RdsUsbWriteTA"},
+        {0x66, "RdsUsbWriteMS"},     {0x27, "RdsUsbWriteDI"},     {0x68, "RdsUsbWritePIE2p"},
+        {0x69, "RdsUsbWriteNAFE2p"}, {0x02, "RdsUsbWrite2AE2p"},  {0x03, "RdsUsbWriteSTE2p"},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.code);
-        EXPECT_EQ(write([&] { return RdsUsbWriteDataEdit(handle, c.code, "1"); }), c.sent);
-        EXPECT_TRUE(written);
+    for (auto [code, name] : fields) {
+        for (const char *text : {"", "zz", "-", " +", "x1"}) {
+            EXPECT_TRUE(write(code, text).empty()) << name << " '" << text << "'";
+            EXPECT_EQ(message, std::string("Error ") + name + " invalid value");
+            EXPECT_FALSE(written);
+        }
     }
     for (int code : {0x6A, 0x22, 0x04, 0x71, 0x62, 0x3F, 0xA3, 0, -1, 0x171}) {
-        SCOPED_TRACE(code);
-        std::string message;
-        EXPECT_TRUE(write([&] { return RdsUsbWriteDataEdit(handle, code, "1"); }, &message).empty());
+        board->clearLog();
+        message = stdoutOf([&] { written = RdsUsbWriteDataEdit(handle, code, "1"); });
+        EXPECT_TRUE(log().empty()) << code;
         EXPECT_EQ(message, "Error RdsUsbWriteDataEdit invalid WriteCmd:" + std::to_string(code));
         EXPECT_FALSE(written);
     }
 }
 
-TEST_F(Writes, ResetIsOneRequest)
+// A failed request: its message, and nothing more sent for the field.
+TEST_F(Writes, EachFailureHasItsMessage)
 {
-    EXPECT_EQ(write([&] { return RdsUsbResetE2p(handle); }), (Requests{ok(0x04)}));
-    EXPECT_TRUE(written);
+    const struct {
+        int code, failing;
+        const char *message;
+        size_t sent;
+    } cases[] = {
+        {0x21, 0x21, "Error RdsUsbWritePSRam sendUSBVendorCmd -32", 1},
+        {0x21, 0x22, "Error RdsUsbWritePSRam (2) sendUSBVendorCmd -32", 2},
+        {0x61, 0x61, "Error RdsUsbWritePSE2p sendUSBVendorCmd -32", 1},
+        {0x61, 0x62, "Error RdsUsbWritePSE2p (2) sendUSBVendorCmd -32", 2},
+        {0x30, 0x33, "Error RdsUsbWriteRTRam sendUSBVendorCmd -32", 4},
+        {0x70, 0x73, "Error sendUSBVendorCmd -32", 4},
+        {0x23, 0x23, "Error RdsUsbWritePTY 35 sendUSBVendorCmd -32", 1},
+        {0x63, 0x63, "Error RdsUsbWritePTY 99 sendUSBVendorCmd -32", 1},
+        {0x24, 0x24, "Error RdsUsbWriteTP 36 sendUSBVendorCmd -32", 1},
+        {0x64, 0x64, "Error RdsUsbWriteTP 100 sendUSBVendorCmd -32", 1},
+        {0x25, 0x25, "Error RdsUsbWriteTA 37 sendUSBVendorCmd -32", 1},
+        {0x65, 0x65, "Error RdsUsbWriteTA 101 sendUSBVendorCmd -32", 1},
+        {0x26, 0x26, "Error RdsUsbWriteMS 38 sendUSBVendorCmd -32", 1},
+        {0x66, 0x66, "Error RdsUsbWriteMS 102 sendUSBVendorCmd -32", 1},
+        {0x27, 0x27, "Error RdsUsbWriteDIE2p sendUSBVendorCmd -32", 1},
+        {0x67, 0x67, "Error RdsUsbWriteDIE2p sendUSBVendorCmd -32", 1},
+        {0x68, 0x68, "Error RdsUsbWritePIE2p sendUSBVendorCmd -32", 1},
+        {0x69, 0x69, "Error RdsUsbWriteNAFE2p sendUSBVendorCmd -32", 1},
+        {0x6A, 0x6A, "Error RdsUsbWriteAFE2p sendUSBVendorCmd -32", 1},
+        {0x02, 0x02, "Error RdsUsbWrite2AE2p sendUSBVendorCmd -32", 1},
+        {0x03, 0x03, "Error RdsUsbWriteSTE2p sendUSBVendorCmd -32", 1},
+        {0x04, 0x04, "Error RdsUsbResetE2p sendUSBVendorCmd -32", 1},
+    };
+    for (const auto &c : cases) {
+        board->clearFaults();
+        board->addFault({.kind = sim::Fault::Error, .code = c.failing, .error = 32});
+        const Requests sent = write(c.code, c.code == 0x6A ? "98.5" : "1");
+        EXPECT_EQ(message, c.message);
+        EXPECT_FALSE(written) << c.message;
+        ASSERT_EQ(sent.size(), c.sent) << c.message;
+        EXPECT_EQ(sent.back().result, -32);
+    }
+    board->clearFaults();
     board->addFault({.kind = sim::Fault::Hang, .at = 1, .delayMs = 0});
-    board->clearLog();
-    std::string message;
-    EXPECT_EQ(write([&] { return RdsUsbResetE2p(handle); }, &message).size(), 1u);
-    EXPECT_EQ(message, "Error RdsUsbResetE2p sendUSBVendorCmd -110");
-    EXPECT_FALSE(written);
+    write(0x69, "3");
+    EXPECT_EQ(message, "Error RdsUsbWriteNAFE2p sendUSBVendorCmd -110");
+}
+
+TEST_F(Writes, ShortReplyIsNoFailure)
+{
+    board->addFault({.kind = sim::Fault::Short, .code = 0x23, .bytes = 0});
+    EXPECT_EQ(write(0x23, "3"), (Requests{{0x23, 3, 0, 0}}));
+    EXPECT_TRUE(written);
 }
 
 } // namespace
