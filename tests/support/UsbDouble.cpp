@@ -124,16 +124,20 @@ int usb_close(usb_dev_handle *dev)
     return 0;
 }
 
-int usb_set_configuration(usb_dev_handle *, int)
+int usb_set_configuration(usb_dev_handle *dev, int configuration)
 {
-    counts.setConfiguration++;
-    return 0;
+    counts.configurations.push_back(configuration);
+    const int error = reinterpret_cast<Handle *>(dev)->device->setConfigurationError;
+    if (error < 0)
+        lastError = "error setting configuration";
+    return error;
 }
 
-int usb_claim_interface(usb_dev_handle *, int)
+int usb_claim_interface(usb_dev_handle *dev, int interface)
 {
-    counts.claimInterface++;
-    return 0;
+    counts.interfaces.push_back(interface);
+    usbdouble::Device *device = reinterpret_cast<Handle *>(dev)->device;
+    return device->claimFailures-- > 0 ? -16 : 0;
 }
 
 int usb_control_msg(usb_dev_handle *dev, int requesttype, int request, int value, int index,

@@ -21,6 +21,8 @@ struct Device {
     bool openFails = false;      // usb_open gives no handle
     int manufacturerError = 0;   // negative result of the manufacturer string request
     int productError = 0;        // negative result of the product string request
+    int setConfigurationError = 0; // negative result of usb_set_configuration
+    int claimFailures = 0;       // usb_claim_interface fails (-16) this many times
     std::shared_ptr<sim::Board> board = std::make_shared<sim::Board>();
 };
 
@@ -30,8 +32,8 @@ struct Transfer {
 };
 
 struct Calls {
-    int init = 0, findBusses = 0, findDevices = 0, open = 0, close = 0, setConfiguration = 0,
-        claimInterface = 0;
+    int init = 0, findBusses = 0, findDevices = 0, open = 0, close = 0;
+    std::vector<int> configurations, interfaces; // as given to set and claim
     std::vector<Transfer> transfers;
 };
 
