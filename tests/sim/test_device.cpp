@@ -1,155 +1,144 @@
-// What the host sees of a simulated device before any vendor request.
-#include "SimFixture.h"
+// What the host sees of simulated devices through the real libusb 0.1:
+// listing, descriptors, strings, configuration and claim, and the vendor
+// requests reaching each device's own board.
+#include "SimTestbed.h"
+
+#include <gtest/gtest.h>
+#include <usb.h>
 
 #include <cerrno>
+#include <memory>
 
 namespace {
 
-std::vector<uint8_t> rawString(usb_dev_handle *h, int index, int length = 255)
-{
-    std::vector<uint8_t> buf(length);
-    const int n = usb_get_string(h, index, 0x0409, reinterpret_cast<char *>(buf.data()), length);
-    buf.resize(n < 0 ? 0 : n);
-    return buf;
-}
+class Device : public testing::Test {
+protected:
+    // Scans the bus as a program would: each device's "bus/device" name.
+    std::vector<std::string> scan()
+    {
+        usb_init();
+        usb_find_busses();
+        usb_find_devices();
+        std::vector<std::string> names;
+        for (usb_bus *bus = usb_get_busses(); bus; bus = bus->next) {
+            for (struct usb_device *dev = bus->devices; dev; dev = dev->next) {
+                names.push_back(std::string(bus->dirname) + '/' + dev->filename);
+                found[names.back()] = dev;
+            }
+        }
+        return names;
+    }
+    // Opens a device as the last scan listed it (scanning when it did not).
+    usb_dev_handle *open(int device)
+    {
+        if (!found.count(testbed.busDev(device)))
+            scan();
+        handles.emplace_back(usb_open(found.at(testbed.busDev(device))), usb_close);
+        return handles.back().get();
+    }
+    static std::vector<uint8_t> rawString(usb_dev_handle *h, int index, int length = 255)
+    {
+        std::vector<uint8_t> buf(length);
+        const int n = usb_get_string(h, index, 0x0409, reinterpret_cast<char *>(buf.data()), length);
+        buf.resize(n < 0 ? 0 : n);
+        return buf;
+    }
+    static int vendor(usb_dev_handle *h, int code, int value = 0)
+    {
+        char reply[8];
+        return usb_control_msg(h, 0xC0, code, value, 0, reply, 8, 1000);
+    }
 
-std::string text(usb_dev_handle *h, int index)
-{
-    char buf[256];
-    const int n = usb_get_string_simple(h, index, buf, sizeof buf);
-    return n < 0 ? "error " + std::to_string(n) : buf;
-}
+    sim::Testbed testbed; // first: it must outlive every open handle
+    std::map<std::string, struct usb_device *> found;
+    std::vector<std::unique_ptr<usb_dev_handle, int (*)(usb_dev_handle *)>> handles;
+};
 
-} // namespace
-
-TEST_F(SimTest, BoardIsListedWithItsDescriptorsAndStrings)
+TEST_F(Device, TheBoardIsListedWithItsDescriptorsAndStrings)
 {
+    EXPECT_TRUE(scan().empty()) << "an empty testbed hides the host's devices";
     const int id = testbed.addDevice();
-    struct usb_device *dev = find(id);
-    ASSERT_NE(dev, nullptr);
+    scan();
+    const struct usb_device *dev = found.at(testbed.busDev(id));
     EXPECT_EQ(dev->descriptor.idVendor, 0x16C0);
     EXPECT_EQ(dev->descriptor.idProduct, 0x05DF);
-    EXPECT_EQ(dev->descriptor.iManufacturer, 1);
-    EXPECT_EQ(dev->descriptor.iProduct, 2);
     ASSERT_EQ(dev->descriptor.bNumConfigurations, 1);
-    ASSERT_NE(dev->config, nullptr);
     EXPECT_EQ(dev->config->bConfigurationValue, 1);
     ASSERT_EQ(dev->config->bNumInterfaces, 1);
-    const usb_interface_descriptor &intf = dev->config->interface[0].altsetting[0];
-    EXPECT_EQ(intf.bInterfaceClass, 0xFF);
-    EXPECT_EQ(intf.bNumEndpoints, 1);
+    EXPECT_EQ(dev->config->interface[0].altsetting[0].bInterfaceClass, 0xFF);
+    EXPECT_EQ(dev->config->interface[0].altsetting[0].bNumEndpoints, 1);
 
     usb_dev_handle *h = open(id);
     EXPECT_EQ(rawString(h, 0), (std::vector<uint8_t>{4, 3, 0x09, 0x04}));
-    EXPECT_EQ(text(h, 1), "quorvel.example");
-    EXPECT_EQ(text(h, 2), "Quorvel 1.2");
-    EXPECT_EQ(rawString(h, 3), std::vector<uint8_t>{}) << "no string 3";
+    const std::vector<uint8_t> manufacturer = rawString(h, dev->descriptor.iManufacturer);
+    EXPECT_EQ(std::string(manufacturer.begin() + 2, manufacturer.end()),
+              std::string("q\0u\0o\0r\0v\0e\0l\0.\0e\0x\0a\0m\0p\0l\0e\0", 30));
+    EXPECT_EQ(rawString(h, dev->descriptor.iProduct).size(), 2u + 2 * 11);
+    EXPECT_EQ(rawString(h, 2, 4), (std::vector<uint8_t>{24, 3, 'Q', 0})) << "cut to wLength";
+    EXPECT_TRUE(rawString(h, 3).empty()) << "no string 3";
     EXPECT_EQ(usb_set_configuration(h, 1), 0);
     EXPECT_EQ(usb_claim_interface(h, 0), 0);
     EXPECT_EQ(usb_release_interface(h, 0), 0);
-
     const sim::DeviceStats stats = testbed.stats(id);
-    // usb_get_string_simple asks for the language list (index 0) first, which
-    // is not counted.
-    EXPECT_EQ(stats.stringIndices, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(stats.stringIndices, (std::vector<int>{1, 2, 2, 3}));
     EXPECT_EQ(stats.setConfigCalls, 1);
     EXPECT_EQ(stats.claimCalls, 1);
     EXPECT_TRUE(testbed.board(id)->log().empty()) << "no vendor request was sent";
 }
 
-TEST_F(SimTest, StringsAreLatin1AsUtf16AndRawOnesVerbatim)
-{
-    sim::DeviceSetup latin;
-    latin.manufacturer = "Caf\xE9";
-    latin.rawProduct = std::vector<uint8_t>{10, 3, 'A', 0, 0x01, 0x04}; // length byte too large
-    const int id = testbed.addDevice(latin);
-    usb_dev_handle *h = open(id);
-    EXPECT_EQ(rawString(h, 1), (std::vector<uint8_t>{10, 3, 'C', 0, 'a', 0, 'f', 0, 0xE9, 0}));
-    EXPECT_EQ(rawString(h, 2), (std::vector<uint8_t>{10, 3, 'A', 0, 0x01, 0x04}));
-    EXPECT_EQ(rawString(h, 1, 4), (std::vector<uint8_t>{10, 3, 'C', 0})) << "cut to wLength";
-}
-
-TEST_F(SimTest, StringAndConfigurationErrorsAreAnsweredAsGiven)
+TEST_F(Device, SetUpFaultsAreAnsweredAsGiven)
 {
     sim::DeviceSetup setup;
     setup.stringError = EIO;
     setup.setConfigError = EBUSY;
+    setup.claimFailures = 2;
+    setup.rawProduct = std::vector<uint8_t>{10, 3, 'A', 0};
     const int id = testbed.addDevice(setup);
+    sim::DeviceSetup raw;
+    raw.rawProduct = std::vector<uint8_t>{10, 3, 'A', 0, 0x01, 0x04}; // length byte too large
+    const int verbatim = testbed.addDevice(raw);
     usb_dev_handle *h = open(id);
-    char buf[256];
+    EXPECT_EQ(rawString(h, 1), std::vector<uint8_t>{});
+    char buf[8];
     EXPECT_EQ(usb_get_string(h, 1, 0x0409, buf, sizeof buf), -EIO);
-    EXPECT_EQ(usb_get_string(h, 0, 0, buf, sizeof buf), -EIO);
     EXPECT_EQ(usb_set_configuration(h, 1), -EBUSY);
-    EXPECT_EQ(testbed.stats(id).stringIndices, std::vector<int>{1});
-}
-
-TEST_F(SimTest, ClaimFailsWithBusyTheGivenNumberOfTimes)
-{
-    sim::DeviceSetup setup;
-    setup.claimFailures = 3;
-    const int id = testbed.addDevice(setup);
-    usb_dev_handle *h = open(id);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(usb_claim_interface(h, 0), -EBUSY) << "attempt " << i + 1;
+    EXPECT_EQ(usb_claim_interface(h, 0), -EBUSY);
+    EXPECT_EQ(usb_claim_interface(h, 0), -EBUSY);
     EXPECT_EQ(usb_claim_interface(h, 0), 0);
-    EXPECT_EQ(testbed.stats(id).claimCalls, 4);
+    EXPECT_EQ(rawString(open(verbatim), 2), (std::vector<uint8_t>{10, 3, 'A', 0, 0x01, 0x04}));
 }
 
-TEST_F(SimTest, TwoDevicesAnswerFromTheirOwnBoards)
+TEST_F(Device, EachDeviceAnswersFromItsOwnBoardInTheOrderAdded)
 {
     sim::DeviceSetup other;
     other.manufacturer = "Other Maker";
-    other.productName = "Gadget";
+    sim::DeviceSetup noNode;
+    noNode.noNode = true;
     const int first = testbed.addDevice(other);
     const int second = testbed.addDevice();
-    ASSERT_NE(testbed.busDev(first), testbed.busDev(second));
-
+    const int gone = testbed.addDevice(noNode);
+    EXPECT_EQ(scan(), (std::vector<std::string>{testbed.busDev(first), testbed.busDev(second),
+                                                testbed.busDev(gone)}));
+    usb_dev_handle *noFile = open(gone);
     usb_dev_handle *a = open(first);
     usb_dev_handle *b = open(second);
-    EXPECT_EQ(text(a, 1), "Other Maker");
-    EXPECT_EQ(text(b, 2), "Quorvel 1.2");
-    EXPECT_EQ(request(a, 0x23, 7).result, 8);
-    EXPECT_EQ(request(b, 0xA3).bytes[0], 10) << "the write went to the other board";
-    EXPECT_EQ(logOf(*testbed.board(first)), std::vector<std::string>{line(0x23, 7, 0, 8)});
-    EXPECT_EQ(logOf(*testbed.board(second)), std::vector<std::string>{line(0xA3, 0, 0, 8)});
+    EXPECT_EQ(vendor(a, 0x23, 7), 8);
+    EXPECT_EQ(vendor(b, 0xA3), 8);
+    EXPECT_EQ(testbed.board(first)->ram().pty, 7);
+    EXPECT_EQ(testbed.board(second)->ram().pty, 10) << "the write went to the other board";
+    EXPECT_EQ(testbed.board(second)->log().size(), 1u);
+
+    // A node that cannot be opened: libusb 0.1 still hands out a handle.
+    char buf[8];
+    EXPECT_EQ(usb_get_string(noFile, 1, 0x0409, buf, sizeof buf), -EBADF);
+    EXPECT_TRUE(testbed.stats(gone).stringIndices.empty());
+    // Unplugged under an open handle: every request fails, the node goes.
+    testbed.unplug(second);
+    EXPECT_EQ(vendor(b, 0xA3), -ENODEV);
+    EXPECT_EQ(usb_get_string(b, 1, 0x0409, buf, sizeof buf), -ENODEV);
+    EXPECT_EQ(usb_claim_interface(b, 0), -ENODEV);
+    EXPECT_TRUE(testbed.board(second)->unplugged());
+    EXPECT_EQ(scan(), std::vector<std::string>{testbed.busDev(first)});
 }
 
-TEST_F(SimTest, DeviceWithoutNodeIsListedButCannotBeOpened)
-{
-    sim::DeviceSetup setup;
-    setup.noNode = true;
-    const int id = testbed.addDevice(setup);
-    const int good = testbed.addDevice();
-    usb_dev_handle *h = open(id); // libusb 0.1 hands out a handle without a file
-    char buf[256];
-    EXPECT_EQ(usb_get_string(h, 1, 0x0409, buf, sizeof buf), -EBADF);
-    EXPECT_TRUE(testbed.stats(id).stringIndices.empty());
-    EXPECT_EQ(request(open(good), 0xA3).result, 8) << "the other device is unaffected";
-}
-
-TEST_F(SimTest, EmptyTestbedListsABusWithoutDevices)
-{
-    usb_init();
-    usb_find_busses();
-    usb_find_devices();
-    int buses = 0;
-    for (usb_bus *bus = usb_get_busses(); bus; bus = bus->next) {
-        ++buses;
-        EXPECT_EQ(bus->devices, nullptr) << "bus " << bus->dirname;
-    }
-    EXPECT_EQ(buses, 1);
-}
-
-TEST_F(SimTest, DevicesAreListedInTheOrderAdded)
-{
-    std::vector<std::string> added;
-    for (int i = 0; i < 6; ++i)
-        added.push_back(testbed.busDev(testbed.addDevice()));
-    ASSERT_NE(find(0), nullptr);
-    std::vector<std::string> listed;
-    for (usb_bus *bus = usb_get_busses(); bus; bus = bus->next) {
-        for (struct usb_device *dev = bus->devices; dev; dev = dev->next)
-            listed.push_back(std::string(bus->dirname) + "/" + dev->filename);
-    }
-    EXPECT_EQ(listed, added);
-}
+} // namespace

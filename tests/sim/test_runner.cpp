@@ -1,9 +1,7 @@
 // quorvel-sim end to end: a libusb program run against the simulated board.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,9 +9,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -76,42 +71,4 @@ TEST(Runner, GivesTheCommandsExitStatusAndLeavesNoTestbedBehind)
     EXPECT_EQ(runSim("--fail-at x -- true").status, 2);
     EXPECT_EQ(runSim("--log").status, 2);
     EXPECT_EQ(runSim("-- /nonexistent/command").status, 127);
-}
-
-TEST(Runner, PassesSigtermOnToTheCommand)
-{
-    std::vector<std::string> env;
-    for (char **e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (!entry.starts_with("LD_PRELOAD=") && !entry.starts_with("UMOCKDEV_DIR="))
-            env.push_back(entry);
-    }
-    std::vector<char *> envp;
-    for (std::string &e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    const char *argv[] = {QUORVEL_SIM, "--", "sh", "-c", "echo ready; exec sleep 30", nullptr};
-
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, QUORVEL_SIM, &actions, nullptr, const_cast<char **>(argv),
-                          envp.data()),
-              0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-
-    char buf[16] = {};
-    ASSERT_GT(read(fds[0], buf, sizeof buf - 1), 0); // the command is running
-    close(fds[0]);
-    EXPECT_STREQ(buf, "ready\n");
-    kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "the runner itself must not die of it";
-    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
 }
