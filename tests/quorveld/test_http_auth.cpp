@@ -1,0 +1,136 @@
+// The password file, the token and base64, against published test vectors;
+// the order of the request checks, without sockets.
+#include "HttpApi.h"
+#include "HttpAuth.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace {
+
+TEST(HttpAuth, Base64FollowsRfc4648)
+{
+    const std::pair<const char *, const char *> vectors[] = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe", "//4="},
+    };
+    for (const auto &[bytes, text] : vectors) {
+        EXPECT_EQ(qd::base64Encode(bytes), text);
+        std::string decoded;
+        EXPECT_TRUE(qd::base64Decode(text, decoded)) << text;
+        EXPECT_EQ(decoded, bytes);
+    }
+    std::string decoded;
+    for (const char *bad : {"Zg=", "Zg", "Z===", "Zm9v!", "=Zm9", "Zg==Zg==", "Zm 9"})
+        EXPECT_FALSE(qd::base64Decode(bad, decoded)) << bad;
+}
+
+std::string basic(const std::string &pair)
+{
+    return "Basic " + qd::base64Encode(pair);
+}
+
+TEST(HttpAuth, APasswordLineHoldsPbkdf2Sha256)
+{
+    // RFC 7914, section 11: PBKDF2-HMAC-SHA256 of "passwd" with salt "salt",
+    // one iteration, first 32 bytes 55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc.
+    const qd::Credentials credentials("op:pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=\n",
+                                      "passwords");
+    EXPECT_TRUE(credentials.verify(basic("op:passwd")));
+    EXPECT_TRUE(credentials.verify("basic   " + qd::base64Encode("op:passwd")));
+    for (const std::string &wrong : {basic("op:passwe"), basic("op:passwd "), basic("oq:passwd"), basic("op"),
+                                     basic(":passwd"), std::string("Basic"), std::string("Digest x"),
+                                     "Bearer " + qd::base64Encode("op:passwd")})
+        EXPECT_FALSE(credentials.verify(wrong)) << wrong;
+}
+
+TEST(HttpAuth, HashPasswordLineMakesALineThatVerifiesWithAFreshSalt)
+{
+    const std::string line = qd::hashPasswordLine("ops", "pässword: with colon", 2000);
+    EXPECT_TRUE(std::regex_match(line, std::regex(R"(ops:pbkdf2-sha256\$2000\$[A-Za-z0-9+/]{22}==\$[A-Za-z0-9+/]{43}=)")))
+        << line;
+    EXPECT_NE(line, qd::hashPasswordLine("ops", "pässword: with colon", 2000));
+    const qd::Credentials credentials("\n# a comment\n" + line + "\r\n" + qd::hashPasswordLine("two", "x", 10) + "\n",
+                                      "p");
+    EXPECT_TRUE(credentials.verify(basic("ops:pässword: with colon")));
+    EXPECT_TRUE(credentials.verify(basic("two:x")));
+    EXPECT_FALSE(credentials.verify(basic("two:pässword: with colon")));
+    EXPECT_TRUE(qd::hashPasswordLine("ops", "x").find("$600000$") != std::string::npos);
+    for (const auto &[user, password] : {std::pair{"", "x"}, {"a:b", "x"}, {"a\nb", "x"}, {"a", "x\ny"}})
+        EXPECT_THROW(qd::hashPasswordLine(user, password, 10), std::invalid_argument) << user;
+}
+
+TEST(HttpAuth, AMalformedPasswordFileIsRefusedNamingTheLine)
+{
+    const std::string good = "pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=";
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "f: no user"},
+        {"# only a comment\n", "f: no user"},
+        {"op\n", "f:1: not USER:"},
+        {"\n:" + good, "f:2: not USER:"},
+        {"op:sha1$1$c2FsdA==$" + good.substr(good.rfind('$') + 1), "f:1: not USER:"},
+        {"op:pbkdf2-sha256$0$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=", "f:1: iterations"},
+        {"op:pbkdf2-sha256$99999999$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=", "f:1: iterations"},
+        {"op:pbkdf2-sha256$1x$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=", "f:1: iterations"},
+        {"op:pbkdf2-sha256$1$c2Fsd$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=", "f:1: the salt"},
+        {"op:pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2Bfl=", "f:1: the hash"},
+        {"op:" + good + "$", "f:1: not USER:"},
+    };
+    for (const auto &[text, message] : cases) {
+        try {
+            qd::Credentials credentials(text, "f");
+            ADD_FAILURE() << text;
+        } catch (const std::runtime_error &e) {
+            EXPECT_TRUE(std::string(e.what()).starts_with(message)) << e.what();
+        }
+    }
+    EXPECT_THROW(qd::Credentials::load("/nonexistent/passwords"), std::runtime_error);
+}
+
+TEST(HttpAuth, TheTokenIsTheFirstLineTrimmed)
+{
+    const qd::Token token("  tok-123 \r\nsecond line\n", "t");
+    EXPECT_TRUE(token.matches("tok-123"));
+    for (const char *wrong : {"tok-12", "tok-1234", " tok-123", "", "second line"})
+        EXPECT_FALSE(token.matches(wrong)) << wrong;
+    for (const char *empty : {"", "\n", "  \nsecond\n"})
+        EXPECT_THROW(qd::Token(empty, "t"), std::runtime_error) << empty;
+    EXPECT_THROW(qd::Token::load("/nonexistent/token"), std::runtime_error);
+}
+
+int statusOf(const qd::HttpAction &action)
+{
+    const auto *response = std::get_if<qd::HttpResponse>(&action);
+    return response ? response->status : 0;
+}
+
+TEST(HttpApi, TheChecksComeInOrderHostRouteMethodSizePasswordType)
+{
+    const qd::Credentials password(qd::hashPasswordLine("ops", "pw", 10), "p");
+    const qd::HttpPolicy policy{{"encoder"}, &password, nullptr, false};
+    const auto request = [](std::string method, std::string path, std::string host, std::string type,
+                            bool tooLarge) {
+        qd::HttpRequest r{std::move(method), std::move(path), {}, {{"Host", std::move(host)}}, "{}", tooLarge, "127.0.0.1"};
+        if (!type.empty())
+            r.headers.emplace("content-type", type);
+        return r;
+    };
+    EXPECT_EQ(statusOf(decide(request("PATCH", "/nothing", "evil", "text/plain", true), policy)), 403);
+    EXPECT_EQ(statusOf(decide(request("PATCH", "/nothing", "encoder", "text/plain", true), policy)), 404);
+    EXPECT_EQ(statusOf(decide(request("POST", "/api/v1/fields", "encoder", "text/plain", true), policy)), 405);
+    EXPECT_EQ(statusOf(decide(request("PATCH", "/api/v1/fields", "encoder", "text/plain", true), policy)), 413);
+    EXPECT_EQ(statusOf(decide(request("PATCH", "/api/v1/fields", "encoder", "text/plain", false), policy)), 401);
+    qd::HttpRequest authorized = request("PATCH", "/api/v1/fields", "127.0.0.1:80", "text/plain", false);
+    authorized.headers.emplace("authorization", "Basic " + qd::base64Encode("ops:pw"));
+    EXPECT_EQ(statusOf(decide(authorized, policy)), 415);
+    authorized.headers.find("Content-Type")->second = "Application/JSON ; charset=utf-8";
+    authorized.body = R"({"ram.pty": "3"})";
+    const qd::HttpAction set = decide(authorized, policy);
+    ASSERT_TRUE(std::holds_alternative<qd::SetFields>(set));
+    EXPECT_EQ(std::get<qd::SetFields>(set).values, (std::vector<std::pair<std::string, std::string>>{{"ram.pty", "3"}}));
+    EXPECT_TRUE(qd::isChange(authorized));
+    EXPECT_FALSE(qd::isChange(request("GET", "/api/v1/fields", "encoder", "", false)));
+}
+
+} // namespace

@@ -1,0 +1,394 @@
+#include "HttpApi.h"
+
+#include "HttpAssets.h"
+#include "RdsUsbFields.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace qd {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr std::string_view FieldsPath = "/api/v1/fields";
+constexpr std::string_view FieldPrefix = "/api/v1/fields/";
+constexpr std::string_view MetricsType = "text/plain; version=0.0.4; charset=utf-8";
+
+enum class Resource { Page, Fields, Field, Status, NowPlaying, Metrics };
+
+struct Route {
+    Resource resource;
+    std::vector<std::string_view> methods;
+    std::string_view name; // Field: the field's name; Page: the file's path
+};
+
+std::optional<Route> routeOf(std::string_view path)
+{
+    const std::vector<std::string_view> read{"GET", "HEAD"};
+    if (path == "/")
+        return Route{Resource::Page, read, "/index.html"};
+    if (findWebAsset(path))
+        return Route{Resource::Page, read, path};
+    if (path == FieldsPath)
+        return Route{Resource::Fields, {"GET", "HEAD", "PATCH"}, {}};
+    if (path.starts_with(FieldPrefix) && path.size() > FieldPrefix.size())
+        return Route{Resource::Field, read, path.substr(FieldPrefix.size())};
+    if (path == "/api/v1/status")
+        return Route{Resource::Status, read, {}};
+    if (path == "/api/v1/nowplaying")
+        return Route{Resource::NowPlaying, {"GET", "POST"}, {}};
+    if (path == "/metrics")
+        return Route{Resource::Metrics, read, {}};
+    return std::nullopt;
+}
+
+bool changes(const Route &route, std::string_view method)
+{
+    return route.resource == Resource::NowPlaying ||
+           (route.resource == Resource::Fields && method == "PATCH");
+}
+
+std::string lower(std::string_view text)
+{
+    std::string result(text);
+    for (char &c : result)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return result;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string header(const HttpRequest &request, const std::string &name)
+{
+    const auto found = request.headers.find(name);
+    return found == request.headers.end() ? std::string() : found->second;
+}
+
+std::string query(const HttpRequest &request, const std::string &name)
+{
+    const auto found = request.query.find(name);
+    return found == request.query.end() ? std::string() : found->second;
+}
+
+// The host a Host header names: lower case, without the port, an IPv6
+// address without its brackets.
+std::string hostOf(std::string_view value)
+{
+    value = trimmed(value);
+    if (value.starts_with('[')) {
+        const size_t close = value.find(']');
+        return close == std::string_view::npos ? std::string() : lower(value.substr(1, close - 1));
+    }
+    return lower(value.substr(0, value.find(':')));
+}
+
+bool knownHost(const HttpRequest &request, const HttpPolicy &policy)
+{
+    const std::string host = hostOf(header(request, "Host"));
+    if (host.empty())
+        return false;
+    std::string local = lower(request.localAddress);
+    if (local.starts_with("::ffff:") && local.find('.') != std::string::npos)
+        local.erase(0, 7); // an IPv4 client on an IPv6 socket
+    return host == local || std::find(policy.hosts.begin(), policy.hosts.end(), host) != policy.hosts.end();
+}
+
+// The media type without its parameters, in lower case.
+std::string mediaType(const HttpRequest &request)
+{
+    const std::string value = header(request, "Content-Type");
+    return lower(trimmed(std::string_view(value).substr(0, value.find(';'))));
+}
+
+std::string joined(const std::vector<std::string_view> &items)
+{
+    std::string text;
+    for (std::string_view item : items)
+        text.append(text.empty() ? "" : ", ").append(item);
+    return text;
+}
+
+HttpResponse unauthenticated()
+{
+    HttpResponse reply = errorReply(401, "authentication needed");
+    reply.headers.emplace_back("WWW-Authenticate", "Basic realm=\"quorveld\", charset=\"UTF-8\"");
+    return reply;
+}
+
+// The now-playing token, from ?token= or the header; a reply when it is missing or wrong.
+std::optional<HttpResponse> tokenRefusal(const HttpRequest &request, const HttpPolicy &policy)
+{
+    if (!policy.token)
+        return errorReply(403, "the plain-text and URL forms need a token: start quorveld with "
+                               "--http-token-file");
+    const std::string given =
+        request.query.count("token") ? query(request, "token") : header(request, TokenHeader);
+    if (given.empty() || !policy.token->matches(given))
+        return errorReply(403, std::string("the token (?token= or ") + TokenHeader +
+                                   ") is missing or wrong");
+    return std::nullopt;
+}
+
+// A JSON document, or the reply to a malformed one.
+std::variant<Json, HttpResponse> parsed(const std::string &body)
+{
+    try {
+        return Json::parse(body);
+    } catch (const Json::parse_error &e) {
+        std::string message = e.what();
+        if (const size_t close = message.find("] "); message.starts_with("[json") && close != std::string::npos)
+            message.erase(0, close + 2);
+        return errorReply(400, "malformed JSON: " + message);
+    }
+}
+
+// A value as quorvel-ctl's set takes it: a string, or a number as written.
+std::optional<std::string> valueText(const Json &value)
+{
+    if (value.is_string())
+        return value.get<std::string>();
+    if (value.is_number())
+        return value.dump();
+    return std::nullopt;
+}
+
+HttpAction setFields(const HttpRequest &request)
+{
+    if (mediaType(request) != "application/json")
+        return errorReply(415, "PATCH takes application/json");
+    auto document = parsed(request.body);
+    if (const auto *reply = std::get_if<HttpResponse>(&document))
+        return *reply;
+    const Json &object = std::get<Json>(document);
+    if (!object.is_object() || object.empty())
+        return errorReply(400, "an object of field names and values is needed");
+    SetFields set;
+    std::vector<std::pair<std::string, std::string>> refusals;
+    for (const auto &[name, value] : object.items()) {
+        std::optional<std::string> text = valueText(value);
+        if (name == "af" && value.is_array()) { // [87.6, 90.2]: the list's items
+            text = "";
+            for (const Json &item : value) {
+                const auto itemText = valueText(item);
+                if (!itemText || itemText->find(',') != std::string::npos) {
+                    text.reset();
+                    break;
+                }
+                text->append(text->empty() ? "" : ",").append(*itemText);
+            }
+        }
+        if (text)
+            set.values.emplace_back(name, *text);
+        else
+            refusals.emplace_back(name, name + ": " + value.dump(-1, ' ', false, Json::error_handler_t::replace) +
+                                            " is neither a string nor a number");
+    }
+    if (!refusals.empty())
+        return refusedReply(refusals);
+    return set;
+}
+
+// A JSON member that is a string, or none; a reply when it is another type.
+std::optional<HttpResponse> stringMember(const Json &object, const char *key, std::string &into)
+{
+    const auto found = object.find(key);
+    if (found == object.end() || found->is_null())
+        return std::nullopt;
+    if (!found->is_string())
+        return errorReply(400, std::string("\"") + key + "\" is not a string");
+    into = found->get<std::string>();
+    return std::nullopt;
+}
+
+HttpAction songOf(const Json &document)
+{
+    const Json *song = &document;
+    if (const auto nowPlaying = document.find("now_playing"); nowPlaying != document.end()) {
+        const auto inner = nowPlaying->is_object() ? nowPlaying->find("song") : nowPlaying->end();
+        if (inner == nowPlaying->end() || !inner->is_object())
+            return errorReply(400, "\"now_playing\" has no \"song\" object");
+        song = &*inner;
+    }
+    SetSong set;
+    for (const auto &[key, into] : {std::pair{"text", &set.text}, {"artist", &set.artist}, {"title", &set.title}})
+        if (auto reply = stringMember(*song, key, *into))
+            return *reply;
+    // A suite's song has its text too: artist and title go through the format.
+    if (!set.artist.empty() || !set.title.empty())
+        set.text.clear();
+    if (set.text.empty() && set.artist.empty() && set.title.empty() &&
+        !song->contains("text") && !song->contains("artist") && !song->contains("title"))
+        return errorReply(400, "no \"text\", \"artist\" or \"title\"");
+    return set;
+}
+
+HttpAction nowPlaying(const HttpRequest &request, const HttpPolicy &policy)
+{
+    if (request.method == "GET") {
+        if (auto refusal = tokenRefusal(request, policy))
+            return *refusal;
+        if (!request.query.count("text") && !request.query.count("artist") && !request.query.count("title"))
+            return errorReply(400, "?text= or ?artist=&title= is needed");
+        SetSong set{query(request, "text"), query(request, "artist"), query(request, "title")};
+        if (!set.artist.empty() || !set.title.empty())
+            set.text.clear();
+        return set;
+    }
+    const std::string type = mediaType(request);
+    if (type == "text/plain") {
+        if (auto refusal = tokenRefusal(request, policy))
+            return *refusal;
+        return SetSong{request.body, {}, {}};
+    }
+    if (type != "application/json")
+        return errorReply(415, "now playing takes application/json, or text/plain with the token");
+    auto document = parsed(request.body);
+    if (const auto *reply = std::get_if<HttpResponse>(&document))
+        return *reply;
+    const Json &object = std::get<Json>(document);
+    if (!object.is_object())
+        return errorReply(400, "a JSON object is needed");
+    return songOf(object);
+}
+
+HttpResponse page(std::string_view path)
+{
+    const WebAsset *asset = findWebAsset(path);
+    return {200, std::string(asset->contentType), std::string(asset->body), {}};
+}
+
+HttpResponse json(int status, const Json &document)
+{
+    return {status, "application/json", document.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n", {}};
+}
+
+} // namespace
+
+bool CaselessLess::operator()(std::string_view a, std::string_view b) const
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+HttpAction decide(const HttpRequest &request, const HttpPolicy &policy)
+{
+    if (!knownHost(request, policy))
+        return errorReply(403, "unknown Host: name this daemon by its address or a --http-host name");
+    const std::optional<Route> route = routeOf(request.path);
+    if (!route)
+        return errorReply(404, "no such resource");
+    if (std::find(route->methods.begin(), route->methods.end(), request.method) == route->methods.end()) {
+        HttpResponse reply = errorReply(405, request.method + " is not allowed here");
+        reply.headers.emplace_back("Allow", joined(route->methods));
+        return reply;
+    }
+    if (request.bodyTooLarge)
+        return errorReply(413, "the body is over " + std::to_string(MaxHttpBody) + " bytes");
+    const bool change = changes(*route, request.method);
+    const bool guarded = change || (route->resource == Resource::Metrics && !policy.metricsPublic);
+    if (guarded && policy.password && !policy.password->verify(header(request, "Authorization")))
+        return unauthenticated();
+
+    switch (route->resource) {
+    case Resource::Page: return page(route->name);
+    case Resource::Fields:
+        if (request.method == "PATCH")
+            return setFields(request);
+        return ReadFields{};
+    case Resource::Field:
+        if (!RdsUsbFindField(std::string(route->name).c_str()))
+            return errorReply(404, "no field " + std::string(route->name));
+        return ReadField{std::string(route->name)};
+    case Resource::Status: return ReadStatus{};
+    case Resource::NowPlaying: return nowPlaying(request, policy);
+    case Resource::Metrics: return ReadMetrics{};
+    }
+    return errorReply(404, "no such resource");
+}
+
+bool isChange(const HttpRequest &request)
+{
+    const std::optional<Route> route = routeOf(request.path);
+    return route && changes(*route, request.method);
+}
+
+const std::vector<std::pair<std::string, std::string>> &commonHeaders()
+{
+    static const std::vector<std::pair<std::string, std::string>> headers{
+        {"Cache-Control", "no-store"},
+        {"X-Content-Type-Options", "nosniff"},
+        {"X-Frame-Options", "DENY"},
+        {"Referrer-Policy", "no-referrer"},
+        {"Content-Security-Policy",
+         "default-src 'self'; img-src 'self' data:; frame-ancestors 'none'; base-uri 'none'; "
+         "form-action 'none'"},
+    };
+    return headers;
+}
+
+HttpResponse errorReply(int status, const std::string &message)
+{
+    return json(status, Json{{"error", message}});
+}
+
+std::string errorBody(int status)
+{
+    const char *message = status == 413   ? "the body is too large"
+                          : status == 414 ? "the URI is too long"
+                          : status == 400 ? "bad request"
+                                          : "request refused";
+    return errorReply(status, message).body;
+}
+
+HttpResponse refusedReply(const std::vector<std::pair<std::string, std::string>> &refusals)
+{
+    constexpr std::string_view Force = " (--force sends it all the same)";
+    Json list = Json::array();
+    for (auto [field, message] : refusals) {
+        if (message.ends_with(Force))
+            message.resize(message.size() - Force.size());
+        list.push_back({{"field", field}, {"message", message}});
+    }
+    return json(422, {{"error", "value refused, nothing changed"}, {"refused", list}});
+}
+
+HttpResponse acceptedReply(const nlohmann::ordered_json &pending, uint64_t version)
+{
+    return json(202, {{"pending", pending}, {"version", version}});
+}
+
+HttpResponse fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,
+                         uint64_t version)
+{
+    return json(200, {{"fields", held}, {"pending", pending}, {"version", version}});
+}
+
+HttpResponse fieldReply(const std::string &name, const nlohmann::ordered_json &held,
+                        const nlohmann::ordered_json &pending)
+{
+    Json document{{"field", name}, {"value", held.contains(name) ? held[name] : Json()}};
+    if (pending.contains(name))
+        document["pending"] = pending[name];
+    return json(200, document);
+}
+
+HttpResponse statusReply(const nlohmann::ordered_json &status)
+{
+    return json(200, status);
+}
+
+HttpResponse metricsReply(const std::string &text)
+{
+    return {200, std::string(MetricsType), text, {}};
+}
+
+} // namespace qd

@@ -1,0 +1,110 @@
+// The HTTP door's request handling, without sockets: which resource a request
+// names, whether it may have it (Host, password, token, content type, size),
+// and what its body or query asks of the station. The station's answers are
+// turned into responses here too. Every reply is JSON, except the page and
+// the metrics; none ever carries a CORS header.
+//
+// Resources:
+//   GET   /                      the page (and its /app.js, /app.css)
+//   GET   /api/v1/fields         {"fields": {...}, "pending": {...}, "version": N}
+//   GET   /api/v1/fields/NAME    {"field": NAME, "value": V, "pending": V}
+//   PATCH /api/v1/fields         {"ram.rt": "...", "ram.pty": 10, "af": "87.6,90.2"}
+//   GET   /api/v1/status         the station's status
+//   POST  /api/v1/nowplaying     {"text"}, {"artist", "title"}, {"now_playing":
+//                                {"song": {...}}}; text/plain with the token
+//   GET   /api/v1/nowplaying     ?text= or ?artist=&title=, with the token
+//   GET   /metrics               the Prometheus text format
+#ifndef QUORVELD_HTTP_API_H
+#define QUORVELD_HTTP_API_H
+
+#include "HttpAuth.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace qd {
+
+// Bodies longer than this are refused (413).
+inline constexpr size_t MaxHttpBody = 64 * 1024;
+// The header that carries the now-playing token, as ?token= does.
+inline constexpr const char *TokenHeader = "X-Quorveld-Token";
+
+struct CaselessLess {
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+using HttpHeaders = std::multimap<std::string, std::string, CaselessLess>;
+
+struct HttpRequest {
+    std::string method;
+    std::string path; // decoded, without the query
+    std::multimap<std::string, std::string> query; // decoded
+    HttpHeaders headers;
+    std::string body;
+    bool bodyTooLarge = false; // the body went past MaxHttpBody
+    std::string localAddress;  // the address the connection reached
+};
+
+struct HttpResponse {
+    int status = 200;
+    std::string contentType;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// What the station is asked, on the event loop, for a request that passed.
+struct ReadFields {};
+struct ReadField {
+    std::string name;
+};
+struct ReadStatus {};
+struct ReadMetrics {};
+struct SetFields {
+    std::vector<std::pair<std::string, std::string>> values; // as quorvel-ctl's set takes them
+};
+struct SetSong {
+    std::string text, artist, title;
+};
+using HttpAction =
+    std::variant<HttpResponse, ReadFields, ReadField, ReadStatus, ReadMetrics, SetFields, SetSong>;
+
+struct HttpPolicy {
+    // Host header names accepted besides the address the connection reached
+    // (lower case, IPv6 without brackets).
+    std::vector<std::string> hosts;
+    const Credentials *password = nullptr; // none: loopback without a password
+    const Token *token = nullptr;          // none: no plain-text or URL form
+    bool metricsPublic = false;
+};
+
+HttpAction decide(const HttpRequest &request, const HttpPolicy &policy);
+// Whether the request is aimed at a change (PATCH fields, now playing), so
+// that a refusal of it counts as a refused command.
+bool isChange(const HttpRequest &request);
+
+// Headers that every response carries, the library's own error replies too.
+const std::vector<std::pair<std::string, std::string>> &commonHeaders();
+
+HttpResponse errorReply(int status, const std::string &message);
+// The JSON body of a reply the library made without one (status >= 400).
+std::string errorBody(int status);
+// 422: {"error": ..., "refused": [{"field": NAME, "message": ...}]}.
+HttpResponse refusedReply(const std::vector<std::pair<std::string, std::string>> &refusals);
+// 202: {"pending": {...}, "version": N}.
+HttpResponse acceptedReply(const nlohmann::ordered_json &pending, uint64_t version);
+HttpResponse fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,
+                         uint64_t version);
+HttpResponse fieldReply(const std::string &name, const nlohmann::ordered_json &held,
+                        const nlohmann::ordered_json &pending);
+HttpResponse statusReply(const nlohmann::ordered_json &status);
+HttpResponse metricsReply(const std::string &text);
+
+} // namespace qd
+
+#endif
