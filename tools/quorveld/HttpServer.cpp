@@ -1,5 +1,6 @@
 #include "HttpServer.h"
 
+#include "Log.h"
 #include "Station.h"
 
 #include <asio/ip/address.hpp>
@@ -7,7 +8,6 @@
 #include <httplib.h>
 
 #include <chrono>
-#include <cstdio>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -127,6 +127,7 @@ HttpServer::~HttpServer()
 
 void HttpServer::start()
 {
+    stopping_ = false;
     if (!options_.passwordFile.empty())
         password_.emplace(Credentials::load(options_.passwordFile));
     if (!options_.tokenFile.empty())
@@ -241,7 +242,7 @@ void HttpServer::open(const std::string &where)
     // stop() ends only a server that runs.
     for (int wait = 0; wait < 2000 && !server.is_running(); wait++)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::fprintf(stderr, "quorveld: listening on %s://%s\n", tls ? "https" : "http", listener->bound.c_str());
+    logLine(std::string("listening on ") + (tls ? "https://" : "http://") + listener->bound);
     listeners_.push_back(std::move(listener));
 }
 
@@ -257,13 +258,16 @@ HttpResponse HttpServer::answer(const HttpRequest &request, const HttpPolicy &po
         [&station = station_, action = std::move(action)] { return std::visit(Perform{station}, action); });
     std::future<HttpResponse> answered = task->get_future();
     asio::post(io_, [task] { (*task)(); });
-    if (answered.wait_for(LoopWait) != std::future_status::ready)
-        return errorReply(503, "the daemon is busy or stopping");
+    const auto until = std::chrono::steady_clock::now() + LoopWait;
+    while (answered.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        if (stopping_ || std::chrono::steady_clock::now() > until)
+            return errorReply(503, "the daemon is busy or stopping");
     return answered.get();
 }
 
 void HttpServer::stop()
 {
+    stopping_ = true;
     for (const auto &listener : listeners_) {
         listener->server->stop();
         if (listener->thread.joinable())

@@ -9,6 +9,7 @@
 
 #include <asio/io_context.hpp>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,7 +38,8 @@ public:
     // file: an address off loopback without a password file, a file that
     // cannot be read, a certificate without its key, an address in use.
     void start();
-    // Stops serving; a request in progress is answered first.
+    // Stops serving. May run on the event loop's thread: a request waiting
+    // for the loop is then answered 503.
     void stop();
     // The listeners as bound, port 0 resolved: "127.0.0.1:8080", "[::1]:8080".
     std::vector<std::string> addresses() const;
@@ -53,6 +55,7 @@ private:
     std::optional<Credentials> password_;
     std::optional<Token> token_;
     std::vector<std::unique_ptr<Listener>> listeners_;
+    std::atomic<bool> stopping_ = false; // requests waiting for the loop give up
 };
 
 } // namespace qd

@@ -47,7 +47,7 @@ const MEANINGS = {
     for (let i = 0; i < n; i++) list.push(get(`af${String(i).padStart(2, '0')}`));
     return n === 0 ? 'no alternative frequency' : `${n} in use: ${list.join(', ')} MHz`;
   },
-  af: (v, get, index) => index < number(get('naf')) ? `${v} MHz, in use` : 'not in use',
+  af: (v, get, index) => index < number(get('naf')) ? 'MHz, in use' : 'not in use',
   group2a: (v) => number(v) === 0 ? 'no RadioText'
     : Number.isNaN(number(v)) ? '0-255' : `a RadioText group (2A) after every ${number(v)} PS groups (0A)`,
   stereo: (v) => number(v) === 0 ? 'mono: the encoder\'s own clock' : 'stereo: locked to the 19 kHz pilot',
@@ -146,6 +146,7 @@ function explain(store) {
     const r = rows[name];
     if (r.store !== store) continue;
     r.meaning.textContent = MEANINGS[r.key](inputValue(name), get, r.index);
+    if (r.index !== undefined) r.row.classList.toggle('unused', !(r.index < number(get('naf'))));
   }
 }
 

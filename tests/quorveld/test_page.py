@@ -1,0 +1,223 @@
+#!/usr/bin/python3
+"""quorveld's page in headless Chromium, driven by Selenium, against quorveld
+under quorvel-sim: the page shows the board's fields; an edited RadioText
+sends exactly its changed blocks; a PTY of 40 is refused at its field and
+sends nothing; a change made through the ASCII port shows within two seconds.
+
+  test_page.py --daemon QUORVELD --sim QUORVEL_SIM [--screenshot FILE.png]
+
+With --screenshot, only loads the page and saves it whole as a PNG. Exits 77
+(skipped) when Chromium or its driver is missing.
+"""
+import argparse
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+
+
+def fail(message):
+    print(f"FAILED: {message}", file=sys.stderr)
+    sys.exit(1)
+
+
+def wait(condition, what, seconds=20.0):
+    """Polls condition until it gives a true value, at most `seconds`."""
+    until = time.monotonic() + seconds
+    while time.monotonic() < until:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    fail(f"timed out waiting for {what}")
+
+
+class Daemon:
+    """quorveld --http 127.0.0.1:0 --ascii-tcp 127.0.0.1:0 under quorvel-sim --log."""
+
+    def __init__(self, daemon, sim, directory):
+        self.log_path = os.path.join(directory, "requests.log")
+        self.err_path = os.path.join(directory, "stderr.txt")
+        with open(self.err_path, "w") as err:
+            self.process = subprocess.Popen(
+                [sim, "--log", self.log_path, "--", daemon, "--http", "127.0.0.1:0",
+                 "--ascii-tcp", "127.0.0.1:0", "--verify", "0"],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+        self.url = wait(lambda: self.logged(r"listening on (http://127\.0\.0\.1:\d+)"), "the HTTP listener")
+        self.ascii_port = int(wait(lambda: self.logged(r"listening on ascii-tcp 127\.0\.0\.1:(\d+)"),
+                                   "the ASCII listener"))
+        wait(lambda: self.logged(r"board (present)"), "the board")
+
+    def logged(self, pattern):
+        if self.process.poll() is not None:
+            fail(f"quorveld ended ({self.process.returncode}): {open(self.err_path).read()}")
+        match = re.search(pattern, open(self.err_path).read())
+        return match.group(1) if match else None
+
+    def requests(self):
+        with open(self.log_path) as log:
+            return log.read().splitlines()
+
+    def ascii(self, line):
+        with socket.create_connection(("127.0.0.1", self.ascii_port), timeout=10) as connection:
+            connection.sendall(line.encode() + b"\r\n")
+            return connection.recv(64).decode().strip()
+
+    def stop(self):
+        """Ends quorveld with SIGTERM; its exit status (a sanitizer's report fails it)."""
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            return self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            return "killed after 20 s"
+
+
+def browser():
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+
+    options = webdriver.ChromeOptions()
+    options.binary_location = shutil.which("chromium")
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     "--window-size=900,1200", "--lang=en-GB"):
+        options.add_argument(argument)
+    return webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
+
+
+class Page:
+    def __init__(self, driver):
+        self.driver = driver
+
+    def element(self, element_id):
+        from selenium.webdriver.common.by import By
+        return self.driver.find_element(By.ID, element_id)
+
+    def value(self, field):
+        return self.element(f"f-{field}").get_attribute("value")
+
+    def meaning(self, field):
+        return self.driver.execute_script(
+            f"return document.getElementById('row-{field}').querySelector('.meaning').textContent")
+
+    def type(self, field, text):
+        element = self.element(f"f-{field}")
+        element.clear()
+        element.send_keys(text)
+
+    def apply(self):
+        self.element("apply").click()
+
+
+def settled(daemon):
+    """The requests once the daemon has nothing left to write."""
+    import json
+    import urllib.request
+
+    def idle():
+        with urllib.request.urlopen(daemon.url + "/api/v1/status", timeout=10) as answer:
+            return json.load(answer)["pending_writes"] == 0
+    wait(idle, "the writes")
+    return daemon.requests()
+
+
+def check(daemon, page):
+    # The board's fields, with their meanings.
+    wait(lambda: page.value("ram.ps") == "QUORVEL ", "the fields on the page")
+    shown = {field: page.value(field) for field in
+             ("ram.ps", "ram.rt", "ram.pty", "eeprom.pi", "eeprom.naf", "eeprom.af01", "eeprom.group2a")}
+    expected = {"ram.ps": "QUORVEL ", "ram.rt": "Quorvel RDS encoder - simulated board", "ram.pty": "10",
+                "eeprom.pi": "0xC201", "eeprom.naf": "5", "eeprom.af01": "98.5", "eeprom.group2a": "4"}
+    if shown != expected:
+        fail(f"the page shows {shown}, not {expected}")
+    meanings = {"ram.pty": "Pop music", "eeprom.naf": "5 in use: 87.6, 98.5, 101.1, 104.3, 107.9 MHz",
+                "eeprom.pi": "country C, national, programme 01", "ram.ms": "music"}
+    for field, meaning in meanings.items():
+        if page.meaning(field) != meaning:
+            fail(f"{field} means \"{page.meaning(field)}\", not \"{meaning}\"")
+    if page.element("row-ram.tp").find_element("css selector", "input").is_selected() is not True:
+        fail("TP 1 is not a ticked box")
+    wait(lambda: page.element("st-board").text.startswith("present"), "the board's state")
+
+    # The RadioText's changed blocks, and nothing else: "boar" "d" become
+    # "boat" and the end of the text (blocks 8 and 9).
+    before = len(settled(daemon))
+    page.type("ram.rt", "Quorvel RDS encoder - simulated boat")
+    page.apply()
+    wait(lambda: len(daemon.requests()) >= before + 2, "the RadioText's requests")
+    sent = settled(daemon)[before:]
+    if sent != ["0x38 value=0x626F index=0x6174 result=8", "0x39 value=0x0D0D index=0x0D0D result=8"]:
+        fail(f"Apply of the RadioText sent {sent}")
+
+    # A PTY of 40: refused at its field, nothing sent; TA=1 over ASCII then
+    # marks the end of what was sent.
+    before = len(daemon.requests())
+    page.type("ram.pty", "40")
+    page.apply()
+    error = wait(lambda: page.element("e-ram.pty").text, "the refusal at the PTY")
+    if "40 is outside 0-31" not in error or "refused" not in page.element("row-ram.pty").get_attribute("class"):
+        fail(f"the PTY's refusal reads \"{error}\"")
+    if daemon.ascii("TA=1") != "+":
+        fail("TA=1 over ASCII was not taken")
+    wait(lambda: len(daemon.requests()) > before, "the TA request")
+    sent = settled(daemon)[before:]
+    if sent != ["0x25 value=0x0001 index=0x0000 result=8"]:
+        fail(f"a refused PTY sent {sent}")
+    page.element("revert").click()
+    if page.value("ram.pty") != "10" or page.element("e-ram.pty").text:
+        fail("Revert did not put back the board's PTY")
+
+    # Another client's change shows within two seconds.
+    if daemon.ascii("PS=NEWNAME") != "+":
+        fail("PS=NEWNAME over ASCII was not taken")
+    sent_at = time.monotonic()
+    wait(lambda: page.value("ram.ps") == "NEWNAME ", "the ASCII port's PS name on the page", seconds=2.0)
+    print(f"the ASCII port's change showed after {time.monotonic() - sent_at:.2f} s")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--daemon", required=True)
+    parser.add_argument("--sim", required=True)
+    parser.add_argument("--screenshot")
+    args = parser.parse_args()
+    if not shutil.which("chromium") or not shutil.which("chromedriver"):
+        print("skipped: chromium or chromedriver is missing")
+        return SKIP
+
+    with tempfile.TemporaryDirectory() as directory:
+        daemon = Daemon(args.daemon, args.sim, directory)
+        driver = None
+        try:
+            driver = browser()
+            driver.get(daemon.url + "/")
+            page = Page(driver)
+            if args.screenshot:
+                wait(lambda: page.value("ram.ps") == "QUORVEL ", "the fields on the page")
+                wait(lambda: page.element("st-board").text.startswith("present"), "the board's state")
+                height = driver.execute_script("return document.documentElement.scrollHeight")
+                driver.set_window_size(900, height + 120)
+                driver.save_screenshot(args.screenshot)
+                print(f"{args.screenshot}: the page, {height} pixels high")
+            else:
+                check(daemon, page)
+        finally:
+            if driver:
+                driver.quit()
+            status = daemon.stop()
+        if status != 0:
+            fail(f"quorveld ended with {status}: {open(daemon.err_path).read()}")
+    if not args.screenshot:
+        print("1 passed, 0 failed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
