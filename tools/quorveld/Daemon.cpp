@@ -20,6 +20,7 @@ WorkerOptions workerOptions(const DaemonOptions &o)
     w.device = o.device;
     w.verifySeconds = o.verifySeconds;
     w.stateFile = o.stateFile;
+    w.logger = logLine;
     return w;
 }
 
@@ -231,6 +232,7 @@ void Daemon::run()
     follow();
     watchSignals();
     sd_notify(0, "READY=1");
+    logLine("ready");
     watchdog();
     io_.run();
     listeners_.clear();

@@ -235,8 +235,12 @@ bool AddressBlock::contains(const asio::ip::address &address) const
     if (a.is_v4() != network.is_v4())
         return false;
     const auto bytesOf = [](const asio::ip::address &x) {
-        return x.is_v4() ? std::vector<unsigned char>(x.to_v4().to_bytes().begin(), x.to_v4().to_bytes().end())
-                         : std::vector<unsigned char>(x.to_v6().to_bytes().begin(), x.to_v6().to_bytes().end());
+        if (x.is_v4()) {
+            const auto bytes = x.to_v4().to_bytes();
+            return std::vector<unsigned char>(bytes.begin(), bytes.end());
+        }
+        const auto bytes = x.to_v6().to_bytes();
+        return std::vector<unsigned char>(bytes.begin(), bytes.end());
     };
     const std::vector<unsigned char> mine = bytesOf(network), theirs = bytesOf(a);
     for (int bit = 0; bit < prefix; bit++) {

@@ -8,6 +8,7 @@
 
 #include <asio/post.hpp>
 
+#include <algorithm>
 #include <ctime>
 
 namespace qd {
@@ -155,7 +156,23 @@ void Station::ask(const std::vector<std::pair<int, Image>> &images)
         if (index == RamRt)
             stopRotation();
     }
-    worker_.ask(images);
+    toWorker(images);
+}
+
+// Asks of one turn of the event loop (the lines of one read, say) reach the
+// worker together, the latest for each field: a burst becomes a few writes.
+void Station::toWorker(const std::vector<std::pair<int, Image>> &images)
+{
+    for (const auto &[index, image] : images)
+        unsent_[index] = image;
+    if (flushPosted_)
+        return;
+    flushPosted_ = true;
+    asio::post(io_, [this] {
+        flushPosted_ = false;
+        worker_.ask({unsent_.begin(), unsent_.end()});
+        unsent_.clear();
+    });
 }
 
 void Station::countRefused(Protocol from)
@@ -214,7 +231,7 @@ void Station::rotate()
     else
         rotationAt_++;
     rotationAt_ %= rotation_.size();
-    worker_.ask({{RamRt, rotation_[rotationAt_].text}});
+    toWorker({{RamRt, rotation_[rotationAt_].text}});
     changed();
     if (rotation_.size() < 2)
         return;
@@ -255,7 +272,7 @@ void Station::scrollStep()
 {
     const T_R_FieldDef &ps = RdsUsbFields[RamPs];
     const std::u32string page = scrollText_.substr(scrollAt_, RDS_USB_PS_LENGTH);
-    worker_.ask({{RamPs, imageOf(ps, toBoardText(page, options_.charset, ps.Name))}});
+    toWorker({{RamPs, imageOf(ps, toBoardText(page, options_.charset, ps.Name))}});
     changed();
     scrollAt_ = (scrollAt_ + RDS_USB_PS_LENGTH) % scrollText_.size();
     scrollTimer_.expires_after(std::chrono::seconds(options_.dpsStepSeconds));
@@ -291,12 +308,19 @@ std::optional<Refusal> Station::nowPlaying(const NowPlaying &song, Protocol from
 
 Snapshot Station::fields() const
 {
-    return worker_.fields();
+    Snapshot snapshot = worker_.fields();
+    for (const auto &[index, image] : unsent_)
+        snapshot[index].asked = image;
+    return snapshot;
 }
 
 WorkerStatus Station::status() const
 {
-    return worker_.status();
+    WorkerStatus status = worker_.status();
+    const Snapshot snapshot = fields();
+    status.pendingWrites = static_cast<int>(
+        std::count_if(snapshot.begin(), snapshot.end(), [](const FieldSnapshot &f) { return f.pending(); }));
+    return status;
 }
 
 namespace {
@@ -315,7 +339,7 @@ std::optional<std::string> shownOrNothing(int index, const Image &image, Charset
 
 std::string Station::effective(int field) const
 {
-    const FieldSnapshot state = worker_.fields()[field];
+    const FieldSnapshot state = fields()[field];
     const std::optional<Image> &image = state.asked ? state.asked : state.held;
     if (!image)
         return {};
@@ -324,7 +348,7 @@ std::string Station::effective(int field) const
 
 nlohmann::ordered_json Station::fieldsJson(bool pending) const
 {
-    const Snapshot snapshot = worker_.fields();
+    const Snapshot snapshot = fields();
     FieldList list;
     for (int i = 0; i < RDS_USB_FIELD_COUNT; i++) {
         const FieldSnapshot &state = snapshot[i];
@@ -340,7 +364,7 @@ nlohmann::ordered_json Station::fieldsJson(bool pending) const
 
 nlohmann::ordered_json Station::statusJson() const
 {
-    const WorkerStatus status = worker_.status();
+    const WorkerStatus status = this->status();
     nlohmann::ordered_json clients = nlohmann::ordered_json::object();
     for (const auto &[listener, count] : clients_)
         clients[listener] = count;
@@ -361,7 +385,7 @@ nlohmann::ordered_json Station::statusJson() const
 
 std::string Station::metricsText() const
 {
-    const WorkerStatus status = worker_.status();
+    const WorkerStatus status = this->status();
     std::string commands, refused, clients;
     for (Protocol protocol : AllProtocols) {
         const std::string label = std::string("protocol=\"") + protocolName(protocol) + "\"";

@@ -106,6 +106,7 @@ public:
 private:
     void changed();
     void ask(const std::vector<std::pair<int, Image>> &images);
+    void toWorker(const std::vector<std::pair<int, Image>> &images);
     void stopRotation();
     void stopScroll();
     void rotate();
@@ -121,6 +122,8 @@ private:
     std::map<Protocol, uint64_t> refused_;
     std::map<std::string, int> clients_;
     std::vector<std::function<void()>> observers_;
+    std::map<int, Image> unsent_; // asked this turn, not yet handed to the worker
+    bool flushPosted_ = false;
 
     struct BufferedText {
         Image text;
