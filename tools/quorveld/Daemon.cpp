@@ -2,6 +2,7 @@
 
 #include "Conversations.h"
 #include "CtlStatus.h"
+#include "HttpServer.h"
 #include "Log.h"
 #include "NowPlayingFile.h"
 
@@ -27,6 +28,20 @@ WorkerOptions workerOptions(const DaemonOptions &o)
 StationOptions stationOptions(const DaemonOptions &o)
 {
     return {o.charset, o.rtCycleSeconds, o.dpsStepSeconds, o.nowPlayingFormat};
+}
+
+HttpOptions httpOptions(const DaemonOptions &o)
+{
+    HttpOptions h;
+    for (const ListenAddress &where : o.http)
+        h.listen.push_back(where.text());
+    h.passwordFile = o.httpPasswordFile;
+    h.tokenFile = o.httpTokenFile;
+    h.tlsCert = o.tlsCert;
+    h.tlsKey = o.tlsKey;
+    h.hosts = o.httpHosts;
+    h.metricsPublic = o.metricsPublic;
+    return h;
 }
 
 bool sameListeners(const DaemonOptions &a, const DaemonOptions &b)
@@ -229,12 +244,18 @@ void Daemon::run()
     station_.subscribe([this] { notifyStatus(); });
     worker_.start();
     openListeners();
+    if (!options_.http.empty()) {
+        http_ = std::make_unique<HttpServer>(io_, station_, httpOptions(options_));
+        http_->start();
+    }
     follow();
     watchSignals();
     sd_notify(0, "READY=1");
     logLine("ready");
     watchdog();
     io_.run();
+    if (http_)
+        http_->stop();
     listeners_.clear();
     worker_.stop();
     logLine("stopped");

@@ -23,6 +23,7 @@ class NowPlayingFile;
 
 namespace qd {
 
+class HttpServer;
 struct UecpMode;
 
 class Daemon {
@@ -52,6 +53,7 @@ private:
     std::unique_ptr<UecpMode> uecpMode_;
     std::vector<AddressBlock> allow_;
     std::vector<std::unique_ptr<Listener>> listeners_;
+    std::unique_ptr<HttpServer> http_;
     asio::signal_set signals_;
     std::unique_ptr<NowPlayingFile> file_;
     std::unique_ptr<asio::posix::stream_descriptor> fileEvents_;

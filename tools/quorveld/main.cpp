@@ -1,7 +1,10 @@
 // quorveld: the Quorvel board as a networked RDS encoder.
 #include "Daemon.h"
 #include "DaemonOptions.h"
+#include "HttpAuth.h"
 #include "Log.h"
+
+#include <iostream>
 
 #include <cstdio>
 #include <exception>
@@ -27,6 +30,12 @@ int main(int argc, char **argv)
         return 0;
     }
     try {
+        if (!options.hashPasswordUser.empty()) {
+            std::string password;
+            std::getline(std::cin, password);
+            std::puts(qd::hashPasswordLine(options.hashPasswordUser, password).c_str());
+            return 0;
+        }
         qd::Daemon daemon(args, options);
         daemon.run();
     } catch (const std::exception &e) {
