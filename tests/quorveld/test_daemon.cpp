@@ -307,3 +307,60 @@ TEST(Signals, HangupRereadsTheConfiguration)
     EXPECT_EQ(daemon.stop(SIGINT), 0);
     std::remove(config.c_str());
 }
+
+TEST(Board, AReplugOrAPowerGlitchGetsTheAskedRamValuesBack)
+{
+    const std::vector<std::string> psAndPty = {request(0x21, 0x4241, 0x434B), request(0x22, 0x2031, 0x2020),
+                                               request(0x23, 3)};
+    {
+        // Request 78 finds the board gone; it comes back power-cycled.
+        DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0"}, {"--unplug-at", "78", "--replug-after", "300"});
+        Client client(daemon.port("ascii-tcp"));
+        client.send("PS=BACK 1\r\nPTY=3\r\n");
+        EXPECT_EQ(client.receive(6), "+\r\n+\r\n");
+        ASSERT_TRUE(DaemonRun::waitUntil([&] { return daemon.requests().size() >= 78 + fullLoad + 3; }))
+            << daemon.log();
+        const std::vector<std::string> after = daemon.requestsAfter(78 + fullLoad);
+        EXPECT_THAT(after, UnorderedElementsAreArray(psAndPty));
+        EXPECT_THAT(daemon.log(), testing::HasSubstr("board absent"));
+    }
+    {
+        // With --verify 1, the RAM read back just after a glitch.
+        DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--verify", "1"}, {"--power-glitch-at", "79"});
+        Client client(daemon.port("ascii-tcp"));
+        client.send("PS=BACK 1\r\nPTY=3\r\n");
+        EXPECT_EQ(client.receive(6), "+\r\n+\r\n");
+        const size_t ramReads = 23;
+        ASSERT_TRUE(DaemonRun::waitUntil([&] { return daemon.requests().size() >= 78 + ramReads + 3; }));
+        // Each field written again right after its read.
+        EXPECT_THAT(daemon.requestsAfter(78), testing::IsSupersetOf(psAndPty));
+    }
+}
+
+TEST(Sources, NowPlayingFileAndRotatingRadioTexts)
+{
+    const std::string file = testing::TempDir() + "quorveld-np-" + std::to_string(getpid());
+    std::ofstream(file) << "Artist - One\n";
+    DaemonRun daemon({"--follow", file, "--uecp-tcp", "127.0.0.1:0", "--rt-cycle", "1"});
+    // "Arti" "st -" " One" "\r\r\r\r"...: blocks 0-9 differ from the board's text.
+    ASSERT_TRUE(DaemonRun::waitUntil([&] { return daemon.requests().size() >= fullLoad + 10; }));
+    EXPECT_THAT(daemon.requestsAfter(fullLoad),
+                testing::IsSupersetOf({request(0x30, 0x4172, 0x7469), request(0x32, 0x204F, 0x6E65)}));
+    std::ofstream(file + ".new") << "Artist - Two\n";
+    std::rename((file + ".new").c_str(), file.c_str());
+    ASSERT_TRUE(DaemonRun::waitUntil([&] { return daemon.requests().size() >= fullLoad + 11; }));
+    EXPECT_EQ(daemon.requests().back(), request(0x32, 0x2054, 0x776F));
+
+    // UECP: flush with "AAAA", append "BBBB": the two take turns each second.
+    Client client(daemon.port("uecp-tcp"));
+    const size_t before = daemon.requests().size();
+    client.send(frame(bytes({0x0A, 0x00, 0x00, 0x05, 0x00}) + "AAAA") +
+                frame(bytes({0x0A, 0x00, 0x00, 0x05, 0x40}) + "BBBB"));
+    ASSERT_TRUE(DaemonRun::waitUntil([&] {
+        const std::vector<std::string> sent = daemon.requestsAfter(before);
+        return std::count(sent.begin(), sent.end(), request(0x30, 0x4141, 0x4141)) >= 2;
+    }));
+    const std::vector<std::string> sent = daemon.requestsAfter(before);
+    EXPECT_NE(std::find(sent.begin(), sent.end(), request(0x30, 0x4242, 0x4242)), sent.end());
+    std::remove(file.c_str());
+}
