@@ -216,10 +216,6 @@ void Daemon::notifyStatus()
     const std::string text = std::string("board ") + boardStateName(status.board) + ", " +
                              std::to_string(status.pendingWrites) + " pending writes, " +
                              std::to_string(status.eepromWrites) + " EEPROM writes";
-    if (status.board != lastBoard_ || lastStatus_.empty())
-        logLine(std::string("board ") + boardStateName(status.board) +
-                (status.device.empty() ? "" : " (" + status.device + ")"));
-    lastBoard_ = status.board;
     if (text == lastStatus_)
         return;
     lastStatus_ = text;

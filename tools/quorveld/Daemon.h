@@ -61,7 +61,6 @@ private:
     asio::steady_timer fileRetry_;
     asio::steady_timer watchdog_;
     std::string lastStatus_;
-    BoardState lastBoard_ = BoardState::Absent;
 };
 
 } // namespace qd
