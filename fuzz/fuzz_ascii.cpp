@@ -36,7 +36,8 @@ void checkLine(const Line &line)
         check(lowerName(query->name) && line.text.ends_with('?'));
 }
 
-std::vector<Line> split(LineSplitter &splitter, std::string_view bytes, std::vector<Line> lines = {})
+std::vector<Line> split(LineSplitter &splitter, std::string_view bytes,
+                        std::vector<Line> lines = {})
 {
     for (Line &line : splitter.feed(bytes))
         lines.push_back(std::move(line));
@@ -52,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<Line> lines;
     std::string stream;
     while (provider.remaining_bytes() > 0) {
-        const std::string chunk = provider.ConsumeBytesAsString(provider.ConsumeIntegralInRange(1, 2000));
+        const size_t length = provider.ConsumeIntegralInRange(1, 2000);
+        const std::string chunk = provider.ConsumeBytesAsString(length);
         stream += chunk;
         lines = split(chunked, chunk, std::move(lines));
     }

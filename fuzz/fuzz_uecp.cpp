@@ -31,8 +31,8 @@ void checkDecoded(const Decoded &decoded)
 {
     if (const auto *error = std::get_if<FrameError>(&decoded)) {
         const AckCode code = error->code;
-        check(code == CrcError || code == BadFrameLength || code == EndMissing || code == BadStuffing ||
-              code == UnexpectedEnd);
+        check(code == CrcError || code == BadFrameLength || code == EndMissing ||
+              code == BadStuffing || code == UnexpectedEnd);
         return;
     }
     const Frame &frame = std::get<Frame>(decoded);
@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<Decoded> decoded;
     std::vector<uint8_t> stream;
     while (provider.remaining_bytes() > 0) {
-        const std::vector<uint8_t> chunk = provider.ConsumeBytes<uint8_t>(provider.ConsumeIntegralInRange(1, 600));
+        const size_t length = provider.ConsumeIntegralInRange(1, 600);
+        const std::vector<uint8_t> chunk = provider.ConsumeBytes<uint8_t>(length);
         stream.insert(stream.end(), chunk.begin(), chunk.end());
         for (Decoded &d : chunked.feed(chunk))
             decoded.push_back(std::move(d));

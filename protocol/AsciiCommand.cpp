@@ -21,7 +21,8 @@ constexpr std::array<Alias, 9> copies{{{"ps", "ps"}, {"rt", "rt"}, {"text", "rt"
 std::string lower(std::string_view text)
 {
     std::string out(text);
-    std::ranges::transform(out, out.begin(), [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
+    std::ranges::transform(out, out.begin(),
+                           [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
     return out;
 }
 

@@ -31,7 +31,7 @@ std::vector<Line> LineSplitter::feed(std::string_view bytes)
 std::optional<Line> LineSplitter::finish()
 {
     std::optional<Line> rest;
-    if (!skipping_ && !line_.empty())
+    if (!line_.empty())
         rest = Line{std::move(line_)};
     line_.clear();
     skipping_ = false;

@@ -30,8 +30,8 @@ public:
 
 private:
     std::string line_;
-    bool skipping_ = false;  // in a line already returned as tooLong
-    bool afterCr_ = false;   // an LF next ends nothing
+    bool skipping_ = false; // in a line already returned as tooLong
+    bool afterCr_ = false;  // an LF next ends nothing
 };
 
 } // namespace ascii

@@ -21,7 +21,9 @@ constexpr uint8_t endOfText = 0x0D;
 // when its MEL lies beyond the message.
 std::optional<size_t> elementSize(uint8_t mec, Bytes rest)
 {
-    const auto withMel = [&](size_t melAt) { return rest.size() > melAt ? melAt + 1 + rest[melAt] : cutShort; };
+    const auto withMel = [&](size_t melAt) {
+        return rest.size() > melAt ? melAt + 1 + rest[melAt] : cutShort;
+    };
     switch (mec) {
     case MecPi:
         return 4;
@@ -121,7 +123,8 @@ Outcome request(Bytes data)
 {
     if (data.size() < 2)
         return BadElementLength;
-    const Request out{data[1], data.size() > 2 ? data[2] : uint8_t(0), data.size() > 3 ? data[3] : uint8_t(0)};
+    const Request out{data[1], data.size() > 2 ? data[2] : uint8_t(0),
+                      data.size() > 3 ? data[3] : uint8_t(0)};
     if (const AckCode service = checkService(out.dsn, out.psn); service != Ok)
         return service;
     if (!answerable(out.mec))

@@ -32,7 +32,8 @@ const SplitCase splitCases[] = {
     {"Unended", {"PS=A\nRT=B"}, {{"PS=A"}}, Line{"RT=B"}},
     {"Longest", {x1024 + "\n"}, {{x1024}}, {}},
     {"OneByteTooLong", {x1024 + "y\nPS=A\n"}, {tooLong(), {"PS=A"}}, {}},
-    {"TooLongOnceAcrossFeeds", {x1024, "yyyy", std::string(5000, 'z'), "\r", "\nPS=A\r"}, {tooLong(), {"PS=A"}}, {}},
+    {"TooLongOnceAcrossFeeds", {x1024, "yyyy", std::string(5000, 'z'), "\r", "\nPS=A\r"},
+     {tooLong(), {"PS=A"}}, {}},
     {"TooLongUnended", {x1024 + "yyyy"}, {tooLong()}, {}},
     {"LongestUnended", {x1024}, {}, Line{x1024}},
 };
@@ -49,7 +50,8 @@ TEST_P(Split, LinesAndRest)
     }
     EXPECT_EQ(lines, GetParam().lines);
     EXPECT_EQ(splitter.finish(), GetParam().rest);
-    EXPECT_EQ(splitter.feed("\nDI=1\n"), (std::vector<Line>{{""}, {"DI=1"}})); // afresh after finish
+    // Afresh after finish.
+    EXPECT_EQ(splitter.feed("\nDI=1\n"), (std::vector<Line>{{""}, {"DI=1"}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ascii, Split, testing::ValuesIn(splitCases),
@@ -60,6 +62,31 @@ struct ParseCase {
     Command command;
 };
 
+const ParseCase parseCases[] = {
+    {"", Empty{}}, {"PS=RADIO 1", Set{"ram.ps", "RADIO 1"}},
+    {"ps= Radio  ", Set{"ram.ps", " Radio  "}},
+    {"RT=Artist - Title", Set{"ram.rt", "Artist - Title"}},
+    {"TEXT=Caf\xc3\xa9", Set{"ram.rt", "Caf\xc3\xa9"}}, {"Rt1=a=b", Set{"ram.rt", "a=b"}},
+    {"PTY=10", Set{"ram.pty", "10"}}, {"tp=1", Set{"ram.tp", "1"}}, {"TA=0", Set{"ram.ta", "0"}},
+    {"MS=1", Set{"ram.ms", "1"}}, {"DI=9", Set{"ram.di", "9"}},
+    {"*PS=STATION", Set{"eeprom.ps", "STATION"}}, {"*rt=", Set{"eeprom.rt", ""}},
+    {"*TEXT=T", Set{"eeprom.rt", "T"}}, {"*RT1=T", Set{"eeprom.rt", "T"}},
+    {"*PTY=3", Set{"eeprom.pty", "3"}}, {"*TP=1", Set{"eeprom.tp", "1"}},
+    {"*TA=1", Set{"eeprom.ta", "1"}}, {"*MS=0", Set{"eeprom.ms", "0"}},
+    {"*DI=1", Set{"eeprom.di", "1"}}, {"PI=C201", Set{"eeprom.pi", "C201"}},
+    {"*pi=c201", Set{"eeprom.pi", "c201"}}, {"AF=89.6,91.4", Set{"af", "89.6,91.4"}},
+    {"AF=", Set{"af", ""}}, {"eeprom.group2a=4", Set{"eeprom.group2a", "4"}},
+    {"EEPROM.AF03=98.1", Set{"eeprom.af03", "98.1"}}, {"Ram.Ps=X", Set{"ram.ps", "X"}},
+    {"DPS=Now: Song", Scroll{"Now: Song"}}, {"dps=", Scroll{""}}, {"PS?", Query{"ram.ps"}},
+    {"text?", Query{"ram.rt"}}, {"*PS?", Query{"eeprom.ps"}}, {"PI?", Query{"eeprom.pi"}},
+    {"AF?", Query{"af"}}, {"ram.ps?", Query{"ram.ps"}}, {"eeprom.stereo?", Query{"eeprom.stereo"}},
+    {"??", QueryAll{}}, {"STATUS?", Status{}}, {"status?", Status{}}, {"PS", Unknown{}},
+    {"XYZ=1", Unknown{}}, {"=1", Unknown{}}, {"?", Unknown{}}, {"???", Unknown{}},
+    {"ram.=1", Unknown{}}, {"eeprom.?", Unknown{}}, {"*ram.ps=X", Unknown{}}, {"*DPS=X", Unknown{}},
+    {"*STATUS?", Unknown{}}, {"DPS?", Unknown{}}, {"PS?=X", Unknown{}}, {" PS=X", Unknown{}},
+    {"ramps=X", Unknown{}}, {"ram.ps?x", Unknown{}}, {"PS =X", Unknown{}},
+};
+
 class Parse : public testing::TestWithParam<ParseCase> {};
 
 TEST_P(Parse, Command)
@@ -67,36 +94,7 @@ TEST_P(Parse, Command)
     EXPECT_EQ(parseLine(GetParam().line), GetParam().command);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ascii, Parse,
-    testing::Values(ParseCase{"", Empty{}}, ParseCase{"PS=RADIO 1", Set{"ram.ps", "RADIO 1"}},
-                    ParseCase{"ps= Radio  ", Set{"ram.ps", " Radio  "}},
-                    ParseCase{"RT=Artist - Title", Set{"ram.rt", "Artist - Title"}},
-                    ParseCase{"TEXT=Caf\xc3\xa9", Set{"ram.rt", "Caf\xc3\xa9"}},
-                    ParseCase{"Rt1=a=b", Set{"ram.rt", "a=b"}}, ParseCase{"PTY=10", Set{"ram.pty", "10"}},
-                    ParseCase{"tp=1", Set{"ram.tp", "1"}}, ParseCase{"TA=0", Set{"ram.ta", "0"}},
-                    ParseCase{"MS=1", Set{"ram.ms", "1"}}, ParseCase{"DI=9", Set{"ram.di", "9"}},
-                    ParseCase{"*PS=STATION", Set{"eeprom.ps", "STATION"}},
-                    ParseCase{"*rt=", Set{"eeprom.rt", ""}}, ParseCase{"*TEXT=T", Set{"eeprom.rt", "T"}},
-                    ParseCase{"*RT1=T", Set{"eeprom.rt", "T"}}, ParseCase{"*PTY=3", Set{"eeprom.pty", "3"}},
-                    ParseCase{"*TP=1", Set{"eeprom.tp", "1"}}, ParseCase{"*TA=1", Set{"eeprom.ta", "1"}},
-                    ParseCase{"*MS=0", Set{"eeprom.ms", "0"}}, ParseCase{"*DI=1", Set{"eeprom.di", "1"}},
-                    ParseCase{"PI=C201", Set{"eeprom.pi", "C201"}}, ParseCase{"*pi=c201", Set{"eeprom.pi", "c201"}},
-                    ParseCase{"AF=89.6,91.4", Set{"af", "89.6,91.4"}}, ParseCase{"AF=", Set{"af", ""}},
-                    ParseCase{"eeprom.group2a=4", Set{"eeprom.group2a", "4"}},
-                    ParseCase{"EEPROM.AF03=98.1", Set{"eeprom.af03", "98.1"}},
-                    ParseCase{"Ram.Ps=X", Set{"ram.ps", "X"}}, ParseCase{"DPS=Now: Song", Scroll{"Now: Song"}},
-                    ParseCase{"dps=", Scroll{""}}, ParseCase{"PS?", Query{"ram.ps"}},
-                    ParseCase{"text?", Query{"ram.rt"}}, ParseCase{"*PS?", Query{"eeprom.ps"}},
-                    ParseCase{"PI?", Query{"eeprom.pi"}}, ParseCase{"AF?", Query{"af"}},
-                    ParseCase{"ram.ps?", Query{"ram.ps"}}, ParseCase{"eeprom.stereo?", Query{"eeprom.stereo"}},
-                    ParseCase{"??", QueryAll{}}, ParseCase{"STATUS?", Status{}}, ParseCase{"status?", Status{}},
-                    ParseCase{"PS", Unknown{}}, ParseCase{"XYZ=1", Unknown{}}, ParseCase{"=1", Unknown{}},
-                    ParseCase{"?", Unknown{}}, ParseCase{"???", Unknown{}}, ParseCase{"ram.=1", Unknown{}},
-                    ParseCase{"eeprom.?", Unknown{}}, ParseCase{"*ram.ps=X", Unknown{}},
-                    ParseCase{"*DPS=X", Unknown{}}, ParseCase{"*STATUS?", Unknown{}},
-                    ParseCase{"DPS?", Unknown{}}, ParseCase{"PS?=X", Unknown{}}, ParseCase{" PS=X", Unknown{}},
-                    ParseCase{"ramps=X", Unknown{}}, ParseCase{"PS =X", Unknown{}}));
+INSTANTIATE_TEST_SUITE_P(Ascii, Parse, testing::ValuesIn(parseCases));
 
 TEST(AsciiReply, EachOutcomeInEachStyle)
 {

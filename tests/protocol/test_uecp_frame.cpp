@@ -38,7 +38,8 @@ const StandardFrame standardFrames[] = {
     {"FE FD 02 BF 00 0B 02 03 06 20 50 53 20 52 44 53 20 80 0C FF", {0xFFBF, 0, psMsg}, 1022, 63},
     {"FE 00 00 2A 02 18 00 4A B0 FF", {0, 0x2A, hex("18 00")}, 0, 0},
     {"FE 00 00 00 00 7B 3F FF", {0, 0, {}}, 0, 0},
-    {"FE FD 00 FD 01 FD 02 03 FD 00 FD 01 FD 02 94 F2 FF", {0xFDFE, 0xFF, hex("FD FE FF")}, 1015, 62},
+    {"FE FD 00 FD 01 FD 02 03 FD 00 FD 01 FD 02 94 F2 FF", {0xFDFE, 0xFF, hex("FD FE FF")}, 1015,
+     62},
     {"FE 00 00 79 00 C9 FD 01 FF", {0, 0x79, {}}, 0, 0},
     {"FE 00 00 48 00 FD 02 5A FF", {0, 0x48, {}}, 0, 0},
     {"FE 00 18 00 00 91 FD 00 FF", {0x18, 0, {}}, 0, 24},
@@ -79,7 +80,8 @@ std::vector<uint8_t> oversized(size_t size)
 }
 
 const BadFrame badFrames[] = {
-    {"CrcLowByte", hex("FE D1 52 01 0B 02 03 06 20 50 53 20 52 44 53 20 25 F5 FF"), {CrcError, 0xD152, 1}},
+    {"CrcLowByte", hex("FE D1 52 01 0B 02 03 06 20 50 53 20 52 44 53 20 25 F5 FF"),
+     {CrcError, 0xD152, 1}},
     {"CrcHighByte", hex("FE 00 00 2A 02 18 00 4B B0 FF"), {CrcError, 0, 0x2A}},
     {"CrcOverChangedMessage", hex("FE 00 00 2A 02 18 01 4A B0 FF"), {CrcError, 0, 0x2A}},
     {"MflAboveMessage", hex("FE 00 00 07 04 07 00 00 26 84 FF"), {BadFrameLength, 0, 7}},
@@ -128,14 +130,18 @@ struct StreamCase {
 
 const StreamCase streams[] = {
     {"Frames", ps + ack, {psFrame, ackFrame}},
-    {"GarbageAround", hex("41 42 FF 0D 0A") + ps + hex("FF FF 00 FD") + ack + hex("50"), {psFrame, ackFrame}},
+    {"GarbageAround", hex("41 42 FF 0D 0A") + ps + hex("FF FF 00 FD") + ack + hex("50"),
+     {psFrame, ackFrame}},
     {"StartInsideFrame", hex("FE 00 00 2A 02") + ack, {FrameError{EndMissing, 0, 0x2A}, ackFrame}},
     {"StartAfterStart", hex("FE") + ps, {FrameError{EndMissing, {}, {}}, psFrame}},
-    {"BadFrameThenGood", hex("FE 00 00 07 FD 03 FF") + ps, {FrameError{BadStuffing, 0, 7}, psFrame}},
+    {"BadFrameThenGood", hex("FE 00 00 07 FD 03 FF") + ps,
+     {FrameError{BadStuffing, 0, 7}, psFrame}},
     {"OversizedDroppedUpToStart",
      hex("FE 00 05 09") + std::vector<uint8_t>(600, 0x41) + hex("FF 41") + ack,
      {FrameError{BadFrameLength, 5, 9}, ackFrame}},
     {"Unfinished", ps + hex("FE 00 00"), {psFrame}},
+    {"OversizedReportedBeforeItsEnd", hex("FE 00 05 09") + std::vector<uint8_t>(520, 0x41),
+     {FrameError{BadFrameLength, 5, 9}}},
 };
 
 class Streams : public testing::TestWithParam<StreamCase> {};
