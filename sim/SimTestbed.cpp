@@ -6,7 +6,6 @@
 #include <umockdev.h>
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -49,38 +48,53 @@ std::string nodeName(int devnum)
 // nodes already there, which leaves later devices the most room behind it. So
 // devices are listed in the order they were added (a file system that lists
 // the newest file first defeats this; the order is then as it comes).
-int pickDevnum(const std::string &dir)
+// The names are tried in `scratch`, a directory beside /dev holding the bus's
+// names as well (the hash is the file system's, the same in every directory):
+// the bus shows no file that is not a device, which a program scanning it
+// meanwhile would take for one and keep under that name.
+int pickDevnum(const std::string &bus, const std::string &scratch)
 {
     constexpr int batch = 16;
-    for (int attempt = 0; attempt < 4; ++attempt) {
+    g_mkdir_with_parents(scratch.c_str(), 0755);
+    std::set<std::string> existing;
+    if (DIR *d = opendir(bus.c_str())) {
+        while (const dirent *e = readdir(d))
+            if (e->d_name[0] != '.')
+                existing.insert(e->d_name);
+        closedir(d);
+    }
+    const auto place = [&](const std::string &name) {
+        return g_file_set_contents((scratch + "/" + name).c_str(), "", 0, nullptr);
+    };
+    for (const std::string &name : existing)
+        place(name);
+    int chosen = 0;
+    for (int attempt = 0; attempt < 4 && !chosen; ++attempt) {
         const int first = reserveDevnums(batch);
         std::set<std::string> candidates;
-        for (int n = first; n < first + batch; ++n) {
-            const std::string name = nodeName(n);
-            const int fd = open((dir + "/" + name).c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644);
-            if (fd >= 0) {
-                close(fd);
-                candidates.insert(name);
-            }
-        }
-        std::string chosen;
-        if (DIR *d = opendir(dir.c_str())) {
+        for (int n = first; n < first + batch; ++n)
+            if (!existing.count(nodeName(n)) && place(nodeName(n)))
+                candidates.insert(nodeName(n));
+        std::string behind;
+        if (DIR *d = opendir(scratch.c_str())) {
             while (const dirent *e = readdir(d)) {
                 if (e->d_name[0] == '.')
                     continue;
                 if (!candidates.count(e->d_name))
-                    chosen.clear(); // an existing node: look behind it
-                else if (chosen.empty())
-                    chosen = e->d_name;
+                    behind.clear(); // an existing node: look behind it
+                else if (behind.empty())
+                    behind = e->d_name;
             }
             closedir(d);
         }
         for (const std::string &name : candidates)
-            unlink((dir + "/" + name).c_str());
-        if (!chosen.empty())
-            return std::stoi(chosen);
+            unlink((scratch + "/" + name).c_str());
+        if (!behind.empty())
+            chosen = std::stoi(behind);
     }
-    return reserveDevnums(1);
+    for (const std::string &name : existing)
+        unlink((scratch + "/" + name).c_str());
+    return chosen ? chosen : reserveDevnums(1);
 }
 
 std::string takeString(gchar *s)
@@ -140,7 +154,7 @@ int Testbed::addDevice(const DeviceSetup &setup, std::shared_ptr<Board> board)
 {
     if (!board)
         board = std::make_shared<Board>();
-    const int devnum = pickDevnum(impl_->root + busDir);
+    const int devnum = pickDevnum(impl_->root + busDir, impl_->root + "/devnum-order");
     const std::string busDev = "001/" + nodeName(devnum);
     const std::string devNode = "/dev/bus/usb/" + busDev;
 
@@ -154,17 +168,18 @@ int Testbed::addDevice(const DeviceSetup &setup, std::shared_ptr<Board> board)
                                "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\n" +
                                format("E: DEVNUM=%03d\n", devnum) + ids +
                                format("A: busnum=1\nA: devnum=%d\n", devnum);
-    GError *error = nullptr;
-    if (!umockdev_testbed_add_from_string(impl_->testbed, record.c_str(), &error))
-        fail("adding a device to the testbed", error);
-
+    // The handler first: a program scanning the bus may open the node as soon
+    // as it appears.
     auto device = std::make_unique<Device>(setup, std::move(board), impl_->root + devNode, devnum);
     UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
     g_signal_connect(handler, "handle-ioctl", G_CALLBACK(Device::onIoctl), device.get());
+    GError *error = nullptr;
     if (!umockdev_testbed_attach_ioctl(impl_->testbed, devNode.c_str(), handler, &error)) {
         g_object_unref(handler);
         fail("attaching the device's ioctl handler", error);
     }
+    if (!umockdev_testbed_add_from_string(impl_->testbed, record.c_str(), &error))
+        fail("adding a device to the testbed", error);
 
     std::lock_guard lock(impl_->mutex);
     impl_->entries.push_back({std::move(device), handler, devNode, busDev});

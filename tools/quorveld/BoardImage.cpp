@@ -78,6 +78,11 @@ void BoardImage::startVerify()
             fields_[i].toRead = allBlocks(i);
 }
 
+bool BoardImage::reading() const
+{
+    return std::any_of(fields_.begin(), fields_.end(), [](const Field &f) { return f.toRead != 0; });
+}
+
 bool BoardImage::differs(const Field &f, int field, int block) const
 {
     const size_t size = blockSize(RdsUsbFields[field]);
@@ -90,11 +95,10 @@ std::optional<BoardImage::Step> BoardImage::next(Clock::time_point now) const
     const auto read = [](int field, uint16_t blocks) {
         return Step{field, lowestBlock(blocks), false, {}};
     };
-    if (loading_) {
+    if (loading_) { // each block once, failed or not: no waiting
         for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
-            if (fields_[i].toRead && ready(fields_[i]))
+            if (fields_[i].toRead)
                 return read(i, fields_[i].toRead);
-        return std::nullopt;
     }
     for (int i : writeOrder()) {
         const Field &f = fields_[i];
@@ -151,8 +155,7 @@ void BoardImage::done(const Step &step, const std::optional<Image> &bytes, Clock
         const int doublings = std::min(f.failures++, 15);
         f.retryAt = now + std::min(longestRetry, firstRetry_ * (1 << doublings));
     }
-    loading_ = loading_ && std::any_of(fields_.begin(), fields_.end(),
-                                       [](const Field &g) { return g.toRead != 0; });
+    loading_ = loading_ && reading();
 }
 
 bool BoardImage::dropHeldEepromAsks()

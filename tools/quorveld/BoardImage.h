@@ -2,8 +2,9 @@
 // block, and the next request that brings the two together: the load's reads
 // first, then the writes (EEPROM fields before RAM ones, since the board
 // copies an EEPROM text into RAM), then reads of what is unknown or due for
-// verification. A field whose request failed waits before its next one,
-// twice as long after each failure. Not thread-safe: its owner guards it.
+// verification. Outside the load, a field whose request failed waits before
+// its next one, twice as long after each failure. Not thread-safe: its owner
+// guards it.
 #ifndef QUORVELD_BOARD_IMAGE_H
 #define QUORVELD_BOARD_IMAGE_H
 
@@ -40,6 +41,8 @@ public:
     bool loading() const { return loading_; }
     // Every RAM block to be read again, after the writes.
     void startVerify();
+    // Reads of the load or of a verification still to make.
+    bool reading() const;
 
     // The request to make now, if any.
     std::optional<Step> next(Clock::time_point now) const;

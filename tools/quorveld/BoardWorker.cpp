@@ -122,7 +122,7 @@ void BoardWorker::Impl::run()
             continue;
         }
         if (board) {
-            if (!image.loading() && verifyInterval(options).count() > 0 && now >= nextVerify) {
+            if (!image.reading() && verifyInterval(options).count() > 0 && now >= nextVerify) {
                 image.startVerify();
                 nextVerify = now + verifyInterval(options);
             }
@@ -247,7 +247,7 @@ void BoardWorker::Impl::waitForWork(std::unique_lock<std::mutex> &lock, Clock::t
     };
     if (!board)
         atLatest(nextSearch);
-    else if (!image.loading() && verifyInterval(options).count() > 0)
+    else if (!image.reading() && verifyInterval(options).count() > 0)
         atLatest(nextVerify);
     if (const auto retry = image.retryAt(now))
         atLatest(*retry);
@@ -272,8 +272,11 @@ void BoardWorker::start()
     Impl &w = *impl_;
     if (!w.options.stateFile.empty()) {
         try {
-            for (const auto &[field, image] : readStateFile(w.options.stateFile))
-                w.image.ask(field, image);
+            const FieldImages saved = readStateFile(w.options.stateFile);
+            std::lock_guard lock(w.mutex);
+            for (const auto &[field, image] : saved)
+                if (!w.image.snapshot(field).asked) // what was asked before start() is newer
+                    w.image.ask(field, image);
         } catch (const std::exception &e) {
             w.say(std::string(e.what()) + "; ignored");
         }

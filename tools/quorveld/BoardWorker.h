@@ -61,7 +61,8 @@ public:
     BoardWorker(const BoardWorker &) = delete;
     BoardWorker &operator=(const BoardWorker &) = delete;
 
-    // Reads the state file (its values are asked for again) and starts the thread.
+    // Reads the state file (its values are asked for again, unless asked for
+    // since the construction) and starts the thread.
     void start();
     // Ends the thread after the request in progress and saves the state file.
     void stop();
