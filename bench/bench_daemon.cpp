@@ -10,7 +10,6 @@
 // Writes the figures as JSON. Re-executes itself under umockdev's preload
 // library when started without. No figure is checked: it measures only.
 #include "Conversations.h"
-#include "FieldImage.h"
 #include "Listeners.h"
 #include "SimTestbed.h"
 #include "Station.h"
@@ -176,8 +175,9 @@ public:
     }
 
     bool loaded() const { return worker_.status().loads == 1; }
-    // Nothing asked for waits for the board.
-    bool idle() const { return worker_.status().pendingWrites == 0; }
+    // Fields asked for that the board does not hold yet.
+    int pending() const { return worker_.status().pendingWrites; }
+    bool idle() const { return pending() == 0; }
 
 private:
     static qd::WorkerOptions workerOptions()
@@ -312,7 +312,14 @@ json latency(Daemon &daemon, sim::Board &board, FirstRequest &first, usb_dev_han
                 fail("the datagram was refused");
             reply->push_back(micros(Clock::now() - sent));
         }
-        toBoard.push_back(micros(first.wait() - sent));
+        try {
+            toBoard.push_back(micros(first.wait() - sent));
+        } catch (const std::runtime_error &e) {
+            fail(std::string(e.what()) + " after " + (reply ? "an ASCII" : "a UECP") +
+                 " datagram asking PTY " + std::to_string(pty) + "; the board holds " +
+                 std::to_string(board.ram().pty) + ", " + std::to_string(daemon.pending()) +
+                 " fields wait for it");
+        }
         if (!settled(daemon, board, [&](const sim::RdsData &ram) { return ram.pty == pty; }))
             fail("the PTY did not reach the board");
         extraRequests += board.log().size() - 1;
