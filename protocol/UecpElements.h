@@ -72,7 +72,8 @@ struct Af {
     bool operator==(const Af &) const = default;
 };
 
-// Asks for the element `mec` as held, in its set form.
+// Asks for the element `mec` as held, in its set form: one of PI, PS, TA/TP,
+// DI, MS, PTY, RadioText and AF (any other is refused with UnknownElement).
 struct Request {
     uint8_t mec = 0;
     uint8_t dsn = 0;
