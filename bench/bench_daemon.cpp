@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -66,6 +67,14 @@ void reexecWithPreload(char **argv)
     execv("/proc/self/exe", argv);
     perror("bench_daemon: execv");
     exit(2);
+}
+
+// The calling thread's voluntary context switches so far: its wake-ups.
+long wakeups()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
 }
 
 double micros(Clock::duration d)
@@ -299,6 +308,7 @@ json latency(Daemon &daemon, sim::Board &board, FirstRequest &first, usb_dev_han
     const Client uecp(SOCK_DGRAM, daemon.port("uecp-udp"));
     std::vector<double> floorToBoard, floorTransfer, asciiToBoard, asciiReply, uecpToBoard;
     size_t extraRequests = 0; // beyond the one write each datagram should bring
+    long floorWakeups = 0;    // of the thread making the bare transfers
     int pty = board.ram().pty == 1 ? 1 : 2; // each datagram asks for the other value
 
     const auto viaDatagram = [&](const Client &client, const std::string &bytes, std::vector<double> &toBoard,
@@ -330,9 +340,11 @@ json latency(Daemon &daemon, sim::Board &board, FirstRequest &first, usb_dev_han
             first.arm();
             const int held = board.ram().pty;
             char reply[8];
+            const long wakeupsBefore = wakeups();
             const Clock::time_point sent = Clock::now();
             const int result = usb_control_msg(bare, VendorIn, PtyWrite, held, 0, reply, sizeof(reply), USB_TIMEOUT_MS);
             const Clock::time_point returned = Clock::now();
+            floorWakeups += wakeups() - wakeupsBefore;
             if (result != sizeof(reply))
                 fail("the bare request failed: " + std::to_string(result));
             floorToBoard.push_back(micros(first.wait() - sent));
@@ -353,6 +365,7 @@ json latency(Daemon &daemon, sim::Board &board, FirstRequest &first, usb_dev_han
             for (std::vector<double> *samples : {&floorToBoard, &floorTransfer, &asciiToBoard, &asciiReply, &uecpToBoard})
                 samples->clear();
             extraRequests = 0;
+            floorWakeups = 0;
         }
         for (int k = 0; k < 3; k++) {
             kinds[(round + warmup + k) % 3]();
@@ -366,7 +379,8 @@ json latency(Daemon &daemon, sim::Board &board, FirstRequest &first, usb_dev_han
             {"ascii_to_board_us", summary(asciiToBoard)},
             {"ascii_reply_us", summary(asciiReply)},
             {"uecp_to_board_us", summary(uecpToBoard)},
-            {"extra_requests", extraRequests}};
+            {"extra_requests", extraRequests},
+            {"floor_wakeups_per_transfer", static_cast<double>(floorWakeups) / count}};
 }
 
 // `lines` RadioText lines sent at once over one connection, `rounds` times.
