@@ -189,4 +189,27 @@ TEST(PowerGlitch, RamTakesTheEepromValuesAndTheVerificationWritesAgain)
     EXPECT_EQ(Lines(log.begin(), log.begin() + expected.size()), expected);
 }
 
+// quorvel-sim's exit status and standard output.
+std::pair<int, std::string> runSim(const std::string &args)
+{
+    FILE *pipe = popen(("env -u LD_PRELOAD -u UMOCKDEV_DIR " QUORVEL_SIM " " + args + " 2>/dev/null").c_str(), "r");
+    std::string out;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        out += buffer;
+    const int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+TEST(SimOptions, TimesAndGlitchesAreCheckedAndListed)
+{
+    for (const char *bad : {"--unplug-after x -- true", "--unplug-after -1 -- true", "--replug-after 1.5 -- true",
+                            "--power-glitch-at 0 -- true", "--replug-after"})
+        EXPECT_EQ(runSim(bad).first, 2) << bad;
+    EXPECT_EQ(runSim("--unplug-after 0 --replug-after 0x10 --power-glitch-at 3 -- true").first, 0);
+    const std::string help = runSim("--help").second;
+    for (const char *option : {"--power-glitch-at N", "--unplug-after MS", "--replug-after MS"})
+        EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+
 } // namespace

@@ -274,6 +274,35 @@ TEST_P(Retry, FailedRequestIsMadeAgain)
 
 INSTANTIATE_TEST_SUITE_P(Failures, Retry, testing::ValuesIn(retries));
 
+TEST_F(WorkerTest, BlockWhoseWriteFailedIsWrittenThoughAskedBackAsItWas)
+{
+    startLoaded();
+    board->addFault({.kind = sim::Fault::Error, .at = 77});
+    {
+        Gate gate(*board, 0x31); // the failing write
+        ask({{"ram.rt", "Hello"}});
+        ASSERT_TRUE(gate.entered());
+        ask({{"ram.rt", "Quorvel RDS encoder - simulated board"}});
+    }
+    EXPECT_EQ(drained(), (Requests{textWrite(0x30, "Hell"), failed(textWrite(0x31, "o\r\r\r")),
+                                   textWrite(0x30, "Quor"), textWrite(0x31, "vel ")}));
+}
+
+TEST_F(WorkerTest, IdleWorkerFindsTheBoardReplacedAtItsNextRequest)
+{
+    startLoaded();
+    ask({{"ram.ps", "NEWS"}});
+    ASSERT_TRUE(waitFor([&] { return settled(); }));
+    testbed->unplug(device);
+    board->powerCycle();
+    const int again = testbed->addDevice({}, board);
+    board->clearLog();
+    ask({{"ram.ta", "1"}}); // fails on the old device, unseen by the board
+    ASSERT_TRUE(waitFor([&] { return worker->status().loads == 2 && settled(); }));
+    EXPECT_EQ(drained(), (fullLoad() + Requests{textWrite(0x21, "NEWS"), textWrite(0x22, "    "), ok(0x25, 1)}));
+    EXPECT_EQ(worker->status().device, testbed->busDev(again));
+}
+
 TEST_F(WorkerTest, UnplugThenReplugReloadsAndReappliesTheRamAsksOnly)
 {
     startLoaded();
