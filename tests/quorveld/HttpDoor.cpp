@@ -1,5 +1,7 @@
 #include "HttpDoor.h"
 
+#include <asio/post.hpp>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 void HttpDoor::SetUp()
 {
@@ -104,27 +107,32 @@ int HttpDoor::raw(const std::string &request)
     return status;
 }
 
-void HttpDoor::settle() const
+void HttpDoor::settle()
 {
+    // The station hands what it was asked to the worker on a later turn of
+    // the loop: a turn queued now runs after it.
+    std::promise<void> turn;
+    asio::post(io, [&turn] { turn.set_value(); });
+    turn.get_future().wait();
     for (int i = 0; i < 4000 && worker->status().pendingWrites > 0; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(worker->status().pendingWrites, 0);
 }
 
-std::vector<sim::Request> HttpDoor::sent() const
+std::vector<sim::Request> HttpDoor::sent()
 {
     settle();
     return board->log();
 }
 
-std::string HttpDoor::ramRt() const
+std::string HttpDoor::ramRt()
 {
     settle();
     const sim::RdsData ram = board->ram();
     return std::string(reinterpret_cast<const char *>(ram.rt), sizeof ram.rt);
 }
 
-std::string HttpDoor::ramPs() const
+std::string HttpDoor::ramPs()
 {
     settle();
     const sim::RdsData ram = board->ram();

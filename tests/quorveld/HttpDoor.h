@@ -40,12 +40,12 @@ protected:
     int raw(const std::string &request);
 
     // Waits until the worker has written everything asked for.
-    void settle() const;
+    void settle();
     // The board's request log, after settling.
-    std::vector<sim::Request> sent() const;
-    // The board's RAM RadioText and PS name, as stored.
-    std::string ramRt() const;
-    std::string ramPs() const;
+    std::vector<sim::Request> sent();
+    // The board's RAM RadioText and PS name, as stored, after settling.
+    std::string ramRt();
+    std::string ramPs();
     // A write of RAM TA that marks the end of what a test sent: the requests
     // before it are exactly what came before.
     std::vector<sim::Request> sentBeforeMark();

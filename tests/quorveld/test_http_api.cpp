@@ -62,6 +62,22 @@ TEST_F(HttpDoor, StatusAndMetricsTellTheBoardsStateAndTheCounts)
         EXPECT_NE(metrics->body.find(line), std::string::npos) << line << metrics->body;
 }
 
+TEST_F(HttpDoor, TheStatusCountsTheConnectionsBeingServed)
+{
+    serve();
+    const std::string listener = "http 127.0.0.1:" + std::to_string(port);
+    const auto clients = [&] { return body(send("GET", "/api/v1/status"))["clients"][listener]; };
+    EXPECT_EQ(clients(), 1);
+    httplib::Client kept("127.0.0.1", port);
+    kept.set_keep_alive(true);
+    ASSERT_EQ(kept.Get("/api/v1/status")->status, 200);
+    EXPECT_EQ(clients(), 2);
+    kept.stop();
+    for (int i = 0; i < 400 && clients() != 1; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(clients(), 1);
+}
+
 TEST_F(HttpDoor, ARadioTextChangeWritesOnlyTheBlocksThatDiffer)
 {
     serve();
@@ -148,8 +164,9 @@ TEST_P(MalformedRequest, IsRefusedWithItsStatusAndAMessageAndSendsNothing)
     const auto reply = send(m.method, m.target, m.body, m.type);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->status, m.status);
-    if (std::string(m.method) != "HEAD")
+    if (std::string(m.method) != "HEAD") {
         EXPECT_NE(body(reply)["error"].get<std::string>().find(m.says), std::string::npos) << reply->body;
+    }
     EXPECT_EQ(sentBeforeMark(), std::vector<sim::Request>{});
 }
 

@@ -1,8 +1,11 @@
 #!/usr/bin/python3
 """quorveld's page in headless Chromium, driven by Selenium, against quorveld
-under quorvel-sim: the page shows the board's fields; an edited RadioText
-sends exactly its changed blocks; a PTY of 40 is refused at its field and
-sends nothing; a change made through the ASCII port shows within two seconds.
+under quorvel-sim: the page shows the board's fields; an edited RadioText is
+the only field its PATCH carries and sends exactly its changed blocks; a PTY
+of 40 is refused at its field and sends nothing; Revert puts back the board's
+value; a change made through the ASCII port shows within two seconds; a write
+the board refuses (the simulated board fails every RAM DI write) is marked
+pending.
 
   test_page.py --daemon QUORVELD --sim QUORVEL_SIM [--screenshot FILE.png]
 
@@ -47,7 +50,7 @@ class Daemon:
         self.err_path = os.path.join(directory, "stderr.txt")
         with open(self.err_path, "w") as err:
             self.process = subprocess.Popen(
-                [sim, "--log", self.log_path, "--", daemon, "--http", "127.0.0.1:0",
+                [sim, "--log", self.log_path, "--fail-code", "0x27", "--", daemon, "--http", "127.0.0.1:0",
                  "--ascii-tcp", "127.0.0.1:0", "--verify", "0"],
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
         self.url = wait(lambda: self.logged(r"listening on (http://127\.0\.0\.1:\d+)"), "the HTTP listener")
@@ -89,6 +92,7 @@ def browser():
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                      "--window-size=900,1200", "--lang=en-GB"):
         options.add_argument(argument)
+    options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
     return webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
 
 
@@ -114,6 +118,18 @@ class Page:
 
     def apply(self):
         self.element("apply").click()
+
+    def patches(self):
+        """The bodies of the PATCH requests the page sent since the last call."""
+        import json
+        bodies = []
+        for entry in self.driver.get_log("performance"):
+            message = json.loads(entry["message"])["message"]
+            if message["method"] == "Network.requestWillBeSent":
+                request = message["params"]["request"]
+                if request["method"] == "PATCH":
+                    bodies.append(json.loads(request.get("postData", "null")))
+        return bodies
 
 
 def settled(daemon):
@@ -149,12 +165,15 @@ def check(daemon, page):
     # The RadioText's changed blocks, and nothing else: "boar" "d" become
     # "boat" and the end of the text (blocks 8 and 9).
     before = len(settled(daemon))
+    page.patches()
     page.type("ram.rt", "Quorvel RDS encoder - simulated boat")
     page.apply()
     wait(lambda: len(daemon.requests()) >= before + 2, "the RadioText's requests")
     sent = settled(daemon)[before:]
     if sent != ["0x38 value=0x626F index=0x6174 result=8", "0x39 value=0x0D0D index=0x0D0D result=8"]:
         fail(f"Apply of the RadioText sent {sent}")
+    if page.patches() != [{"ram.rt": "Quorvel RDS encoder - simulated boat"}]:
+        fail("Apply sent more than the RadioText")
 
     # A PTY of 40: refused at its field, nothing sent; TA=1 over ASCII then
     # marks the end of what was sent.
@@ -180,6 +199,16 @@ def check(daemon, page):
     sent_at = time.monotonic()
     wait(lambda: page.value("ram.ps") == "NEWNAME ", "the ASCII port's PS name on the page", seconds=2.0)
     print(f"the ASCII port's change showed after {time.monotonic() - sent_at:.2f} s")
+
+    # A write that keeps failing: marked pending, and counted in the status.
+    page.type("ram.di", "3")
+    page.apply()
+    wait(lambda: "pending" in page.element("row-ram.di").get_attribute("class"), "the DI's pending mark")
+    wait(lambda: page.element("st-pending").text == "1", "the pending write in the status")
+    if page.value("ram.di") != "3" or "writing" not in page.driver.execute_script(
+            "return getComputedStyle(document.getElementById('row-ram.di').querySelector('label'), '::after')"
+            ".content"):
+        fail("the pending DI is not shown as being written")
 
 
 def main():

@@ -7,6 +7,7 @@
 #include <asio/post.hpp>
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <stdexcept>
@@ -18,7 +19,13 @@ namespace {
 
 // How long a server thread waits for the event loop before answering 503.
 constexpr auto LoopWait = std::chrono::seconds(5);
-constexpr size_t ThreadsPerListener = 4;
+// A page polls once a second over one kept-alive connection, which holds a
+// thread; after this many requests it connects again, so that others get
+// their turn.
+constexpr size_t ThreadsPerListener = 8;
+constexpr size_t RequestsPerConnection = 10;
+// A body over MaxHttpBody is read and dropped up to this size before the 413.
+constexpr size_t DrainedBody = 1024 * 1024;
 
 struct ListenAt {
     asio::ip::address address;
@@ -106,6 +113,33 @@ struct Perform {
     }
 };
 
+// The server's threads. A job is one connection, served to its end: the jobs
+// running are the listener's clients. `report` tells the station the count
+// as it is when the event loop runs the report, so that the last one is right.
+class CountingPool : public httplib::TaskQueue {
+public:
+    CountingPool(std::shared_ptr<std::atomic<int>> clients, std::function<void()> report)
+        : pool_(ThreadsPerListener), clients_(std::move(clients)), report_(std::move(report))
+    {
+    }
+    void enqueue(std::function<void()> job) override
+    {
+        pool_.enqueue([this, job = std::move(job)] {
+            ++*clients_;
+            report_();
+            job();
+            --*clients_;
+            report_();
+        });
+    }
+    void shutdown() override { pool_.shutdown(); }
+
+private:
+    httplib::ThreadPool pool_;
+    std::shared_ptr<std::atomic<int>> clients_;
+    std::function<void()> report_;
+};
+
 } // namespace
 
 struct HttpServer::Listener {
@@ -173,7 +207,7 @@ void HttpServer::open(const std::string &where)
     policy.token = token_ ? &*token_ : nullptr;
     policy.metricsPublic = options_.metricsPublic;
 
-    server.new_task_queue = [] { return new httplib::ThreadPool(ThreadsPerListener); };
+    server.set_keep_alive_max_count(RequestsPerConnection);
     server.set_payload_max_length(MaxHttpBody);
     server.set_socket_options([](socket_t socket) {
         const int yes = 1; // no SO_REUSEPORT: a second daemon must not share the port
@@ -203,15 +237,17 @@ void HttpServer::open(const std::string &where)
             response.set_header("Connection", "close");
             return;
         }
+        // Past the limit the body is read on and dropped, up to a bound, so
+        // that the client is still there to read the 413.
         std::string body;
-        bool tooLarge = false;
+        size_t received = 0;
         const bool read = content([&](const char *data, size_t size) {
-            tooLarge = body.size() + size > MaxHttpBody;
-            if (!tooLarge)
+            received += size;
+            if (received <= MaxHttpBody)
                 body.append(data, size);
-            return !tooLarge;
+            return received <= DrainedBody;
         });
-        tooLarge = tooLarge || response.status == 413;
+        const bool tooLarge = received > MaxHttpBody || response.status == 413;
         if (!read && !tooLarge) {
             reply(response, errorReply(400, "the body could not be read"));
             response.set_header("Connection", "close");
@@ -238,6 +274,13 @@ void HttpServer::open(const std::string &where)
     if (port <= 0)
         throw std::runtime_error("--http " + where + ": cannot listen there (in use, or not an address of this machine)");
     listener->bound = hostText(at.address) + ":" + std::to_string(port);
+    const std::string name = std::string(tls ? "https " : "http ") + listener->bound;
+    const auto clients = std::make_shared<std::atomic<int>>(0);
+    const auto report = [&io = io_, &station = station_, name, clients] {
+        asio::post(io, [&station, name, clients] { station.setClients(name, *clients); });
+    };
+    report();
+    server.new_task_queue = [clients, report] { return new CountingPool(clients, report); };
     listener->thread = std::thread([&server] { server.listen_after_bind(); });
     // stop() ends only a server that runs.
     for (int wait = 0; wait < 2000 && !server.is_running(); wait++)
