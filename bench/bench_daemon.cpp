@@ -112,36 +112,44 @@ bool waitUntil(const std::function<bool()> &done)
     throw std::runtime_error(what);
 }
 
-// When the board handled its first request since arm(), stamped on the
-// thread that handled it.
-class FirstRequest {
+// When the board handled its first and its last request since arm(), stamped
+// on the thread that handled them.
+class RequestTimes {
 public:
     void arm()
     {
         std::lock_guard lock(mutex_);
-        at_.reset();
+        first_.reset();
+        last_.reset();
     }
     void seen()
     {
         const Clock::time_point now = Clock::now();
         std::lock_guard lock(mutex_);
-        if (!at_) {
-            at_ = now;
+        last_ = now;
+        if (!first_) {
+            first_ = now;
             cv_.notify_all();
         }
     }
-    Clock::time_point wait()
+    Clock::time_point first()
     {
         std::unique_lock lock(mutex_);
-        if (!cv_.wait_for(lock, Patience, [&] { return at_.has_value(); }))
+        if (!cv_.wait_for(lock, Patience, [&] { return first_.has_value(); }))
             fail("the board received no request");
-        return *at_;
+        return *first_;
+    }
+    Clock::time_point last()
+    {
+        first();
+        std::lock_guard lock(mutex_);
+        return *last_;
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable cv_;
-    std::optional<Clock::time_point> at_;
+    std::optional<Clock::time_point> first_, last_;
 };
 
 // quorveld's parts as its daemon wires them: the worker, the station and an
@@ -155,7 +163,8 @@ public:
         listeners_.push_back(qd::listenUdp(io_, "ascii-udp", loopback,
             [this] { return qd::asciiConversation(station_, okReplies_, false); }, allow_));
         listeners_.push_back(qd::listenUdp(io_, "uecp-udp", loopback,
-            [this, addresses] { return qd::uecpConversation(station_, mode_, addresses, false); }, allow_));
+            [this, addresses] { return qd::uecpConversation(station_, mode_, addresses, false); },
+            allow_));
         listeners_.push_back(qd::listenTcp(io_, "ascii-tcp", loopback,
             [this] { return qd::asciiConversation(station_, okReplies_, true); }, allow_,
             [this](const std::string &name, int count) { station_.setClients(name, count); }));
@@ -246,7 +255,8 @@ public:
 
     // Sends `bytes` while reading the replies, until `expected` bytes came
     // back; when the last one came.
-    Clock::time_point exchange(const std::string &bytes, size_t expected, std::string &replies) const
+    Clock::time_point exchange(const std::string &bytes, size_t expected,
+                               std::string &replies) const
     {
         fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
         size_t sent = 0;
@@ -281,28 +291,34 @@ private:
 
 std::string uecpPty(int pty)
 {
-    const std::vector<uint8_t> frame = uecp::encodeFrame({0, 0, {0x07, 0x00, 0x00, static_cast<uint8_t>(pty)}});
+    const std::vector<uint8_t> frame =
+        uecp::encodeFrame({0, 0, {0x07, 0x00, 0x00, static_cast<uint8_t>(pty)}});
     return {frame.begin(), frame.end()};
 }
 
 // The board holds what was asked for, and the worker knows it.
-bool settled(const Daemon &daemon, sim::Board &board, const std::function<bool(const sim::RdsData &)> &holds)
+bool settled(const Daemon &daemon, sim::Board &board,
+             const std::function<bool(const sim::RdsData &)> &holds)
 {
     return waitUntil([&] { return holds(board.ram()) && daemon.idle(); });
 }
 
-bool holdsRadioText(const sim::RdsData &ram, const std::string &text)
+// The board holds that RadioText, the rest of its 64 characters CRs.
+bool holdsRadioText(const Daemon &daemon, sim::Board &board, const std::string &text)
 {
     std::string image = text;
-    image.resize(sizeof(ram.rt), '\r');
-    return std::equal(image.begin(), image.end(), ram.rt);
+    image.resize(sizeof(sim::RdsData::rt), '\r');
+    return settled(daemon, board, [&](const sim::RdsData &ram) {
+        return std::equal(image.begin(), image.end(), ram.rt);
+    });
 }
 
 // The PTY set alternately to 1 and 2 by an ASCII datagram and by a UECP
 // datagram; the floor: the bare write request on a handle of our own, with
 // the value the board holds, so that the worker's view stays true. The three
 // take turns, the order turned every round.
-json latency(Daemon &daemon, sim::Board &board, FirstRequest &first, usb_dev_handle *bare, int count)
+json latency(Daemon &daemon, sim::Board &board, RequestTimes &times, usb_dev_handle *bare,
+             int count)
 {
     const Client ascii(SOCK_DGRAM, daemon.port("ascii-udp"));
     const Client uecp(SOCK_DGRAM, daemon.port("uecp-udp"));
@@ -311,10 +327,10 @@ json latency(Daemon &daemon, sim::Board &board, FirstRequest &first, usb_dev_han
     long floorWakeups = 0;    // of the thread making the bare transfers
     int pty = board.ram().pty == 1 ? 1 : 2; // each datagram asks for the other value
 
-    const auto viaDatagram = [&](const Client &client, const std::string &bytes, std::vector<double> &toBoard,
-                                 std::vector<double> *reply) {
+    const auto viaDatagram = [&](const Client &client, const std::string &bytes,
+                                 std::vector<double> &toBoard, std::vector<double> *reply) {
         board.clearLog();
-        first.arm();
+        times.arm();
         const Clock::time_point sent = Clock::now();
         client.send(bytes);
         if (reply) {
@@ -323,7 +339,7 @@ json latency(Daemon &daemon, sim::Board &board, FirstRequest &first, usb_dev_han
             reply->push_back(micros(Clock::now() - sent));
         }
         try {
-            toBoard.push_back(micros(first.wait() - sent));
+            toBoard.push_back(micros(times.first() - sent));
         } catch (const std::runtime_error &e) {
             fail(std::string(e.what()) + " after " + (reply ? "an ASCII" : "a UECP") +
                  " datagram asking PTY " + std::to_string(pty) + "; the board holds " +
@@ -337,17 +353,18 @@ json latency(Daemon &daemon, sim::Board &board, FirstRequest &first, usb_dev_han
     const std::function<void()> kinds[] = {
         [&] {
             board.clearLog();
-            first.arm();
+            times.arm();
             const int held = board.ram().pty;
             char reply[8];
             const long wakeupsBefore = wakeups();
             const Clock::time_point sent = Clock::now();
-            const int result = usb_control_msg(bare, VendorIn, PtyWrite, held, 0, reply, sizeof(reply), USB_TIMEOUT_MS);
+            const int result = usb_control_msg(bare, VendorIn, PtyWrite, held, 0, reply,
+                                               sizeof(reply), USB_TIMEOUT_MS);
             const Clock::time_point returned = Clock::now();
             floorWakeups += wakeups() - wakeupsBefore;
             if (result != sizeof(reply))
                 fail("the bare request failed: " + std::to_string(result));
-            floorToBoard.push_back(micros(first.wait() - sent));
+            floorToBoard.push_back(micros(times.first() - sent));
             floorTransfer.push_back(micros(returned - sent));
         },
         [&] {
@@ -362,7 +379,8 @@ json latency(Daemon &daemon, sim::Board &board, FirstRequest &first, usb_dev_han
     const int warmup = std::min(count, 20);
     for (int round = -warmup; round < count; round++) {
         if (round == 0) {
-            for (std::vector<double> *samples : {&floorToBoard, &floorTransfer, &asciiToBoard, &asciiReply, &uecpToBoard})
+            for (std::vector<double> *samples :
+                 {&floorToBoard, &floorTransfer, &asciiToBoard, &asciiReply, &uecpToBoard})
                 samples->clear();
             extraRequests = 0;
             floorWakeups = 0;
@@ -384,7 +402,7 @@ json latency(Daemon &daemon, sim::Board &board, FirstRequest &first, usb_dev_han
 }
 
 // `lines` RadioText lines sent at once over one connection, `rounds` times.
-json burst(Daemon &daemon, sim::Board &board, int lines, int rounds)
+json burst(Daemon &daemon, sim::Board &board, RequestTimes &times, int lines, int rounds)
 {
     const Client client(SOCK_STREAM, daemon.port("ascii-tcp"));
     std::vector<double> perSecond, toLastReply, toBoard, writes;
@@ -397,12 +415,13 @@ json burst(Daemon &daemon, sim::Board &board, int lines, int rounds)
             bytes += "RT=" + last + "\r\n";
         }
         board.clearLog();
+        times.arm();
         std::string replies;
         const Clock::time_point start = Clock::now();
-        const Clock::time_point replied = client.exchange(bytes, 3 * static_cast<size_t>(lines), replies);
-        if (!settled(daemon, board, [&](const sim::RdsData &ram) { return holdsRadioText(ram, last); }))
+        const Clock::time_point replied = client.exchange(bytes, 3 * size_t(lines), replies);
+        if (!holdsRadioText(daemon, board, last))
             fail("the burst's last RadioText did not reach the board");
-        const Clock::time_point onBoard = Clock::now();
+        const Clock::time_point onBoard = times.last();
         std::string expected;
         for (int k = 0; k < lines; k++)
             expected += "+\r\n";
@@ -445,7 +464,7 @@ json songChanges(Daemon &daemon, sim::Board &board)
             client.send("RT=" + *text + "\r\n");
             if (client.receive() != "+\r\n")
                 fail("RT=" + *text + " was refused");
-            if (!settled(daemon, board, [&](const sim::RdsData &ram) { return holdsRadioText(ram, *text); }))
+            if (!holdsRadioText(daemon, board, *text))
                 fail("the RadioText did not reach the board");
         }
         for (const sim::Request &r : board.log()) {
@@ -479,7 +498,8 @@ int main(int argc, char **argv)
         for (int i = 1; i < argc; i++) {
             const std::string option = argv[i];
             if (i + 1 >= argc)
-                fail("usage: bench_daemon [--datagrams N] [--burst LINES] [--rounds N] [--out FILE]");
+                fail("usage: bench_daemon [--datagrams N] [--burst LINES] [--rounds N] "
+                     "[--out FILE]");
             const char *value = argv[++i];
             if (option == "--datagrams")
                 datagrams = number(value);
@@ -495,8 +515,8 @@ int main(int argc, char **argv)
 
         sim::Testbed testbed; // before libusb's first scan
         const std::shared_ptr<sim::Board> board = testbed.board(testbed.addDevice());
-        FirstRequest first;
-        board->setListener([&first](const sim::Request &) { first.seen(); });
+        RequestTimes times;
+        board->setListener([&times](const sim::Request &) { times.seen(); });
         // The floor's own handle, opened before the worker scans the bus.
         usb_dev_handle *bare = nullptr;
         if (usbOpenDevice(&bare, sim::boardVendor, sim::boardManufacturer, sim::boardProduct,
@@ -507,8 +527,8 @@ int main(int argc, char **argv)
             Daemon daemon;
             if (!waitUntil([&] { return daemon.loaded(); }))
                 fail("the worker did not load the board");
-            result["latency"] = latency(daemon, *board, first, bare, datagrams);
-            result["burst"] = burst(daemon, *board, lines, rounds);
+            result["latency"] = latency(daemon, *board, times, bare, datagrams);
+            result["burst"] = burst(daemon, *board, times, lines, rounds);
             result["song"] = songChanges(daemon, *board);
         }
         usbCloseDevice(bare);
