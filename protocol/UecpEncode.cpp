@@ -12,7 +12,8 @@ constexpr size_t maxRadioText = 64;
 Bytes withService(Mec mec, std::initializer_list<uint8_t> data)
 {
     Bytes out{mec, 0, 0};
-    out.insert(out.end(), data);
+    for (uint8_t byte : data) // not insert(): GCC 12 at -O2 misreads its bounds
+        out.push_back(byte);
     return out;
 }
 

@@ -277,8 +277,11 @@ private:
     {
         std::string list;
         const int count = std::min(std::atoi(station_.effective(Naf).c_str()), RDS_USB_AF_COUNT);
-        for (int i = 0; i < count; i++)
-            list += (i ? "," : "") + station_.effective(Af00 + i);
+        for (int i = 0; i < count; i++) {
+            if (i > 0)
+                list += ',';
+            list += station_.effective(Af00 + i);
+        }
         return list;
     }
 

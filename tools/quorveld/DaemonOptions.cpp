@@ -223,8 +223,11 @@ void parseArgs(DaemonOptions &o, const std::vector<std::string> &args, const std
 
 std::string ListenAddress::text() const
 {
-    const std::string host = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
-    return host + ":" + std::to_string(port);
+    std::string text = address.to_string();
+    if (address.is_v6())
+        text.insert(0, 1, '[').push_back(']');
+    text += ':';
+    return text.append(std::to_string(port));
 }
 
 bool AddressBlock::contains(const asio::ip::address &address) const
