@@ -56,7 +56,7 @@ class Daemon:
         self.url = wait(lambda: self.logged(r"listening on (http://127\.0\.0\.1:\d+)"), "the HTTP listener")
         self.ascii_port = int(wait(lambda: self.logged(r"listening on ascii-tcp 127\.0\.0\.1:(\d+)"),
                                    "the ASCII listener"))
-        wait(lambda: self.logged(r"board (present)"), "the board")
+        wait(lambda: self.logged(r"(board found at) "), "the board")
 
     def logged(self, pattern):
         if self.process.poll() is not None:
