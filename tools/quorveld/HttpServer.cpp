@@ -1,5 +1,6 @@
 #include "HttpServer.h"
 
+#include "DaemonOptions.h"
 #include "Log.h"
 #include "Station.h"
 
@@ -26,33 +27,6 @@ constexpr size_t ThreadsPerListener = 8;
 constexpr size_t RequestsPerConnection = 10;
 // A body over MaxHttpBody is read and dropped up to this size before the 413.
 constexpr size_t DrainedBody = 1024 * 1024;
-
-struct ListenAt {
-    asio::ip::address address;
-    int port;
-};
-
-ListenAt parseListen(const std::string &where)
-{
-    const size_t colon = where.rfind(':');
-    std::string host = where.substr(0, colon == std::string::npos ? 0 : colon);
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
-        host = host.substr(1, host.size() - 2);
-    asio::error_code error;
-    const asio::ip::address address = asio::ip::make_address(host, error);
-    int port = -1;
-    if (colon != std::string::npos && colon + 1 < where.size() && where.size() - colon <= 6 &&
-        where.find_first_not_of("0123456789", colon + 1) == std::string::npos)
-        port = std::stoi(where.substr(colon + 1));
-    if (error || port < 0 || port > 65535)
-        throw std::runtime_error("--http " + where + ": not ADDR:PORT");
-    return {address, port};
-}
-
-std::string hostText(const asio::ip::address &address)
-{
-    return address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
-}
 
 HttpRequest requestOf(const httplib::Request &from, std::string body, bool tooLarge)
 {
@@ -174,7 +148,7 @@ void HttpServer::start()
 
 void HttpServer::open(const std::string &where)
 {
-    const ListenAt at = parseListen(where);
+    const ListenAddress at = parseListenAddress(where);
     const bool loopback = at.address.is_loopback() ||
                           (at.address.is_v6() && at.address.to_v6().is_v4_mapped() &&
                            asio::ip::make_address_v4(asio::ip::v4_mapped, at.address.to_v6()).is_loopback());
@@ -273,7 +247,7 @@ void HttpServer::open(const std::string &where)
     const int port = at.port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, at.port) ? at.port : -1);
     if (port <= 0)
         throw std::runtime_error("--http " + where + ": cannot listen there (in use, or not an address of this machine)");
-    listener->bound = hostText(at.address) + ":" + std::to_string(port);
+    listener->bound = ListenAddress{at.address, static_cast<unsigned short>(port)}.text();
     const std::string name = std::string(tls ? "https " : "http ") + listener->bound;
     const auto clients = std::make_shared<std::atomic<int>>(0);
     const auto report = [&io = io_, &station = station_, name, clients] {
