@@ -50,12 +50,12 @@ const MEANINGS = {
   af: (v, get, index) => index < number(get('naf')) ? 'MHz, in use' : 'not in use',
   group2a: (v) => number(v) === 0 ? 'no RadioText'
     : Number.isNaN(number(v)) ? '0-255' : `a RadioText group (2A) after every ${number(v)} PS groups (0A)`,
-  stereo: (v) => number(v) === 0 ? 'mono: the encoder\'s own clock' : 'stereo: locked to the 19 kHz pilot',
+  stereo: (v) => Number.isNaN(number(v)) ? '0-255' : 'mono/stereo: selects the internal or the external clock',
 };
 
 const LABELS = {
   ps: 'PS name', rt: 'RadioText', pty: 'PTY', tp: 'TP', ta: 'TA', ms: 'MS', di: 'DI',
-  pi: 'PI code', naf: 'Used AFs', group2a: '2A group', stereo: 'Stereo',
+  pi: 'PI code', naf: 'Used AFs', group2a: '2A group', stereo: 'Stereo/mono',
 };
 const FLAGS = ['tp', 'ta', 'ms'];
 const COMMON = ['ps', 'rt', 'pty', 'tp', 'ta', 'ms', 'di'];
