@@ -3,42 +3,25 @@
 #ifndef DAEMON_RUN_H
 #define DAEMON_RUN_H
 
-#include <sys/types.h>
-
-#include <functional>
-#include <string>
-#include <vector>
-
-using Args = std::vector<std::string>;
+#include "ChildProcess.h"
 
 class DaemonRun {
 public:
-    // Starts quorvel-sim --log LOG simArgs -- quorveld args in a directory of
-    // its own, and waits until every listener is open and, unless the sim has
-    // no board, the board is loaded.
+    // Starts quorveld `args` under quorvel-sim `simArgs`, and waits until
+    // every listener is open and, unless the sim has no board, it is loaded.
     explicit DaemonRun(const Args &args, const Args &simArgs = {});
-    ~DaemonRun();
-    DaemonRun(const DaemonRun &) = delete;
-    DaemonRun &operator=(const DaemonRun &) = delete;
-
     // The port of the listener of that kind ("ascii-tcp"...), as logged.
     unsigned short port(const std::string &kind) const;
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-    std::string log() const; // what quorveld wrote on standard error
-    // quorvel-sim's request log: "0x21 value=0x5241 index=0x4449 result=8".
-    std::vector<std::string> requests() const;
-    // The requests after the first `from`.
-    std::vector<std::string> requestsAfter(size_t from) const;
-    // Waits at most 10 s for the condition.
-    static bool waitUntil(const std::function<bool()> &condition);
-    // Sends the signal to quorveld itself, without waiting.
-    void signalDaemon(int signal) const;
+    std::string log() const { return readFile(dir_.path("err")); }
+    // quorvel-sim's request log from the `from`th line on.
+    std::vector<std::string> requests(size_t from = 0) const;
+    void signalDaemon(int signal) { child_.signalProgram(signal); }
     // Sends the signal to quorvel-sim, which passes it on; the exit status.
     int stop(int signal);
 
 private:
-    std::string dir_;
-    pid_t pid_ = -1;
+    TestDir dir_;
+    ChildProcess child_;
 };
 
 // A TCP client of 127.0.0.1:port.
@@ -49,10 +32,9 @@ public:
     Client(const Client &) = delete;
     Client &operator=(const Client &) = delete;
     void send(const std::string &bytes);
-    // What arrives until `count` bytes came, the peer closed, or 10 s passed.
-    std::string receive(size_t count);
-    // What arrives up to and with the next CRLF (10 s at most).
-    std::string receiveLine();
+    // What arrives until `count` bytes or `end` came, the peer closed, or 10 s passed.
+    std::string receive(size_t count, const std::string &end = {});
+    std::string line() { return receive(1024, "\r\n"); }
     // Whether the peer closed the connection (within 10 s).
     bool closedByPeer();
 

@@ -33,8 +33,8 @@ void converse(DaemonRun &daemon, Client &client, const std::vector<Exchange> &ex
         const size_t before = daemon.requests().size();
         client.send(e.send);
         EXPECT_EQ(client.receive(e.reply.size()), e.reply);
-        DaemonRun::waitUntil([&] { return daemon.requests().size() >= before + e.requests.size(); });
-        EXPECT_THAT(daemon.requestsAfter(before), UnorderedElementsAreArray(e.requests));
+        waitUntil([&] { return daemon.requests().size() >= before + e.requests.size(); });
+        EXPECT_THAT(daemon.requests(before), UnorderedElementsAreArray(e.requests));
     }
 }
 
@@ -90,16 +90,16 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
     client.send("??\r\n");
     std::vector<std::string> all;
     for (int i = 0; i < 43; i++)
-        all.push_back(client.receiveLine());
+        all.push_back(client.line());
     EXPECT_EQ(all[0], "ram.ps=RADIO2  \r\n");
     EXPECT_EQ(all[1], "ram.rt=Help\r\n");
     EXPECT_EQ(all[14], "eeprom.pi=0xC2A1\r\n");
     EXPECT_EQ(all[42], "eeprom.stereo=1\r\n");
     converse(daemon, client, {{longLine + "\r\nPTY=3\r\n", "-\r\n+\r\n", {request(0x23, 3)}}});
     // The board may have logged the last request before the worker heard its answer.
-    EXPECT_TRUE(DaemonRun::waitUntil([&] {
+    EXPECT_TRUE(waitUntil([&] {
         client.send("STATUS?\r\n");
-        return client.receiveLine() == "STATUS=present,pending=0,eeprom_writes=6\r\n";
+        return client.line() == "STATUS=present,pending=0,eeprom_writes=6\r\n";
     }));
 }
 
@@ -110,8 +110,8 @@ TEST(Ascii, OkRepliesAndUdp)
     EXPECT_EQ(datagram(port, "PTY=7", true), "OK\r\n");
     EXPECT_EQ(datagram(port, "PTY=77\r\n", true), "NO\r\n");
     EXPECT_EQ(datagram(port, "HELLO\r\n", true), "NO\r\n");
-    DaemonRun::waitUntil([&] { return daemon.requests().size() > fullLoad; });
-    EXPECT_THAT(daemon.requestsAfter(fullLoad), ElementsAreArray({request(0x23, 7)}));
+    waitUntil([&] { return daemon.requests().size() > fullLoad; });
+    EXPECT_THAT(daemon.requests(fullLoad), ElementsAreArray({request(0x23, 7)}));
 }
 
 TEST(Ascii, ABurstEndsWithTheLastTextInAFewWrites)
@@ -128,11 +128,11 @@ TEST(Ascii, ABurstEndsWithTheLastTextInAFewWrites)
             replies += "+\r\n";
         return replies;
     }());
-    ASSERT_TRUE(DaemonRun::waitUntil([&] {
+    ASSERT_TRUE(waitUntil([&] {
         client.send("STATUS?\r\n");
-        return client.receiveLine().find("pending=0") != std::string::npos;
+        return client.line().find("pending=0") != std::string::npos;
     }));
-    const std::vector<std::string> writes = daemon.requestsAfter(fullLoad);
+    const std::vector<std::string> writes = daemon.requests(fullLoad);
     EXPECT_LT(writes.size(), 100u);
     // "Song number 999": its last block "999\r" went last to 0x33.
     EXPECT_EQ(writes.back().substr(0, 3), "0x3");
@@ -150,14 +150,14 @@ TEST(Ascii, DpsScrollsThePsNameEightCharactersAStep)
         request(0x21, 0x4E6F, 0x7720), request(0x22, 0x6F6E, 0x2061),
         request(0x21, 0x6972, 0x2020), request(0x22, 0x2020, 0x2020),
         request(0x21, 0x4E6F, 0x7720), request(0x22, 0x6F6E, 0x2061)};
-    ASSERT_TRUE(DaemonRun::waitUntil([&] { return daemon.requests().size() >= fullLoad + 6; }));
-    EXPECT_THAT(daemon.requestsAfter(fullLoad), testing::IsSupersetOf(steps));
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= fullLoad + 6; }));
+    EXPECT_THAT(daemon.requests(fullLoad), testing::IsSupersetOf(steps));
     const size_t before = daemon.requests().size();
     client.send("PS=STOPPED\r\n");
     EXPECT_EQ(client.receive(3), "+\r\n");
-    ASSERT_TRUE(DaemonRun::waitUntil([&] { return daemon.requests().size() >= before + 2; }));
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= before + 2; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // a step would be due
-    const std::vector<std::string> after = daemon.requestsAfter(before);
+    const std::vector<std::string> after = daemon.requests(before);
     EXPECT_EQ(after.back(), request(0x22, 0x5045, 0x4420)); // "PPED", no scrolling since
 }
 
@@ -206,8 +206,8 @@ TEST(Uecp, FramesOnlyForThisEncodersAddresses)
     bad[bad.size() - 2] ^= 0x01;
     EXPECT_EQ(datagram(port, bad, true), ack(4, 1));
     EXPECT_EQ(datagram(port, frame(bytes({0x07, 0x00, 0x00, 0x03}), 5, 837 << 6 | 18), true), ack(5));
-    DaemonRun::waitUntil([&] { return daemon.requests().size() > fullLoad; });
-    EXPECT_THAT(daemon.requestsAfter(fullLoad), ElementsAreArray({request(0x23, 3)}));
+    waitUntil([&] { return daemon.requests().size() > fullLoad; });
+    EXPECT_THAT(daemon.requests(fullLoad), ElementsAreArray({request(0x23, 3)}));
 }
 
 TEST(Uecp, TcpStreamReframesAfterGarbageAndSplits)
@@ -219,8 +219,8 @@ TEST(Uecp, TcpStreamReframesAfterGarbageAndSplits)
     for (char c : stream) // one byte at a time
         client.send(std::string(1, c));
     EXPECT_EQ(client.receive(2 * ack(1).size()), ack(1) + ack(2));
-    DaemonRun::waitUntil([&] { return daemon.requests().size() > fullLoad; });
-    EXPECT_THAT(daemon.requestsAfter(fullLoad), ElementsAreArray({request(0x23, 12)}));
+    waitUntil([&] { return daemon.requests().size() > fullLoad; });
+    EXPECT_THAT(daemon.requests(fullLoad), ElementsAreArray({request(0x23, 12)}));
 }
 
 TEST(Board, AHungBoardNeverSlowsAReply)
@@ -251,8 +251,8 @@ TEST(Board, TheStateFileCarriesAskedValuesAcrossARestart)
         EXPECT_THAT(first.log(), testing::HasSubstr("stopped"));
     }
     DaemonRun second({"--state", state}); // a new board, at its defaults
-    ASSERT_TRUE(DaemonRun::waitUntil([&] { return second.requests().size() >= fullLoad + 4; }));
-    EXPECT_THAT(second.requestsAfter(fullLoad),
+    ASSERT_TRUE(waitUntil([&] { return second.requests().size() >= fullLoad + 4; }));
+    EXPECT_THAT(second.requests(fullLoad),
                 testing::IsSupersetOf({request(0x21, 0x5341, 0x5645), request(0x22, 0x4420, 0x3120),
                                        request(0x30, 0x4B65, 0x7074)}));
     std::remove(state.c_str());
@@ -276,7 +276,7 @@ TEST(Limits, AllowListClientsAndLines)
     Client oneTooMany(port);
     EXPECT_TRUE(oneTooMany.closedByPeer());
     clients.pop_back();
-    EXPECT_TRUE(DaemonRun::waitUntil([&] {
+    EXPECT_TRUE(waitUntil([&] {
         Client next(port);
         next.send("PTY=2\r\n");
         return next.receive(3) == "+\r\n";
@@ -295,13 +295,13 @@ TEST(Signals, HangupRereadsTheConfiguration)
 
     std::ofstream(config) << "ascii-tcp 127.0.0.1:0\n--ascii-replies ok\n";
     daemon.signalDaemon(SIGHUP);
-    ASSERT_TRUE(DaemonRun::waitUntil([&] { return daemon.log().find("configuration reloaded") != std::string::npos; }));
+    ASSERT_TRUE(waitUntil([&] { return daemon.log().find("configuration reloaded") != std::string::npos; }));
     client.send("PTY=2\r\n"); // the listener stayed open, and so did the client
     EXPECT_EQ(client.receive(4), "OK\r\n");
 
     std::ofstream(config) << "ascii-tcp 127.0.0.1:0\nascii-replies maybe\n";
     daemon.signalDaemon(SIGHUP);
-    ASSERT_TRUE(DaemonRun::waitUntil([&] { return daemon.log().find("not reloaded") != std::string::npos; }));
+    ASSERT_TRUE(waitUntil([&] { return daemon.log().find("not reloaded") != std::string::npos; }));
     client.send("PTY=3\r\n");
     EXPECT_EQ(client.receive(4), "OK\r\n");
     EXPECT_EQ(daemon.stop(SIGINT), 0);
@@ -318,9 +318,9 @@ TEST(Board, AReplugOrAPowerGlitchGetsTheAskedRamValuesBack)
         Client client(daemon.port("ascii-tcp"));
         client.send("PS=BACK 1\r\nPTY=3\r\n");
         EXPECT_EQ(client.receive(6), "+\r\n+\r\n");
-        ASSERT_TRUE(DaemonRun::waitUntil([&] { return daemon.requests().size() >= 78 + fullLoad + 3; }))
+        ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= 78 + fullLoad + 3; }))
             << daemon.log();
-        const std::vector<std::string> after = daemon.requestsAfter(78 + fullLoad);
+        const std::vector<std::string> after = daemon.requests(78 + fullLoad);
         EXPECT_THAT(after, UnorderedElementsAreArray(psAndPty));
         EXPECT_THAT(daemon.log(), testing::HasSubstr(" gone (-19)"));
     }
@@ -331,9 +331,9 @@ TEST(Board, AReplugOrAPowerGlitchGetsTheAskedRamValuesBack)
         client.send("PS=BACK 1\r\nPTY=3\r\n");
         EXPECT_EQ(client.receive(6), "+\r\n+\r\n");
         const size_t ramReads = 23;
-        ASSERT_TRUE(DaemonRun::waitUntil([&] { return daemon.requests().size() >= 78 + ramReads + 3; }));
+        ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= 78 + ramReads + 3; }));
         // Each field written again right after its read.
-        EXPECT_THAT(daemon.requestsAfter(78), testing::IsSupersetOf(psAndPty));
+        EXPECT_THAT(daemon.requests(78), testing::IsSupersetOf(psAndPty));
     }
 }
 
@@ -343,12 +343,12 @@ TEST(Sources, NowPlayingFileAndRotatingRadioTexts)
     std::ofstream(file) << "Artist - One\n";
     DaemonRun daemon({"--follow", file, "--uecp-tcp", "127.0.0.1:0", "--rt-cycle", "1"});
     // "Arti" "st -" " One" "\r\r\r\r"...: blocks 0-9 differ from the board's text.
-    ASSERT_TRUE(DaemonRun::waitUntil([&] { return daemon.requests().size() >= fullLoad + 10; }));
-    EXPECT_THAT(daemon.requestsAfter(fullLoad),
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= fullLoad + 10; }));
+    EXPECT_THAT(daemon.requests(fullLoad),
                 testing::IsSupersetOf({request(0x30, 0x4172, 0x7469), request(0x32, 0x204F, 0x6E65)}));
     std::ofstream(file + ".new") << "Artist - Two\n";
     std::rename((file + ".new").c_str(), file.c_str());
-    ASSERT_TRUE(DaemonRun::waitUntil([&] { return daemon.requests().size() >= fullLoad + 11; }));
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= fullLoad + 11; }));
     EXPECT_EQ(daemon.requests().back(), request(0x32, 0x2054, 0x776F));
 
     // UECP: flush with "AAAA", append "BBBB": the two take turns each second.
@@ -356,11 +356,11 @@ TEST(Sources, NowPlayingFileAndRotatingRadioTexts)
     const size_t before = daemon.requests().size();
     client.send(frame(bytes({0x0A, 0x00, 0x00, 0x05, 0x00}) + "AAAA") +
                 frame(bytes({0x0A, 0x00, 0x00, 0x05, 0x40}) + "BBBB"));
-    ASSERT_TRUE(DaemonRun::waitUntil([&] {
-        const std::vector<std::string> sent = daemon.requestsAfter(before);
+    ASSERT_TRUE(waitUntil([&] {
+        const std::vector<std::string> sent = daemon.requests(before);
         return std::count(sent.begin(), sent.end(), request(0x30, 0x4141, 0x4141)) >= 2;
     }));
-    const std::vector<std::string> sent = daemon.requestsAfter(before);
+    const std::vector<std::string> sent = daemon.requests(before);
     EXPECT_NE(std::find(sent.begin(), sent.end(), request(0x30, 0x4242, 0x4242)), sent.end());
     std::remove(file.c_str());
 }

@@ -1,0 +1,128 @@
+#include "ChildProcess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char **environ;
+
+TestDir::TestDir()
+{
+    std::string pattern = testing::TempDir() + "quorvel-test-XXXXXX";
+    dir_ = mkdtemp(pattern.data()) ? pattern : "";
+    EXPECT_FALSE(dir_.empty()) << "cannot make a test directory";
+}
+
+TestDir::~TestDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+ChildProcess::ChildProcess(const TestDir &dir, const Args &simArgs, const Args &command)
+{
+    Args args = {QUORVEL_SIM, "--log", dir.path("log")};
+    args.insert(args.end(), simArgs.begin(), simArgs.end());
+    args.push_back("--");
+    args.insert(args.end(), command.begin(), command.end());
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const std::string out = dir.path("out"), err = dir.path("err");
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int error = posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+    EXPECT_EQ(error, 0) << "cannot start " << QUORVEL_SIM;
+    if (error != 0)
+        pid_ = -1;
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (pid_ > 0) {
+        signal(SIGTERM);
+        wait();
+    }
+}
+
+void ChildProcess::signal(int signal) const
+{
+    kill(pid_, signal);
+}
+
+void ChildProcess::signalProgram(int signal) const
+{
+    const pid_t pid = program();
+    ASSERT_GT(pid, 0) << "the program under quorvel-sim is not running";
+    kill(pid, signal);
+}
+
+pid_t ChildProcess::program() const
+{
+    const std::string id = std::to_string(pid_);
+    const std::string children = readFile("/proc/" + id + "/task/" + id + "/children");
+    return children.empty() ? -1 : std::stoi(children);
+}
+
+int ChildProcess::wait(int seconds)
+{
+    if (pid_ <= 0)
+        return -1;
+    int status = 0;
+    const pid_t program = this->program();
+    if (!waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, seconds)) {
+        ADD_FAILURE() << "the program under quorvel-sim did not end within " << seconds << " s";
+        if (program > 0)
+            kill(program, SIGKILL);
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return -1;
+    }
+    pid_ = -1;
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+bool waitUntil(const std::function<bool()> &condition, int seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::vector<std::string> lines(const std::string &text)
+{
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        result.push_back(line);
+    return result;
+}

@@ -1,0 +1,55 @@
+// A program run under quorvel-sim, as a user or a station runs it:
+// `quorvel-sim --log DIR/log SIMARGS -- COMMAND`, standard input from
+// /dev/null, standard output and error in DIR/out and DIR/err. For tests that
+// define QUORVEL_SIM.
+#ifndef CHILD_PROCESS_H
+#define CHILD_PROCESS_H
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+using Args = std::vector<std::string>;
+
+// A directory of its own for each test, removed at its end.
+class TestDir {
+public:
+    TestDir();
+    ~TestDir();
+    TestDir(const TestDir &) = delete;
+    TestDir &operator=(const TestDir &) = delete;
+    std::string path(const std::string &name) const { return dir_ + "/" + name; }
+
+private:
+    std::string dir_;
+};
+
+class ChildProcess {
+public:
+    ChildProcess(const TestDir &dir, const Args &simArgs, const Args &command);
+    ~ChildProcess(); // a child still running gets SIGTERM, then wait()
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
+
+    // To quorvel-sim, which passes it on.
+    void signal(int signal) const;
+    // To the program quorvel-sim runs, past the sim.
+    void signalProgram(int signal) const;
+    // The exit status (128 + N for signal N) once it ends, within `seconds`;
+    // a child still running then fails the test, is killed with its
+    // program, and gives -1.
+    int wait(int seconds = 20);
+
+private:
+    pid_t program() const;
+    pid_t pid_ = -1;
+};
+
+// Whether the condition held within `seconds`, tried every 10 ms.
+bool waitUntil(const std::function<bool()> &condition, int seconds = 20);
+std::string readFile(const std::string &path);
+std::vector<std::string> lines(const std::string &text);
+
+#endif
