@@ -11,6 +11,7 @@
 // library when started without. No figure is checked: it measures only.
 #include "Conversations.h"
 #include "Listeners.h"
+#include "Preload.h"
 #include "SimTestbed.h"
 #include "Station.h"
 #include "UecpFrame.h"
@@ -50,24 +51,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 
-constexpr const char *Preload = "libumockdev-preload.so.0";
 constexpr int VendorIn = USB_TYPE_VENDOR | USB_RECIP_DEVICE | USB_ENDPOINT_IN;
 constexpr uint8_t PtyWrite = 0x23;         // ram.pty's write request
 constexpr auto Patience = std::chrono::seconds(10); // for what should come at once
-
-void reexecWithPreload(char **argv)
-{
-    const char *current = getenv("LD_PRELOAD");
-    if (current && strstr(current, Preload))
-        return;
-    std::string value = Preload;
-    if (current && *current)
-        value = std::string(current) + ":" + value;
-    setenv("LD_PRELOAD", value.c_str(), 1);
-    execv("/proc/self/exe", argv);
-    perror("bench_daemon: execv");
-    exit(2);
-}
 
 // The calling thread's voluntary context switches so far: its wake-ups.
 long wakeups()

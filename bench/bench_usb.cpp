@@ -10,6 +10,7 @@
 // Runs under umockdev's preload library; re-executes itself with it when
 // started without. Google Benchmark's options apply.
 #include "BenchTexts.h"
+#include "Preload.h"
 #include "RdsUsbFields.h"
 #include "RdsUsbMain.h"
 #include "SimTestbed.h"
@@ -33,27 +34,12 @@
 
 namespace {
 
-constexpr const char *Preload = "libumockdev-preload.so.0";
 constexpr int VendorIn = USB_TYPE_VENDOR | USB_RECIP_DEVICE | USB_ENDPOINT_IN;
 
 std::shared_ptr<sim::Board> board;
 HWND dialog = nullptr;
 std::vector<sim::Request> loadRequests;
 std::vector<sim::Request> writeRequests[2]; // the two alternating sets of texts
-
-void ReexecWithPreload(char **argv)
-{
-    const char *current = getenv("LD_PRELOAD");
-    if (current && strstr(current, Preload))
-        return;
-    std::string value = Preload;
-    if (current && *current)
-        value = std::string(current) + ":" + value;
-    setenv("LD_PRELOAD", value.c_str(), 1);
-    execv("/proc/self/exe", argv);
-    perror("bench_usb: execv");
-    exit(2);
-}
 
 // What the tool's usbOpenDevice does, bare: scan, open, both strings,
 // configuration and interface.
@@ -272,7 +258,7 @@ INT_PTR CALLBACK BenchDialog(HWND hDlg, UINT message, WPARAM wParam, LPARAM lPar
 
 int main(int argc, char **argv)
 {
-    ReexecWithPreload(argv);
+    reexecWithPreload(argv);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     benchmark::Initialize(&argc, argv);
