@@ -32,14 +32,12 @@ const DecodeCase decodeCases[] = {
     {"PsDsn1", hex("02 01 00 20 50 53 20 52 44 53 20"), {}, BadDataSet},
     {"PsPsn2", hex("02 00 02 20 50 53 20 52 44 53 20"), {}, BadService},
     {"PsCut", hex("02 00 00 20 50 53 20 52 44 53"), {}, BadElementLength},
-    {"Ta", hex("03 00 00 01"), {TaTp{true, false}}, Ok},
-    {"Tp", hex("03 00 00 02"), {TaTp{false, true}}, Ok},
-    {"TaTp", hex("03 00 00 03"), {TaTp{true, true}}, Ok},
+    {"TaTpEachBit", hex("03 00 00 01 03 00 00 02 03 00 00 03"),
+     {TaTp{true, false}, TaTp{false, true}, TaTp{true, true}}, Ok},
     {"TaTpBit2", hex("03 00 00 04"), {}, OutOfRange},
     {"Di15", hex("04 00 00 0F"), {Di{15}}, Ok},
     {"Di16", hex("04 00 00 10"), {}, OutOfRange},
-    {"Music", hex("05 00 00 01"), {Ms{true}}, Ok},
-    {"Speech", hex("05 00 00 00"), {Ms{false}}, Ok},
+    {"MusicSpeech", hex("05 00 00 01 05 00 00 00"), {Ms{true}, Ms{false}}, Ok},
     {"Ms2", hex("05 00 00 02"), {}, OutOfRange},
     {"Pty31", hex("07 00 00 1F"), {Pty{31}}, Ok},
     {"Pty32", hex("07 00 00 20"), {}, OutOfRange},
@@ -160,19 +158,12 @@ TEST_P(Encode, SetFormDecodesBack)
 INSTANTIATE_TEST_SUITE_P(Uecp, Encode, testing::ValuesIn(encodeCases),
                          [](const auto &info) { return info.param.name; });
 
-TEST(UecpEncode, PsPaddedOrCutToEight)
+// Texts padded or cut to what the element holds; acknowledgement frames.
+TEST(UecpEncode, SetFormsOfLongAndShortTextsAndAckFrames)
 {
     EXPECT_EQ(encodeElement(Ps{"AB"}), hex("02 00 00 41 42 20 20 20 20 20 20"));
     EXPECT_EQ(encodeElement(Ps{"ABCDEFGHIJ"}), hex("02 00 00 41 42 43 44 45 46 47 48"));
-}
-
-TEST(UecpEncode, RadioTextCutTo64)
-{
     EXPECT_EQ(encodeElement(RadioText{Buffer::Flush, 0, false, text64 + "yz"}), rtOf64(0x41));
-}
-
-TEST(UecpEncode, AckFrames)
-{
     EXPECT_EQ(ackFrame(0, 0x2A, Ok), hex("FE 00 00 2A 02 18 00 4A B0 FF"));
     EXPECT_EQ(ackFrame(0xD152, 1, BadDataSet), hex("FE D1 52 01 03 18 04 01 0B 40 FF"));
 }
