@@ -28,7 +28,6 @@ void HttpDoor::SetUp()
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(worker->status().board, qd::BoardState::Present);
     board->clearLog();
-
     char name[] = "/tmp/test_http.XXXXXX";
     ASSERT_NE(mkdtemp(name), nullptr);
     dir = name;
@@ -59,16 +58,14 @@ void HttpDoor::serve(qd::HttpOptions options)
 
 std::string HttpDoor::file(const std::string &name, const std::string &content)
 {
-    const std::string path = dir + "/" + name;
-    std::ofstream(path) << content;
-    return path;
+    std::ofstream(dir + "/" + name) << content;
+    return dir + "/" + name;
 }
 
-httplib::Result HttpDoor::send(const std::string &method, const std::string &target,
-                               const std::string &body, const std::string &type, httplib::Headers headers)
+httplib::Result HttpDoor::send(const std::string &method, const std::string &target, const std::string &body,
+                               const std::string &type, httplib::Headers headers)
 {
     httplib::Client client("127.0.0.1", port);
-    client.set_keep_alive(false);
     httplib::Request request;
     request.method = method;
     request.path = target;
@@ -90,24 +87,19 @@ httplib::Result HttpDoor::send(const std::string &method, const std::string &tar
 int HttpDoor::raw(const std::string &request)
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     const timeval timeout{10, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    int status = -1;
-    if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-        char reply[64] = {};
-        if (read(fd, reply, sizeof reply - 1) > 12 && std::string(reply).starts_with("HTTP/1.1 "))
-            status = std::atoi(reply + 9);
-    }
+    char reply[64] = {};
+    if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size()) ||
+        read(fd, reply, sizeof reply - 1) <= 12 || !std::string(reply).starts_with("HTTP/1.1 "))
+        reply[9] = 0;
     close(fd);
-    return status;
+    return std::atoi(reply + 9);
 }
 
-void HttpDoor::settle()
+Log HttpDoor::sent()
 {
     // The station hands what it was asked to the worker on a later turn of
     // the loop: a turn queued now runs after it.
@@ -116,45 +108,27 @@ void HttpDoor::settle()
     turn.get_future().wait();
     for (int i = 0; i < 4000 && worker->status().pendingWrites > 0; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(worker->status().pendingWrites, 0);
-}
-
-std::vector<sim::Request> HttpDoor::sent()
-{
-    settle();
+    EXPECT_EQ(worker->status().pendingWrites, 0);
     return board->log();
 }
 
 std::string HttpDoor::ramRt()
 {
-    settle();
+    sent();
     const sim::RdsData ram = board->ram();
     return std::string(reinterpret_cast<const char *>(ram.rt), sizeof ram.rt);
 }
 
-std::string HttpDoor::ramPs()
-{
-    settle();
-    const sim::RdsData ram = board->ram();
-    return std::string(reinterpret_cast<const char *>(ram.ps), sizeof ram.ps);
-}
-
-std::vector<sim::Request> HttpDoor::sentBeforeMark()
+Log HttpDoor::sentBeforeMark()
 {
     const bool on = board->ram().ta != 0;
-    const auto mark = send("PATCH", "/api/v1/fields", on ? R"({"ram.ta": 0})" : R"({"ram.ta": 1})",
-                           "application/json");
+    const auto mark = send("PATCH", "/api/v1/fields", on ? R"({"ram.ta": 0})" : R"({"ram.ta": 1})", JsonType);
     EXPECT_EQ(mark ? mark->status : 0, 202);
-    std::vector<sim::Request> log = sent();
+    Log log = sent();
     EXPECT_FALSE(log.empty());
     if (!log.empty()) {
         EXPECT_EQ(log.back(), ok(0x25, on ? 0 : 1));
         log.pop_back();
     }
     return log;
-}
-
-std::string rtImage(const std::string &text)
-{
-    return text + std::string(64 - text.size(), '\r');
 }

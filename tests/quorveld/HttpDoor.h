@@ -20,6 +20,8 @@
 #include <vector>
 
 using Json = nlohmann::json;
+using Log = std::vector<sim::Request>;
+inline const char *const JsonType = "application/json";
 
 class HttpDoor : public testing::Test {
 protected:
@@ -30,25 +32,18 @@ protected:
     void serve(qd::HttpOptions options = {});
     // A file of the test's own directory with that content; its path.
     std::string file(const std::string &name, const std::string &content);
-
-    // A request to the server, checked for what no response may carry (CORS
-    // headers, a missing security header).
-    httplib::Result send(const std::string &method, const std::string &target,
-                         const std::string &body = {}, const std::string &type = {},
-                         httplib::Headers headers = {});
-    // The bytes of a raw request, and the status line's code of the answer.
+    // A request, its response checked for what none may lack (nosniff, no
+    // framing) or carry (CORS headers).
+    httplib::Result send(const std::string &method, const std::string &target, const std::string &body = {},
+                         const std::string &type = {}, httplib::Headers headers = {});
+    // The status code answering the bytes of a raw request.
     int raw(const std::string &request);
-
-    // Waits until the worker has written everything asked for.
-    void settle();
-    // The board's request log, after settling.
-    std::vector<sim::Request> sent();
-    // The board's RAM RadioText and PS name, as stored, after settling.
+    // The board's request log once the worker has written all it was asked.
+    Log sent();
+    // The board's RAM RadioText, as stored, once written.
     std::string ramRt();
-    std::string ramPs();
-    // A write of RAM TA that marks the end of what a test sent: the requests
-    // before it are exactly what came before.
-    std::vector<sim::Request> sentBeforeMark();
+    // What the board received before a write of RAM TA sent now as a mark.
+    Log sentBeforeMark();
 
     std::unique_ptr<sim::Testbed> testbed;
     std::shared_ptr<sim::Board> board;
@@ -62,7 +57,10 @@ protected:
     std::string dir;
 };
 
-// The text of a RadioText image: the text, then carriage returns to 64.
-std::string rtImage(const std::string &text);
+// A RadioText as the board holds it: the text, then carriage returns to 64.
+inline std::string rtImage(const std::string &text)
+{
+    return text + std::string(64 - text.size(), '\r');
+}
 
 #endif
