@@ -10,6 +10,22 @@ namespace {
 using Requests = std::vector<sim::Request>;
 using Read = std::function<bool(usb_dev_handle *, char *)>;
 
+Requests run(int first, int count)
+{
+    Requests r;
+    for (int k = 0; k < count; k++)
+        r.push_back(ok(first + k));
+    return r;
+}
+Read small(int code)
+{
+    return [code](usb_dev_handle *h, char *d) { return RdsUsbReadPTY_TP_TA_MS_DI(h, d, code); };
+}
+Read af(int n)
+{
+    return [n](usb_dev_handle *h, char *d) { return RdsUsbReadAFE2p(h, d, n); };
+}
+
 class Reads : public SimBoardTest {
 protected:
     void SetUp() override
@@ -20,10 +36,10 @@ protected:
         std::memcpy(ram.ps, "RADIO   ", 8);
         std::memcpy(e.ps, "AB\0DEFGH", 8);
         std::memset(ram.rt, 'x', 64);
-        std::memcpy(ram.rt, "A\x0D\x0A\x00\xE9", 5);
+        std::memcpy(ram.rt, "A\x00\x0D\x1F\xE9", 5);
         ram.pty = 31, ram.tp = 0, ram.ta = 255, ram.ms = 1, ram.di = 9;
         e.pty = 0, e.tp = 1, e.ta = 1, e.ms = 0, e.di = 15, e.naf = 25, e.group2a = 200, e.stereo = 1;
-        e.pi = 0x000A;
+        e.pi = 0x12FE;
         e.af[0] = 1, e.af[3] = 110, e.af[7] = 204, e.af[8] = 0, e.af[24] = 255;
         board->setRam(ram);
         board->setEeprom(e);
@@ -37,26 +53,12 @@ protected:
         message = stdoutOf([&] { done = read(handle, data); });
         return log();
     }
-    static Requests run(int first, int count)
-    {
-        Requests r;
-        for (int k = 0; k < count; k++)
-            r.push_back(ok(first + k));
-        return r;
-    }
-    static Read small(int code)
-    {
-        return [code](usb_dev_handle *h, char *d) { return RdsUsbReadPTY_TP_TA_MS_DI(h, d, code); };
-    }
-    static Read af(int n)
-    {
-        return [n](usb_dev_handle *h, char *d) { return RdsUsbReadAFE2p(h, d, n); };
-    }
     char data[128];
     bool done = false;
     std::string message;
 };
 
+// Each field's requests in code order (the AF number in wValue) and its text.
 TEST_F(Reads, EachFieldsRequestsAndDisplayText)
 {
     const struct {
@@ -71,12 +73,9 @@ TEST_F(Reads, EachFieldsRequestsAndDisplayText)
         {small(0xA3), "31", run(0xA3, 1)}, {small(0xA4), "0", run(0xA4, 1)},
         {small(0xA5), "255", run(0xA5, 1)}, {small(0xA6), "1", run(0xA6, 1)},
         {small(0xA7), "9", run(0xA7, 1)},  {small(0xE3), "0", run(0xE3, 1)},
-        {small(0xE7), "15", run(0xE7, 1)},
-        {RdsUsbReadPIE2p, "0x000A", run(0xE8, 1)},
-        {RdsUsbReadNAFE2p, "25", run(0xE9, 1)},
-        {RdsUsbRead2AE2p, "200", run(0x82, 1)},
+        {small(0xE7), "15", run(0xE7, 1)}, {RdsUsbReadPIE2p, "0x12FE", run(0xE8, 1)},
+        {RdsUsbReadNAFE2p, "25", run(0xE9, 1)}, {RdsUsbRead2AE2p, "200", run(0x82, 1)},
         {RdsUsbReadSTE2p, "1", run(0x83, 1)},
-        // The AF number travels in wValue.
         {af(0), " 87.6", {ok(0xEA, 0)}}, {af(3), " 98.5", {ok(0xEA, 3)}},
         {af(7), "107.9", {ok(0xEA, 7)}}, {af(8), " 87.5", {ok(0xEA, 8)}},
         {af(24), "113.0", {ok(0xEA, 24)}},
@@ -92,7 +91,7 @@ TEST_F(Reads, EachFieldsRequestsAndDisplayText)
 }
 
 // A failed request: its message, no further request, the text as the
-// requests before it left it.
+// requests before it left it. A short reply is no failure.
 TEST_F(Reads, EachFailureHasItsMessageAndLeavesWhatWasRead)
 {
     const struct {
@@ -124,18 +123,14 @@ TEST_F(Reads, EachFailureHasItsMessageAndLeavesWhatWasRead)
         EXPECT_EQ(std::string(data), c.text) << c.message;
     }
     board->clearFaults();
-    testbed->unplug(device);
-    read(RdsUsbReadPSRam);
-    EXPECT_EQ(message, "Error RdsUsbReadPSRam sendUSBVendorCmd -19");
-}
-
-TEST_F(Reads, ShortReplyShowsWhatTheRequestBeforeLeftInTheBuffer)
-{
     board->addFault({.kind = sim::Fault::Short, .code = 0xE8, .bytes = 0});
     read(RdsUsbReadNAFE2p); // leaves 25, 0 ... in the reply buffer
     EXPECT_EQ(read(RdsUsbReadPIE2p), (Requests{{0xE8, 0, 0, 0}}));
     EXPECT_EQ(std::string(data), "0x1900");
     EXPECT_TRUE(done);
+    testbed->unplug(device);
+    read(RdsUsbReadPSRam);
+    EXPECT_EQ(message, "Error RdsUsbReadPSRam sendUSBVendorCmd -19");
 }
 
 } // namespace

@@ -4,12 +4,7 @@
 #ifndef CTL_RUN_H
 #define CTL_RUN_H
 
-#include <sys/types.h>
-
-#include <string>
-#include <vector>
-
-using Args = std::vector<std::string>;
+#include "ChildProcess.h"
 
 struct CtlRun {
     int status = -1;
@@ -17,23 +12,9 @@ struct CtlRun {
     std::vector<std::string> requests;
 };
 
-// A directory of its own for each test, removed at its end.
-class TestDir {
-public:
-    TestDir();
-    ~TestDir();
-    TestDir(const TestDir &) = delete;
-    TestDir &operator=(const TestDir &) = delete;
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-
-private:
-    std::string dir_;
-};
-
 // Runs quorvel-ctl with each of `commands` in turn against one simulated board
 // (quorvel-sim with `simOptions`), standard input from /dev/null.
 std::vector<CtlRun> runSession(const std::vector<Args> &commands, const Args &simOptions = {});
-CtlRun runCtl(const Args &command, const Args &simOptions = {});
 // Runs a shell script against one simulated board, quorvel-ctl's path in $CTL.
 CtlRun runScript(const std::string &script, const Args &simOptions = {});
 
@@ -41,27 +22,19 @@ CtlRun runScript(const std::string &script, const Args &simOptions = {});
 class BackgroundCtl {
 public:
     BackgroundCtl(const Args &command, const Args &simOptions = {});
-    ~BackgroundCtl();
-    BackgroundCtl(const BackgroundCtl &) = delete;
-    BackgroundCtl &operator=(const BackgroundCtl &) = delete;
-
     std::vector<std::string> requests() const;
-    // Waits (at most 20 s) until the board has received `count` requests;
-    // false if it has not.
-    bool waitForRequests(size_t count) const;
-    // Waits (at most 20 s) until quorvel-ctl has written `text` to standard
-    // error; false if it has not.
-    bool waitForError(const std::string &text) const;
+    // Waits (at most 20 s) until the board has received `count` requests, or
+    // quorvel-ctl has written `error` to standard error; false if it has not.
+    bool waitFor(size_t count, const std::string &error = "") const;
     // Sends the signal to quorvel-sim, which passes it on, and waits for the
     // end: what quorvel-ctl printed and its exit status.
     CtlRun stop(int signal);
 
 private:
     TestDir dir_;
-    pid_t pid_ = -1;
+    ChildProcess child_; // SIGTERM on a test that failed before stopping it
 };
 
-std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &content);
 
 // A log line: "0x21 value=0x5445 index=0x5354 result=8".
@@ -72,5 +45,6 @@ std::string request(int code, int value = 0, int index = 0, int result = 8);
 std::vector<std::string> textWrite(int firstCode, const std::string &bytes);
 // The 75 read requests of every field, in table order.
 std::vector<std::string> readAllRequests();
+std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string> &b);
 
 #endif

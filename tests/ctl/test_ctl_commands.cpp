@@ -6,65 +6,75 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <filesystem>
 #include <regex>
 
 using testing::HasSubstr;
-using testing::Not;
+using Requests = std::vector<std::string>;
 
 namespace {
 
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string> &b)
+// A command, its exit status, the requests it sends, its standard output,
+// and a part of its standard error (none when empty).
+struct Step {
+    Args args;
+    int status;
+    Requests requests;
+    std::string out;
+    std::string err = "";
+};
+
+// Runs the steps in one session; their runs for further checks.
+std::vector<CtlRun> expectSteps(const std::vector<Step> &steps, const Args &sim = {})
 {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+    std::vector<Args> commands;
+    for (const Step &s : steps)
+        commands.push_back(s.args);
+    const std::vector<CtlRun> runs = runSession(commands, sim);
+    for (size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(testing::PrintToString(steps[i].args));
+        EXPECT_EQ(runs[i].status, steps[i].status);
+        EXPECT_EQ(runs[i].requests, steps[i].requests);
+        EXPECT_EQ(runs[i].out, steps[i].out);
+        if (steps[i].err.empty())
+            EXPECT_EQ(runs[i].err, "");
+        else
+            EXPECT_THAT(runs[i].err, HasSubstr(steps[i].err));
+    }
+    return runs;
 }
+
+const std::string Ps8 = "ABCDEFGH", Rt65(65, 'x');
 
 } // namespace
 
-TEST(CtlProbe, ListsEveryDeviceWithTheBoardsIdsAndTellsWhichIsTheBoard)
+// probe lists every device with the board's ids; without a board, or with
+// strings it cannot read, every command ends with its own status and a hint.
+TEST(CtlProbe, ListsTheDevicesAndTellsANotFoundBoardFromAnUnreadableOne)
 {
-    const CtlRun run = runCtl({"probe"}, {"--extra-device"});
-    EXPECT_EQ(run.status, 0);
-    // The simulation numbers its devices as it can.
-    EXPECT_EQ(std::regex_replace(run.out, std::regex("^001/[0-9]{3}  ", std::regex::multiline), "001/NNN  "),
-              "001/NNN  16c0:05df  manufacturer \"Other Maker\"  product \"Gadget\"  "
-              "not a Quorvel board\n"
+    const CtlRun two = runSession({{"probe"}}, {"--extra-device"})[0];
+    EXPECT_EQ(two.status, 0);
+    EXPECT_EQ(std::regex_replace(two.out, std::regex("^001/[0-9]{3}  ", std::regex::multiline), "001/NNN  "),
+              "001/NNN  16c0:05df  manufacturer \"Other Maker\"  product \"Gadget\"  not a Quorvel board\n"
               "001/NNN  16c0:05df  manufacturer \"quorvel.example\"  product \"Quorvel 1.2\"  "
               "Quorvel board\n");
-    EXPECT_TRUE(run.requests.empty());
-}
-
-TEST(CtlProbe, TellsANotFoundBoardAndUnreadableStringsApartWithAHint)
-{
-    const CtlRun none = runCtl({"probe"}, {"--no-board"});
-    EXPECT_EQ(none.status, 3);
-    EXPECT_EQ(none.out, "");
-    EXPECT_THAT(none.err, HasSubstr("hint: is the board plugged in?"));
-
-    const CtlRun other = runCtl({"probe"}, {"--no-board", "--extra-device"});
-    EXPECT_EQ(other.status, 3);
-    EXPECT_THAT(other.out, HasSubstr("not a Quorvel board"));
-
+    EXPECT_TRUE(two.requests.empty());
+    const std::string hint = "hint: is the board plugged in?";
+    expectSteps({{{"probe"}, 3, {}, "", hint}, {{"show"}, 3, {}, "", hint}}, {"--no-board"});
+    EXPECT_THAT(runSession({{"probe"}}, {"--no-board", "--extra-device"})[0].out,
+                HasSubstr("not a Quorvel board"));
     // libusb 0.1 opens a node it may not write; the string requests then fail.
-    const CtlRun denied = runCtl({"probe"}, {"--string-error", "13"});
-    EXPECT_EQ(denied.status, 4);
-    EXPECT_THAT(denied.out, HasSubstr("manufacturer unreadable ("));
-    EXPECT_THAT(denied.out, HasSubstr("strings unreadable"));
-    EXPECT_THAT(denied.err, HasSubstr("udev rule"));
+    expectSteps({{{"get", "ram.ps"}, 4, {}, "", "udev rule"}}, {"--string-error", "13"});
+    const CtlRun probe = runSession({{"probe"}}, {"--string-error", "13"})[0];
+    EXPECT_EQ(probe.status, 4);
+    EXPECT_THAT(probe.out, HasSubstr("manufacturer unreadable ("));
+    EXPECT_THAT(probe.out, HasSubstr("strings unreadable"));
+    EXPECT_THAT(probe.err, HasSubstr("udev rule"));
 }
 
-TEST(CtlOpen, TheOtherCommandsGiveTheSameStatusesWithoutABoard)
-{
-    EXPECT_EQ(runCtl({"show"}, {"--no-board"}).status, 3);
-    const CtlRun denied = runCtl({"get", "ram.ps"}, {"--string-error", "13"});
-    EXPECT_EQ(denied.status, 4);
-    EXPECT_THAT(denied.err, HasSubstr("udev rule"));
-    EXPECT_TRUE(denied.requests.empty());
-}
-
+// --device picks each device at the place probe gives for it.
 TEST(CtlDevice, PicksTheBoardByBusAndDevice)
 {
-    // Each device at the place probe gives for it.
     const CtlRun run = runScript(R"sh(
         probe=$("$CTL" probe)
         board=$(echo "$probe" | sed -n 's/  .*  Quorvel board$//p')
@@ -75,36 +85,34 @@ TEST(CtlDevice, PicksTheBoardByBusAndDevice)
         "$CTL" --device 001/999 get ram.pty; echo "none $?"
         "$CTL" get ram.tp; echo "first board $?"
         "$CTL" --device 3 get ram.pty 2>&1; echo "bad $?"
-    )sh",
-                                 {"--extra-device"});
+    )sh", {"--extra-device"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "10\nboard 0\nQUORVEL \nboard, short 0\nother 3\nnone 3\n1\nfirst board 0\n"
                        "quorvel-ctl: --device takes BUS/DEV, as probe shows it (for example 001/007), "
                        "not \"3\"\nTry 'quorvel-ctl --help'.\nbad 2\n");
-    EXPECT_EQ(run.requests,
-              (std::vector<std::string>{request(0xA3), request(0xA1), request(0xA2), request(0xA4)}));
+    EXPECT_EQ(run.requests, (Requests{request(0xA3), request(0xA1), request(0xA2), request(0xA4)}));
 }
 
-TEST(CtlShow, ShowsEveryFieldAsTheDialogWouldReadingEachOnceInTableOrder)
+// show reads every field once in table order, as text or as one JSON object;
+// get reads only the fields asked for, in the order asked.
+TEST(CtlShow, ShowsEveryFieldOrTheOnesAskedFor)
 {
-    const CtlRun run = runCtl({"show"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.requests, readAllRequests());
-    EXPECT_THAT(run.out, testing::StartsWith("ram.ps          \"QUORVEL \"\n"
-                                             "ram.rt          \"Quorvel RDS encoder - simulated board\"\n"
-                                             "ram.pty         10\n"));
-    EXPECT_THAT(run.out, HasSubstr("\neeprom.pi       0xC201\n"));
-    EXPECT_THAT(run.out, HasSubstr("\neeprom.af00     87.6\n"));
-    EXPECT_THAT(run.out, HasSubstr("\neeprom.af04     107.9\n"));
-    EXPECT_THAT(run.out, testing::EndsWith("\neeprom.group2a  4\neeprom.stereo   1\n"));
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 43);
-}
-
-TEST(CtlShow, JsonIsOneObjectOfAllFieldsUnderTheirNames)
-{
-    const CtlRun run = runCtl({"show", "--json"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    const nlohmann::ordered_json fields = nlohmann::ordered_json::parse(run.out);
+    expectSteps({
+        {{"get", "eeprom.pi", "ram.ps", "eeprom.af03"}, 0,
+         {request(0xE8), request(0xA1), request(0xA2), request(0xEA, 3)}, "0xC201\nQUORVEL \n104.3\n"},
+        {{"get", "ram.nothing"}, 2, {}, "", "unknown field \"ram.nothing\""},
+    });
+    const std::vector<CtlRun> show = runSession({{"show"}, {"show", "--json"}});
+    EXPECT_EQ(show[0].requests, readAllRequests());
+    EXPECT_THAT(show[0].out, testing::StartsWith("ram.ps          \"QUORVEL \"\n"
+                                                 "ram.rt          \"Quorvel RDS encoder - simulated board\"\n"
+                                                 "ram.pty         10\n"));
+    EXPECT_THAT(show[0].out, HasSubstr("\neeprom.pi       0xC201\n"));
+    EXPECT_THAT(show[0].out, HasSubstr("\neeprom.af00     87.6\n"));
+    EXPECT_THAT(show[0].out, testing::EndsWith("\neeprom.af24     87.5\neeprom.group2a  4\neeprom.stereo   1\n"));
+    EXPECT_EQ(std::count(show[0].out.begin(), show[0].out.end(), '\n'), 43);
+    EXPECT_EQ(show[1].requests, readAllRequests());
+    const nlohmann::ordered_json fields = nlohmann::ordered_json::parse(show[1].out);
     ASSERT_EQ(fields.size(), 43u);
     EXPECT_EQ(fields.begin().key(), "ram.ps");
     EXPECT_EQ((--fields.end()).key(), "eeprom.stereo");
@@ -112,181 +120,79 @@ TEST(CtlShow, JsonIsOneObjectOfAllFieldsUnderTheirNames)
     EXPECT_EQ(fields["ram.pty"], 10);
     EXPECT_EQ(fields["eeprom.pi"], "0xC201");
     EXPECT_EQ(fields["eeprom.af01"], 98.5);
-    EXPECT_EQ(fields["eeprom.af24"], 87.5);
 }
 
-TEST(CtlShow, AFailedReadIsAnErrorNamingTheFieldNeverAValue)
+// A failed read is an error naming the field, never a value: show goes on
+// with the other fields, --json, get and export give nothing. A failed write
+// is an error too, and the fields after it are not sent.
+TEST(CtlFailures, AFailedRequestEndsWithStatus1)
 {
-    const std::vector<CtlRun> runs = runSession({{"show"}, {"show", "--json"}, {"get", "ram.ps", "eeprom.pi"}},
-                                            {"--fail-code", "0xE8"});
-    const CtlRun &text = runs[0];
-    EXPECT_EQ(text.status, 1);
-    EXPECT_THAT(text.err, HasSubstr("eeprom.pi: read failed"));
-    EXPECT_THAT(text.out, Not(HasSubstr("eeprom.pi ")));
-    EXPECT_THAT(text.out, HasSubstr("eeprom.naf      5\n")); // the other fields are still read
-    EXPECT_EQ(text.requests.size(), 75u);
-
-    EXPECT_EQ(runs[1].status, 1);
-    EXPECT_THAT(runs[1].out, Not(HasSubstr("{")));
-    EXPECT_THAT(runs[1].err, HasSubstr("eeprom.pi: read failed"));
-
-    EXPECT_EQ(runs[2].status, 1);
-    EXPECT_THAT(runs[2].out, Not(HasSubstr("QUORVEL")));
+    TestDir dir;
+    const std::string old = dir.path("old.json");
+    writeFile(old, "old backup\n");
+    Requests failedRead = readAllRequests();
+    failedRead[46] = request(0xE8, 0, 0, -32);
+    const std::string readFailed = "eeprom.pi: read failed", piError = "Error RdsUsbReadPIE2p sendUSBVendorCmd -32\n";
+    expectSteps({
+        {{"show", "--json"}, 1, failedRead, piError, readFailed},
+        {{"get", "ram.ps", "eeprom.pi"}, 1, {request(0xA1), request(0xA2), request(0xE8, 0, 0, -32)},
+         piError, readFailed},
+        {{"export", old}, 1, failedRead, piError, "nothing exported"},
+        {{"set", "ram.tp=1", "ram.pty=3", "ram.ps=AB"}, 1,
+         textWrite(0x21, "AB") + Requests{request(0x23, 3, 0, -32)},
+         "wrote ram.ps \"AB\"\nError RdsUsbWritePTY 35 sendUSBVendorCmd -32\n",
+         "ram.pty: write failed; not written: ram.tp"},
+        {{"rt", "Song"}, 0, textWrite(0x30, "Song"), "wrote ram.rt \"Song\"\n"},
+    }, {"--fail-code", "0xE8", "--fail-code", "0x23"});
+    EXPECT_EQ(readFile(old), "old backup\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path("")), {}), 1);
+    const CtlRun show = runSession({{"show"}}, {"--fail-code", "0xE8"})[0];
+    EXPECT_EQ(show.status, 1);
+    EXPECT_EQ(show.requests, failedRead);
+    EXPECT_THAT(show.err, HasSubstr(readFailed));
+    EXPECT_THAT(show.out, testing::Not(HasSubstr("eeprom.pi ")));
+    EXPECT_THAT(show.out, HasSubstr("eeprom.naf      5\n")); // the other fields are still read
 }
 
-TEST(CtlGet, PrintsTheValuesInTheOrderAskedReadingOnlyThoseFields)
+// set, rt and reset: values checked before anything is sent, written in table
+// order; the charset chooses the bytes; --force sends what the dialog would.
+TEST(CtlWrite, SendsExactlyTheCheckedValues)
 {
-    const CtlRun run = runCtl({"get", "eeprom.pi", "ram.ps", "eeprom.af03"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "0xC201\nQUORVEL \n104.3\n");
-    EXPECT_EQ(run.requests, (std::vector<std::string>{request(0xE8), request(0xA1), request(0xA2),
-                                                      request(0xEA, 3)}));
-    EXPECT_EQ(runCtl({"get", "ram.nothing"}).status, 2);
-}
-
-TEST(CtlSet, WritesTheFieldsInTableOrderAndReportsEach)
-{
-    const CtlRun run = runCtl({"set", "eeprom.af07=98.5", "ram.pty=5", "eeprom.pi=c0de", "ram.ps=TEST"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.requests, (textWrite(0x21, "TEST") + std::vector<std::string>{
-                                request(0x23, 5), request(0x68, 0xC0DE), request(0x6A, 110, 7)}));
-    EXPECT_EQ(run.out, "wrote ram.ps \"TEST\"\nwrote ram.pty 5\nwrote eeprom.pi 0xC0DE\n"
-                       "wrote eeprom.af07 98.5\n");
-}
-
-TEST(CtlSet, AValueOutOfRangeSendsNothingAtAllAndNamesTheFieldAndRange)
-{
-    const std::string rt65(65, 'x');
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"ram.pty=32", "ram.pty (RAM PTY): 32 is outside 0-31"},
-        {"eeprom.pty=-1", "eeprom.pty (EEPROM PTY): -1 is outside 0-31"},
-        {"ram.tp=2", "ram.tp (RAM TP): 2 is outside 0-1"},
-        {"eeprom.ta=2", "outside 0-1"},
-        {"ram.ms=2", "outside 0-1"},
-        {"ram.di=16", "ram.di (RAM DI): 16 is outside 0-15"},
-        {"eeprom.naf=26", "eeprom.naf (Used AF): 26 is outside 0-25"},
-        {"eeprom.af00=108.0", "eeprom.af00 (AF00): 108.0 MHz is outside 87.6-107.9 MHz"},
-        {"eeprom.af00=87.5", "outside 87.6-107.9 MHz"},
-        {"eeprom.af00=98.55", "98.55 MHz is not in 0.1 MHz steps"},
-        {"eeprom.pi=12345", "\"12345\" is not four hexadecimal digits"},
-        {"eeprom.pi=PIZZA", "is not a hexadecimal number"},
-        {"ram.ps=ABCDEFGHI", "a PS name of 9 characters, at most 8"},
-        {"ram.rt=" + rt65, "a RadioText of 65 characters, at most 64"},
-        {"ram.pty=5x", "\"5x\" is not a whole number"},
-    };
-    std::vector<Args> commands;
-    for (const auto &c : cases)
-        commands.push_back({"set", "ram.ta=1", c.first});
-    const std::vector<CtlRun> runs = runSession(commands);
-    for (size_t i = 0; i < cases.size(); ++i) {
-        EXPECT_EQ(runs[i].status, 5) << cases[i].first;
-        EXPECT_TRUE(runs[i].requests.empty()) << cases[i].first;
-        EXPECT_THAT(runs[i].err, HasSubstr(cases[i].second));
-        EXPECT_EQ(runs[i].out, "");
-    }
-}
-
-TEST(CtlSet, ForceSendsAValueOutOfRangeAsTheDialogWould)
-{
-    const CtlRun run = runCtl({"set", "--force", "ram.pty=32", "ram.ps=ABCDEFGHIJ", "eeprom.pi=123"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.requests, (textWrite(0x21, "ABCDEFGH") +
-                             std::vector<std::string>{request(0x23, 32), request(0x68, 0x0123)}));
-    // An AF outside the band has no code: not even --force sends it.
-    EXPECT_EQ(runCtl({"set", "--force", "eeprom.af00=108.0"}).status, 5);
-}
-
-TEST(CtlSet, WarnsOfAPiCodeWithCountryCodeZero)
-{
-    const CtlRun run = runCtl({"set", "eeprom.pi=0x0123"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.requests, std::vector<std::string>{request(0x68, 0x0123)});
-    EXPECT_THAT(run.err, HasSubstr("warning: eeprom.pi (PI Code): 0x0123 has country code 0"));
-}
-
-TEST(CtlSet, AFailedRequestIsAnErrorAndTheRestIsNotSent)
-{
-    const CtlRun run = runCtl({"set", "ram.tp=1", "ram.pty=3", "ram.ps=AB"}, {"--fail-code", "0x23"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.requests, (textWrite(0x21, "AB") + std::vector<std::string>{request(0x23, 3, 0, -32)}));
-    EXPECT_EQ(run.out, "wrote ram.ps \"AB\"\nError RdsUsbWritePTY 35 sendUSBVendorCmd -32\n");
-    EXPECT_THAT(run.err, HasSubstr("ram.pty: write failed; not written: ram.tp"));
-}
-
-TEST(CtlSet, RefusesWhatIsNotNameEqualsValue)
-{
-    EXPECT_EQ(runCtl({"set", "ram.ps"}).status, 2);
-    EXPECT_EQ(runCtl({"set", "ram.ps=A", "ram.ps=B"}).status, 2);
-    const CtlRun unknown = runCtl({"set", "ram.colour=red"});
-    EXPECT_EQ(unknown.status, 2);
-    EXPECT_THAT(unknown.err, HasSubstr("unknown field \"ram.colour\""));
-}
-
-TEST(CtlCharset, Cp1252SendsTheDialogsBytesAndRdsTheReceiversTable)
-{
-    const std::vector<CtlRun> runs = runSession({
-        {"set", "ram.ps=Café"},
-        {"set", "--charset", "rds", "ram.ps=Café"},
-        {"get", "--charset", "rds", "ram.ps"},
-        {"get", "ram.ps"}, // 0x82 in Windows-1252
-        {"set", "--charset", "rds", "eeprom.ps=5$ 5€"},
-        {"set", "ram.ps=Győr"},
-        {"set", "--charset", "rds", "ram.ps=Győr"},
-        {"set", "--charset", "rds", "ram.ps=Ωmega"},
+    const std::string utf8Ps = "Café";
+    expectSteps({
+        {{"set", "eeprom.af07=98.5", "ram.pty=5", "eeprom.pi=c0de", "ram.ps=TEST"}, 0,
+         textWrite(0x21, "TEST") + Requests{request(0x23, 5), request(0x68, 0xC0DE), request(0x6A, 110, 7)},
+         "wrote ram.ps \"TEST\"\nwrote ram.pty 5\nwrote eeprom.pi 0xC0DE\nwrote eeprom.af07 98.5\n"},
+        {{"set", "ram.ta=1", "ram.pty=32"}, 5, {}, "", "ram.pty (RAM PTY): 32 is outside 0-31"},
+        {{"set", "ram.ta=1", "eeprom.af00=87.5"}, 5, {}, "", "87.5 MHz is outside 87.6-107.9 MHz"},
+        {{"set", "ram.ta=1", "ram.rt=" + Rt65}, 5, {}, "", "a RadioText of 65 characters, at most 64"},
+        {{"set", "--force", "ram.pty=32", "ram.ps=ABCDEFGHIJ", "eeprom.pi=123"}, 0,
+         textWrite(0x21, Ps8) + Requests{request(0x23, 32), request(0x68, 0x0123)},
+         "wrote ram.ps \"ABCDEFGH\"\nwrote ram.pty 32\nwrote eeprom.pi 0x0123\n",
+         "warning: eeprom.pi (PI Code): 0x0123 has country code 0"},
+        {{"set", "--force", "eeprom.af00=108.0"}, 5, {}, "", "108.0 MHz is outside"}, // no code for it
+        {{"set", "ram.ps"}, 2, {}, "", "--help"},
+        {{"set", "ram.ps=A", "ram.ps=B"}, 2, {}, "", "ram.ps given twice"},
+        {{"set", "ram.colour=red"}, 2, {}, "", "unknown field \"ram.colour\""},
+        {{"set", "ram.ps=" + utf8Ps}, 0, textWrite(0x21, "Caf\xE9"), "wrote ram.ps \"Café\"\n"},
+        {{"set", "--charset", "rds", "ram.ps=Café"}, 0, textWrite(0x21, "Caf\x82"), "wrote ram.ps \"Café\"\n"},
+        {{"get", "--charset", "rds", "ram.ps"}, 0, {request(0xA1), request(0xA2)}, "Café\n"},
+        {{"get", "ram.ps"}, 0, {request(0xA1), request(0xA2)}, "Caf‚\n"}, // 0x82 in Windows-1252
+        {{"set", "--charset", "rds", "eeprom.ps=5$ 5€"}, 0, textWrite(0x61, "5\xAB 5\xA9"),
+         "wrote eeprom.ps \"5$ 5€\"\n"},
+        {{"set", "ram.ps=Győr"}, 5, {}, "", "\"ő\" (U+0151) is not in Windows-1252"},
+        {{"set", "--charset", "rds", "ram.ps=Győr"}, 0, textWrite(0x21, "Gy\xA7r"), "wrote ram.ps \"Győr\"\n"},
+        {{"set", "--charset", "rds", "ram.ps=Ωmega"}, 5, {}, "", "\"Ω\" (U+03A9) is not in the RDS character table"},
+        {{"rt", "HELLO"}, 0, textWrite(0x30, "HELLO"), "wrote ram.rt \"HELLO\"\n"},
+        {{"rt", "--eeprom", "Now: Artist - Title"}, 0, textWrite(0x70, "Now: Artist - Title"),
+         "wrote eeprom.rt \"Now: Artist - Title\"\n"},
+        {{"rt", Rt65}, 5, {}, "", "at most 64"},
+        {{"reset", "--yes"}, 0, {request(0x04)}, "EEPROM data reset to the board's defaults\n"},
+        {{"reset"}, 7, {}, "", "--yes"}, // standard input is not a terminal: no prompt, no reset
+        {{}, 2, {}, "", "Try 'quorvel-ctl --help'"},
+        {{"frobnicate"}, 2, {}, "", "--help"},
     });
-    EXPECT_EQ(runs[0].requests, textWrite(0x21, "Caf\xE9"));
-    EXPECT_EQ(runs[1].requests, textWrite(0x21, "Caf\x82"));
-    EXPECT_EQ(runs[2].out, "Café\n");
-    EXPECT_EQ(runs[3].out, "Caf‚\n");
-    EXPECT_EQ(runs[4].requests, textWrite(0x61, "5\xAB 5\xA9"));
-
-    EXPECT_EQ(runs[5].status, 5);
-    EXPECT_TRUE(runs[5].requests.empty());
-    EXPECT_THAT(runs[5].err, HasSubstr("\"ő\" (U+0151) is not in Windows-1252"));
-    EXPECT_EQ(runs[6].requests, textWrite(0x21, "Gy\xA7r"));
-    EXPECT_EQ(runs[7].status, 5);
-    EXPECT_THAT(runs[7].err, HasSubstr("\"Ω\" (U+03A9) is not in the RDS character table"));
-}
-
-TEST(CtlReset, SendsTheResetOnlyWhenConfirmed)
-{
-    const std::vector<CtlRun> runs = runSession({{"reset", "--yes"}, {"reset"}});
-    EXPECT_EQ(runs[0].status, 0);
-    EXPECT_EQ(runs[0].requests, std::vector<std::string>{request(0x04)});
-    EXPECT_EQ(runs[0].out, "EEPROM data reset to the board's defaults\n");
-    // Standard input is not a terminal: no prompt, no reset.
-    EXPECT_EQ(runs[1].status, 7);
-    EXPECT_TRUE(runs[1].requests.empty());
-    EXPECT_THAT(runs[1].err, HasSubstr("--yes"));
-}
-
-TEST(CtlRt, WritesTheRadioTextOnce)
-{
-    const std::vector<CtlRun> runs = runSession({
-        {"rt", "HELLO"},
-        {"rt", "--eeprom", "Now: Artist - Title"},
-        {"rt", std::string(65, 'x')},
-    });
-    EXPECT_EQ(runs[0].status, 0);
-    EXPECT_EQ(runs[0].requests, textWrite(0x30, "HELLO"));
-    EXPECT_EQ(runs[0].requests[1], request(0x31, 0x4F0D, 0x0D0D));
-    EXPECT_EQ(runs[0].out, "wrote ram.rt \"HELLO\"\n");
-    EXPECT_EQ(runs[1].requests, textWrite(0x70, "Now: Artist - Title"));
-    EXPECT_EQ(runs[2].status, 5);
-    EXPECT_TRUE(runs[2].requests.empty());
-}
-
-TEST(CtlUsage, MistakesOnTheCommandLineSendNothing)
-{
-    for (const Args &args : std::vector<Args>{{}, {"frobnicate"}, {"set", "--json", "ram.ps=A"},
-                                              {"rt"}, {"rt", "--follow", "f", "text"},
-                                              {"show", "--charset", "ebcdic"}, {"reset", "now"}}) {
-        const CtlRun run = runCtl(args);
-        EXPECT_EQ(run.status, 2) << testing::PrintToString(args);
-        EXPECT_TRUE(run.requests.empty());
-        EXPECT_THAT(run.err, HasSubstr("--help"));
-    }
-    const CtlRun help = runCtl({"--help"});
+    const CtlRun help = runSession({{"--help"}})[0];
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("Exit status:"));
 }

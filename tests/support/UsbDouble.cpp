@@ -2,44 +2,22 @@
 
 #include <usb.h>
 
+#include <algorithm>
 #include <cstring>
-#include <list>
+#include <set>
 
 namespace {
 
-struct Handle {
-    usbdouble::Device *device;
-};
-
 std::vector<usbdouble::Device> devices;
-std::list<struct usb_device> records; // stable addresses for the library's list
+std::vector<struct usb_device> records; // the library's list, one record per device
 struct usb_bus bus;
 usbdouble::Calls counts;
-std::list<Handle> handles;
+std::multiset<usbdouble::Device *> opened; // a handle is its device's address
 const char *lastError = "";
 
-usbdouble::Device *deviceOf(struct usb_device *dev)
+usbdouble::Device &deviceOf(usb_dev_handle *handle)
 {
-    size_t i = 0;
-    for (auto &record : records) {
-        if (&record == dev)
-            return &devices[i];
-        i++;
-    }
-    return nullptr;
-}
-
-int stringDescriptor(const std::string &text, char *bytes, int size)
-{
-    int length = 2 + 2 * static_cast<int>(text.size());
-    std::vector<unsigned char> reply{static_cast<unsigned char>(length), 3};
-    for (unsigned char c : text) {
-        reply.push_back(c);
-        reply.push_back(0);
-    }
-    int n = std::min(size, static_cast<int>(reply.size()));
-    memcpy(bytes, reply.data(), n);
-    return n;
+    return *reinterpret_cast<usbdouble::Device *>(handle);
 }
 
 } // namespace
@@ -49,26 +27,20 @@ namespace usbdouble {
 void reset(const std::vector<Device> &list)
 {
     devices = list;
-    records.clear();
-    handles.clear();
+    records.assign(devices.size(), {});
+    opened.clear();
     counts = {};
-    memset(&bus, 0, sizeof(bus));
-    struct usb_device *previous = nullptr;
-    for (const Device &d : devices) {
-        struct usb_device &record = records.emplace_back();
-        memset(&record, 0, sizeof(record));
-        record.descriptor.idVendor = d.vendor;
-        record.descriptor.idProduct = d.product;
-        record.descriptor.iManufacturer = 1;
-        record.descriptor.iProduct = 2;
-        record.bus = &bus;
-        record.prev = previous;
-        if (previous)
-            previous->next = &record;
-        else
-            bus.devices = &record;
-        previous = &record;
+    std::memset(&bus, 0, sizeof(bus));
+    for (size_t i = 0; i < records.size(); i++) {
+        records[i].descriptor.idVendor = devices[i].vendor;
+        records[i].descriptor.idProduct = devices[i].product;
+        records[i].descriptor.iManufacturer = 1;
+        records[i].descriptor.iProduct = 2;
+        records[i].bus = &bus;
+        records[i].prev = i ? &records[i - 1] : nullptr;
+        records[i].next = i + 1 < records.size() ? &records[i + 1] : nullptr;
     }
+    bus.devices = records.empty() ? nullptr : records.data();
 }
 
 const Calls &calls()
@@ -78,7 +50,7 @@ const Calls &calls()
 
 int openHandles()
 {
-    return static_cast<int>(handles.size());
+    return static_cast<int>(opened.size());
 }
 
 } // namespace usbdouble
@@ -90,14 +62,12 @@ void usb_init(void)
 
 int usb_find_busses(void)
 {
-    counts.findBusses++;
-    return 0;
+    return counts.findBusses++, 0;
 }
 
 int usb_find_devices(void)
 {
-    counts.findDevices++;
-    return 0;
+    return counts.findDevices++, 0;
 }
 
 struct usb_bus *usb_get_busses(void)
@@ -107,27 +77,27 @@ struct usb_bus *usb_get_busses(void)
 
 usb_dev_handle *usb_open(struct usb_device *dev)
 {
-    counts.open++;
-    usbdouble::Device *device = deviceOf(dev);
+    usbdouble::Device *device = &devices[static_cast<size_t>(dev - records.data())];
     if (device->openFails) {
         lastError = "could not open device";
         return nullptr;
     }
-    handles.push_back({device});
-    return reinterpret_cast<usb_dev_handle *>(&handles.back());
+    opened.insert(device);
+    return reinterpret_cast<usb_dev_handle *>(device);
 }
 
 int usb_close(usb_dev_handle *dev)
 {
     counts.close++;
-    handles.remove_if([dev](const Handle &h) { return &h == reinterpret_cast<Handle *>(dev); });
+    if (auto it = opened.find(&deviceOf(dev)); it != opened.end())
+        opened.erase(it);
     return 0;
 }
 
 int usb_set_configuration(usb_dev_handle *dev, int configuration)
 {
     counts.configurations.push_back(configuration);
-    const int error = reinterpret_cast<Handle *>(dev)->device->setConfigurationError;
+    const int error = deviceOf(dev).setConfigurationError;
     if (error < 0)
         lastError = "error setting configuration";
     return error;
@@ -136,27 +106,31 @@ int usb_set_configuration(usb_dev_handle *dev, int configuration)
 int usb_claim_interface(usb_dev_handle *dev, int interface)
 {
     counts.interfaces.push_back(interface);
-    usbdouble::Device *device = reinterpret_cast<Handle *>(dev)->device;
-    return device->claimFailures-- > 0 ? -16 : 0;
+    return deviceOf(dev).claimFailures-- > 0 ? -16 : 0;
 }
 
 int usb_control_msg(usb_dev_handle *dev, int requesttype, int request, int value, int index,
                     char *bytes, int size, int timeout)
 {
     counts.transfers.push_back({requesttype, request, value, index, size, timeout});
-    usbdouble::Device *device = reinterpret_cast<Handle *>(dev)->device;
+    usbdouble::Device &device = deviceOf(dev);
     if (requesttype == USB_ENDPOINT_IN && request == USB_REQ_GET_DESCRIPTOR) {
-        const int which = value & 0xFF;
-        const int error = which == 1 ? device->manufacturerError : device->productError;
-        if (error < 0) {
+        const bool manufacturer = (value & 0xFF) == 1;
+        if (const int error = manufacturer ? device.manufacturerError : device.productError) {
             lastError = "error sending control message: Broken pipe";
             return error;
         }
-        return stringDescriptor(which == 1 ? device->manufacturer : device->productName, bytes, size);
+        const std::string &text = manufacturer ? device.manufacturer : device.productName;
+        std::string reply{static_cast<char>(2 + 2 * text.size()), 3};
+        for (char c : text)
+            reply += {c, 0};
+        const int n = std::min(size, static_cast<int>(reply.size()));
+        std::memcpy(bytes, reply.data(), n);
+        return n;
     }
-    int result = device->board->handle(static_cast<uint8_t>(request), static_cast<uint16_t>(value),
-                                       static_cast<uint16_t>(index),
-                                       reinterpret_cast<uint8_t *>(bytes), size);
+    const int result = device.board->handle(static_cast<uint8_t>(request), static_cast<uint16_t>(value),
+                                            static_cast<uint16_t>(index),
+                                            reinterpret_cast<uint8_t *>(bytes), size);
     if (result < 0)
         lastError = "error sending control message";
     return result;

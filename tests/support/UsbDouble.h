@@ -18,11 +18,11 @@ struct Device {
     unsigned short product = 0x05DF;
     std::string manufacturer = "quorvel.example";
     std::string productName = "Quorvel 1.2";
-    bool openFails = false;      // usb_open gives no handle
-    int manufacturerError = 0;   // negative result of the manufacturer string request
-    int productError = 0;        // negative result of the product string request
+    bool openFails = false;        // usb_open gives no handle
+    int manufacturerError = 0;     // negative result of the manufacturer string request
+    int productError = 0;          // negative result of the product string request
     int setConfigurationError = 0; // negative result of usb_set_configuration
-    int claimFailures = 0;       // usb_claim_interface fails (-16) this many times
+    int claimFailures = 0;         // usb_claim_interface fails (-16) this many times
     std::shared_ptr<sim::Board> board = std::make_shared<sim::Board>();
 };
 
@@ -32,7 +32,7 @@ struct Transfer {
 };
 
 struct Calls {
-    int init = 0, findBusses = 0, findDevices = 0, open = 0, close = 0;
+    int init = 0, findBusses = 0, findDevices = 0, close = 0;
     std::vector<int> configurations, interfaces; // as given to set and claim
     std::vector<Transfer> transfers;
 };

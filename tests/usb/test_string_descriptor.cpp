@@ -8,82 +8,56 @@
 
 namespace {
 
-struct Parsed {
-    int result;
-    std::string text;
-};
+using Bytes = std::vector<unsigned char>;
 
-Parsed parse(const std::vector<unsigned char> &bytes, int received, int buflen = 256)
+Bytes descriptor(const std::u16string &text, int length = -1)
 {
-    unsigned char reply[USB_STRING_REPLY_SIZE] = {};
-    std::copy(bytes.begin(), bytes.end(), reply);
-    std::vector<char> buf(buflen > 0 ? buflen : 1, 'X');
-    int result = usbStringDescriptorToAscii(reply, received, buf.data(), buflen);
-    return {result, buflen > 0 ? std::string(buf.data()) : std::string()};
-}
-
-std::vector<unsigned char> descriptor(const std::u16string &text)
-{
-    std::vector<unsigned char> bytes{static_cast<unsigned char>(2 + 2 * text.size()), 3};
-    for (char16_t unit : text) {
-        bytes.push_back(unit & 0xFF);
-        bytes.push_back(unit >> 8);
-    }
+    Bytes bytes{static_cast<unsigned char>(length < 0 ? 2 + 2 * text.size() : length), 3};
+    for (char16_t unit : text)
+        bytes.insert(bytes.end(), {static_cast<unsigned char>(unit & 0xFF),
+                                   static_cast<unsigned char>(unit >> 8)});
     return bytes;
 }
 
-TEST(StringDescriptor, WellFormedTextAsLatin1)
-{
-    auto bytes = descriptor(u"Quorvel 1.2");
-    Parsed p = parse(bytes, bytes.size());
-    EXPECT_EQ(p.result, 11);
-    EXPECT_EQ(p.text, "Quorvel 1.2");
+const Bytes full = descriptor(std::u16string(127, u'A'), 255); // the largest reply
 
-    bytes = descriptor(u"caf\u00e9 \u20ac");
-    p = parse(bytes, bytes.size());
-    EXPECT_EQ(p.text, "caf\xe9 ?"); // U+00E9 stays a byte, U+20AC has no 8-bit form
-}
+struct Case {
+    Bytes reply;
+    int received, buflen, result;
+    std::string text;
+};
 
-TEST(StringDescriptor, LengthByteLimitsTheUnits)
-{
-    auto bytes = descriptor(u"ABCDEF");
-    bytes[0] = 6; // header and two units
-    EXPECT_EQ(parse(bytes, bytes.size()).text, "AB");
-    bytes[0] = 7; // an odd length drops the half unit
-    EXPECT_EQ(parse(bytes, bytes.size()).text, "AB");
-    bytes[0] = 255; // longer than what came: the received count wins
-    EXPECT_EQ(parse(bytes, 8).text, "ABC");
-    EXPECT_EQ(parse(bytes, 9).text, "ABC");
-}
+// Length byte, received count and buffer size each limit the text; a unit
+// above 0xFF shows as '?'; a reply that is no string descriptor is empty.
+const Case cases[] = {
+    {descriptor(u"Quorvel 1.2"), 24, 256, 11, "Quorvel 1.2"},
+    {descriptor(u"caf\u00e9 \u20ac"), 14, 256, 6, "caf\xe9 ?"},
+    {descriptor(u"ABCDEF", 6), 14, 256, 2, "AB"},
+    {descriptor(u"ABCDEF", 7), 14, 256, 2, "AB"}, // the half unit is dropped
+    {descriptor(u"ABCDEF", 255), 8, 256, 3, "ABC"},
+    {descriptor(u"ABCDEF", 255), 9, 256, 3, "ABC"},
+    {{4, 1, 'A', 0}, 4, 256, 0, ""}, // a device descriptor's type
+    {{4}, 1, 256, 0, ""},
+    {{}, 0, 256, 0, ""},
+    {full, 100000, 256, 126, std::string(126, 'A')}, // a count beyond the buffer is the buffer
+    {full, 256, 5, 4, "AAAA"},
+    {full, 256, 1, 0, ""},
+    {full, -5, 256, 0, ""},
+};
 
-TEST(StringDescriptor, NotAStringDescriptorIsEmpty)
+TEST(StringDescriptor, TextWithinTheLengthByteTheCountAndTheBuffer)
 {
-    auto bytes = descriptor(u"AB");
-    bytes[1] = 1; // a device descriptor's type
-    Parsed p = parse(bytes, bytes.size());
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.text, "");
-    p = parse({4}, 1); // fewer than two bytes
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.text, "");
-    EXPECT_EQ(parse({}, 0).text, "");
-}
-
-TEST(StringDescriptor, StaysWithinBothBuffers)
-{
-    std::vector<unsigned char> full(USB_STRING_REPLY_SIZE, 'A');
-    full[0] = 255;
-    full[1] = 3;
-    for (size_t i = 3; i < full.size(); i += 2)
-        full[i] = 0;
-    Parsed p = parse(full, 100000); // a count beyond the buffer is the buffer
-    EXPECT_EQ(p.result, 126);       // 255 bytes: header and 126 whole units
-    p = parse(full, USB_STRING_REPLY_SIZE, 5);
-    EXPECT_EQ(p.result, 4);
-    EXPECT_EQ(p.text, "AAAA");
-    EXPECT_EQ(parse(full, USB_STRING_REPLY_SIZE, 1).result, 0);
-    EXPECT_EQ(parse(full, USB_STRING_REPLY_SIZE, 0).result, 0);
-    EXPECT_EQ(parse(full, -5).result, 0);
+    for (const Case &c : cases) {
+        unsigned char reply[USB_STRING_REPLY_SIZE] = {};
+        std::copy(c.reply.begin(), c.reply.end(), reply);
+        std::vector<char> buf(c.buflen, 'X');
+        EXPECT_EQ(usbStringDescriptorToAscii(reply, c.received, buf.data(), c.buflen), c.result)
+            << c.text;
+        EXPECT_EQ(std::string(buf.data()), c.text);
+    }
+    char untouched = 'X';
+    EXPECT_EQ(usbStringDescriptorToAscii(full.data(), 256, &untouched, 0), 0);
+    EXPECT_EQ(untouched, 'X');
 }
 
 } // namespace
