@@ -33,30 +33,28 @@ Outcome runSim(const std::string &args)
     return run;
 }
 
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 } // namespace
 
+// Each request logged with its result; --fail-at and --short-at by request number.
 TEST(Runner, ServesTheBoardToTheCommandAndLogsEachRequest)
 {
     const std::string log = testing::TempDir() + "quorvel-sim-test.log";
-    const Outcome run = runSim("--extra-device --log " + log + " --fail-at 2:5 --short-at 0x3:2 -- " SIM_CLIENT
-                           " A1 21:5445:5354 E8 A1");
+    const Outcome run = runSim("--extra-device --log " + log + " --fail-at 2:5 --short-at 0x3:2 --fail-at 4 -- "
+                               SIM_CLIENT " A1 21:5445:5354 E8 A1 A1");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "8 51554F5200000000\n-5\n2 C201\n8 51554F5200000000\n");
-    EXPECT_EQ(readFile(log), "0xA1 value=0x0000 index=0x0000 result=8\n"
-                             "0x21 value=0x5445 index=0x5354 result=-5\n"
-                             "0xE8 value=0x0000 index=0x0000 result=2\n"
-                             "0xA1 value=0x0000 index=0x0000 result=8\n");
+    EXPECT_EQ(run.out, "8 51554F5200000000\n-5\n2 C201\n-32\n8 51554F5200000000\n");
+    std::ifstream in(log);
+    std::stringstream logged;
+    logged << in.rdbuf();
+    EXPECT_EQ(logged.str(), "0xA1 value=0x0000 index=0x0000 result=8\n"
+                            "0x21 value=0x5445 index=0x5354 result=-5\n"
+                            "0xE8 value=0x0000 index=0x0000 result=2\n"
+                            "0xA1 value=0x0000 index=0x0000 result=-32\n"
+                            "0xA1 value=0x0000 index=0x0000 result=8\n");
     std::remove(log.c_str());
 }
 
+// The command's status, its own umockdev environment removed after it; bad options.
 TEST(Runner, GivesTheCommandsExitStatusAndLeavesNoTestbedBehind)
 {
     const Outcome run = runSim("-- sh -c 'echo $UMOCKDEV_DIR; echo $LD_PRELOAD; exit 3'");
@@ -65,10 +63,9 @@ TEST(Runner, GivesTheCommandsExitStatusAndLeavesNoTestbedBehind)
     ASSERT_FALSE(root.empty());
     EXPECT_NE(access(root.c_str(), F_OK), 0) << root << " is still there";
     EXPECT_NE(run.out.find("libumockdev-preload.so.0"), std::string::npos) << run.out;
-
     EXPECT_EQ(runSim("--no-board -- " SIM_CLIENT).out, "no board\n");
     EXPECT_EQ(runSim("-- sh -c 'kill -KILL $$'").status, 128 + SIGKILL);
-    EXPECT_EQ(runSim("--fail-at x -- true").status, 2);
-    EXPECT_EQ(runSim("--log").status, 2);
+    for (const char *bad : {"--fail-at x -- true", "--log", "--short-at 3 -- true"})
+        EXPECT_EQ(runSim(bad).status, 2) << bad;
     EXPECT_EQ(runSim("-- /nonexistent/command").status, 127);
 }
