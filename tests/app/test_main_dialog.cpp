@@ -57,101 +57,64 @@ protected:
     QtDriver driver;
 };
 
-TEST_F(MainDialog, OpensWithTheBoardsTextsAndTheFocusOnTheRamPSName)
+// The dialog opens with the board's texts and the focus on the RAM PS name;
+// Enter and Escape in an edit do nothing, typing stops at its edge; OK writes
+// what changed, once, and the control keeps it; Cancel restores the texts
+// last loaded or written.
+TEST_F(MainDialog, OkWritesWhatChangedOnceAndCancelRestoresTheTextsLastWritten)
 {
+    const std::string ps = loaded("ram.ps");
     withDialog([&] {
         for (const T_R_FieldDef &field : RdsUsbFields)
             EXPECT_EQ(driver.Text(field.IdEdit), loaded(field.Name)) << field.Name;
         EXPECT_EQ(driver.FocusedId(), 1003);
         EXPECT_EQ(driver.Caption(), "Quorvel");
-    });
-    EXPECT_TRUE(log().empty());
-}
-
-TEST_F(MainDialog, OkWritesOnlyWhatChangedAndOnlyOnce)
-{
-    withDialog([&] {
+        driver.Press(QtDriver::Key::Enter);
+        driver.Press(QtDriver::Key::Escape);
+        EXPECT_EQ(driver.Caption(), "Quorvel");
         driver.Click(IDC_BUTTON_OK);
         EXPECT_TRUE(log().empty());
+        driver.Type(1003, std::string(40, 'W'));
+        EXPECT_GT(driver.Text(1003).size(), 0u);
+        EXPECT_LT(driver.Text(1003).size(), 40u);
+        driver.Click(IDC_BUTTON_CANCEL);
+        EXPECT_EQ(driver.Text(1003), ps);
         driver.Type(1003, "TEST");
         driver.Click(IDC_BUTTON_OK);
         driver.Click(IDC_BUTTON_OK);
-        EXPECT_EQ(driver.Text(1003), "TEST"); // the control keeps what was typed
+        EXPECT_EQ(driver.Text(1003), "TEST");
+        driver.Type(1003, "TYPED");
+        driver.Click(IDC_BUTTON_CANCEL);
+        EXPECT_EQ(driver.Text(1003), "TEST");
     });
     EXPECT_EQ(log(), (Requests{ok(0x21, 0x5445, 0x5354), ok(0x22, 0, 0)}));
     EXPECT_TRUE(spy::boxes.empty());
 }
 
-TEST_F(MainDialog, ATextCountsAsChangedWhenItDiffersAsText)
-{
-    const std::string pty = loaded("ram.pty");
-    ASSERT_EQ(loaded("eeprom.af07"), " 98.0");
-    withDialog([&] {
-        driver.Type(control("ram.pty"), "0" + pty); // the same number, another text
-        driver.Type(control("eeprom.af07"), "98");  // control 1051, AF number 7
-        driver.Type(control("eeprom.pty"), "31");
-        driver.Type(control("eeprom.pty"), loaded("eeprom.pty")); // set back
-        driver.Click(IDC_BUTTON_OK);
-    });
-    EXPECT_EQ(log(), (Requests{ok(0x23, std::stoi(pty)), ok(0x6A, 105, 7)}));
-}
-
-TEST_F(MainDialog, AFieldWhoseReadFailedShowsEmptyAndIsWrittenOnceGivenAText)
+// A field whose read failed shows empty, is not written while empty, and is
+// written once given a text; a text counts as changed when it differs as
+// text (a PTY with a leading zero, an AF without its decimal point, AF07 with
+// its own index), not when set back.
+TEST_F(MainDialog, AnEmptyFieldIsWrittenOnceGivenATextAndTextsCountAsChangedAsText)
 {
     board->addFault({.kind = sim::Fault::Error, .code = 0xE8, .error = 32});
     load();
     board->clearFaults();
+    const std::string pty = loaded("ram.pty");
+    ASSERT_EQ(loaded("eeprom.af07"), " 98.0");
     withDialog([&] {
         EXPECT_EQ(driver.Text(control("eeprom.pi")), "");
         driver.Click(IDC_BUTTON_OK);
         EXPECT_TRUE(log().empty());
         driver.Type(control("eeprom.pi"), "C0DE");
+        driver.Type(control("ram.pty"), "0" + pty);
+        driver.Type(control("eeprom.af07"), "98"); // control 1051, AF number 7
+        driver.Type(control("eeprom.pty"), "31");
+        driver.Type(control("eeprom.pty"), loaded("eeprom.pty"));
         driver.Click(IDC_BUTTON_OK);
         driver.Click(IDC_BUTTON_OK);
     });
-    EXPECT_EQ(log(), (Requests{ok(0x68, 0xC0DE)}));
-}
-
-TEST_F(MainDialog, CancelRestoresTheTextsLastLoadedOrWritten)
-{
-    const std::string ps = loaded("ram.ps");
-    withDialog([&] {
-        driver.Type(1003, "EDITED");
-        driver.Click(IDC_BUTTON_CANCEL);
-        EXPECT_EQ(driver.Text(1003), ps);
-        driver.Type(1003, "SENT");
-        driver.Click(IDC_BUTTON_OK);
-        driver.Type(1003, "TYPED");
-        driver.Click(IDC_BUTTON_CANCEL);
-        EXPECT_EQ(driver.Text(1003), "SENT");
-    });
-    EXPECT_EQ(log().size(), 2u); // only the OK
-}
-
-TEST_F(MainDialog, EnterAndEscapeInAnEditDoNothingAndTypingStopsAtItsEdge)
-{
-    withDialog([&] {
-        driver.Type(1003, std::string(40, 'W'));
-        const std::string kept = driver.Text(1003);
-        EXPECT_GT(kept.size(), 0u);
-        EXPECT_LT(kept.size(), 40u);
-        driver.Press(QtDriver::Key::Enter);
-        driver.Press(QtDriver::Key::Escape);
-        EXPECT_EQ(driver.Caption(), "Quorvel");
-        EXPECT_EQ(driver.Text(1003), kept);
-    });
-    EXPECT_TRUE(log().empty());
-}
-
-TEST_F(MainDialog, QuitAndTheCloseBoxEndWithTheQuitCode)
-{
-    driver.OnNextWindow([&] { driver.CloseWindow(); });
-    EXPECT_EQ(DialogBoxParamA(&ProgramInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlg, 0),
-              RDS_USB_DIALOG_QUIT);
-    driver.OnNextWindow([&] { driver.Press(QtDriver::Key::AltF4); });
-    EXPECT_EQ(DialogBoxParamA(&ProgramInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlg, 0),
-              RDS_USB_DIALOG_QUIT);
-    EXPECT_TRUE(log().empty());
+    EXPECT_EQ(log(), (Requests{ok(0x23, std::stoi(pty)), ok(0x68, 0xC0DE), ok(0x6A, 105, 7)}));
 }
 
 TEST_F(MainDialog, HelpShowsTheHelpTextInItsOwnBox)

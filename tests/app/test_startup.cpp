@@ -51,10 +51,11 @@ TEST_F(StartUp, NoBoardIsOneMessageAndNoDialog)
     EXPECT_EQ(spy::boardCloses, 1); // the other gadget, after its strings
 }
 
+// Quit, the close box and Alt+F4 end the tool, the board closed once.
 TEST_F(StartUp, TheDialogOpensOverTheHiddenOwnerAndQuitOrTheCloseBoxCloseTheBoardOnce)
 {
     auto board = testbed.board(testbed.addDevice());
-    for (bool closeBox : {false, true}) {
+    for (int how : {0, 1, 2}) {
         spy::reset();
         board->clearLog();
         driver.OnNextWindow([&] {
@@ -68,10 +69,8 @@ TEST_F(StartUp, TheDialogOpensOverTheHiddenOwnerAndQuitOrTheCloseBoxCloseTheBoar
             // 5, 5 and 338 x 240 dialog units of 9-point Tahoma (7 x 14).
             EXPECT_EQ(dialog->pos(), owner->mapToGlobal(QPoint(0, 0)) + QPoint(9, 9));
             EXPECT_EQ(dialog->size(), QSize(592, 420));
-            if (closeBox)
-                driver.CloseWindow();
-            else
-                driver.Click(IDC_BUTTON_QUIT);
+            how == 0 ? driver.Click(IDC_BUTTON_QUIT)
+            : how == 1 ? driver.CloseWindow() : driver.Press(QtDriver::Key::AltF4);
         });
         EXPECT_EQ(winMain(), 0);
         EXPECT_EQ(spy::boardCloses, 1);

@@ -12,15 +12,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double secondsOf(const std::function<void()> &action)
-{
-    const Clock::time_point start = Clock::now();
-    stdoutOf(action);
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 class HungBoard : public SimBoardTest {
 protected:
     void TearDown() override
@@ -28,65 +19,55 @@ protected:
         usbCloseDevice(UsbRDSBoard);
         UsbRDSBoard = nullptr;
     }
-    void hangFrom(int request) // counted from the board's first request
+    // Hangs the board from request `from` on (0: after a load), runs
+    // `action` and reports its time and the requests the board received.
+    void measure(const char *what, int from, const std::function<void()> &action)
     {
-        board->addFault({.kind = sim::Fault::Hang, .at = request, .delayMs = 1000});
-    }
-    int requestsSoFar() const { return static_cast<int>(board->log().size()); }
-    // requests: those the board received, failed ones included.
-    static void report(const char *what, double seconds, size_t requests)
-    {
-        std::printf("| %s | %.1f s | %zu |\n", what, seconds, requests);
+        if (!from) {
+            ASSERT_EQ(InitDataEdit(), 0);
+            from = static_cast<int>(log().size()) + 1;
+        }
+        board->addFault({.kind = sim::Fault::Hang, .at = from, .delayMs = 1000});
+        const auto start = std::chrono::steady_clock::now();
+        stdoutOf(action);
+        const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+        std::printf("| %s | %.1f s | %zu |\n", what, seconds.count(), log().size() - (from - 1));
         std::fflush(stdout);
     }
-    // An OK in the dialog with `rows` fields changed; the error box is
-    // answered at once.
-    double ok(int rows)
+    // OK in the dialog with the first `rows` fields changed; the error box
+    // is answered at once.
+    static void ok(int rows)
     {
         QtDriver driver(std::chrono::minutes(5));
-        double seconds = 0;
         driver.OnNextWindow([&] {
             for (int row = 0; row < rows; row++)
                 driver.Type(RdsUsbFields[row].IdEdit, row >= 16 && row <= 40 ? "98.5" : "7");
             driver.OnNextWindow([&] { driver.PressOk(); });
-            seconds = secondsOf([&] { driver.Click(IDC_BUTTON_OK); });
+            driver.Click(IDC_BUTTON_OK);
             driver.Click(IDC_BUTTON_QUIT);
         });
         DialogBoxParamA(&ProgramInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlg, 0);
-        return seconds;
     }
 };
 
 TEST_F(HungBoard, LoadFromTheFirstRequest)
 {
-    hangFrom(1);
-    const double seconds = secondsOf([] { InitDataEdit(); });
-    report("load, the board silent from its first request", seconds, board->log().size());
+    measure("load, the board silent from its first request", 1, [] { InitDataEdit(); });
 }
 
 TEST_F(HungBoard, LoadFromTheAFs)
 {
-    hangFrom(49); // AF00
-    const double seconds = secondsOf([] { InitDataEdit(); });
-    report("load, the board silent from AF00 on", seconds, board->log().size());
+    measure("load, the board silent from AF00 on", 49, [] { InitDataEdit(); });
 }
 
 TEST_F(HungBoard, OkWithOneFieldChanged)
 {
-    ASSERT_EQ(InitDataEdit(), 0);
-    hangFrom(requestsSoFar() + 1);
-    const int before = requestsSoFar();
-    const double seconds = ok(1);
-    report("OK, 1 field changed (the RAM PS name)", seconds, board->log().size() - before);
+    measure("OK, 1 field changed (the RAM PS name)", 0, [] { ok(1); });
 }
 
 TEST_F(HungBoard, OkWithEveryFieldChanged)
 {
-    ASSERT_EQ(InitDataEdit(), 0);
-    hangFrom(requestsSoFar() + 1);
-    const int before = requestsSoFar();
-    const double seconds = ok(RDS_USB_FIELD_COUNT);
-    report("OK, all 43 fields changed", seconds, board->log().size() - before);
+    measure("OK, all 43 fields changed", 0, [] { ok(RDS_USB_FIELD_COUNT); });
 }
 
 } // namespace

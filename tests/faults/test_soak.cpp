@@ -52,23 +52,15 @@ public:
     // The step for each showing of the dialog.
     void run()
     {
-        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
-            EXPECT_EQ(text(row), GetDataEdit()[row].OldString) << RdsUsbFields[row].Name;
+        expectShown();
         while (stepsLeft_ > 0 && !testing::Test::HasFailure()) {
             --stepsLeft_;
             ++step_;
             SCOPED_TRACE(replay());
             const int action = pick(100);
-            if (action < 60)
-                edit();
-            else if (action < 85)
-                ok();
-            else if (action < 92)
-                cancel();
-            else if (action < 97)
-                reset(false);
-            else
+            if (action >= 97)
                 return reset(true); // the tool loads the board and shows the dialog again
+            action < 60 ? edit() : action < 85 ? ok() : action < 92 ? cancel() : reset(false);
         }
         driver_.Click(IDC_BUTTON_QUIT);
     }
@@ -81,6 +73,19 @@ public:
 private:
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
     std::string text(int row) const { return driver_.Text(RdsUsbFields[row].IdEdit); }
+    Texts shown() const
+    {
+        Texts t;
+        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
+            t.push_back(text(row));
+        return t;
+    }
+    // Every control shows its row's text as last loaded or written.
+    void expectShown() const
+    {
+        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
+            EXPECT_EQ(text(row), GetDataEdit()[row].OldString) << RdsUsbFields[row].Name;
+    }
 
     void answerBox()
     {
@@ -102,12 +107,10 @@ private:
         board_->clearFaults();
         const int at = static_cast<int>(board_->log().size()) + 1 + pick(12);
         const int kind = pick(100);
-        if (kind < 30)
-            board_->addFault({.kind = sim::Fault::Error, .at = at, .error = pick(2) ? EPIPE : ETIMEDOUT});
-        else if (kind < 45)
-            board_->addFault({.kind = sim::Fault::Short, .at = at, .bytes = pick(8)});
-        else if (kind < 48)
-            board_->addFault({.kind = sim::Fault::Unplug, .at = at});
+        if (kind < 48)
+            board_->addFault(kind < 30   ? sim::Fault{.at = at, .error = pick(2) ? EPIPE : ETIMEDOUT}
+                             : kind < 45 ? sim::Fault{.kind = sim::Fault::Short, .at = at, .bytes = pick(8)}
+                                         : sim::Fault{.kind = sim::Fault::Unplug, .at = at});
     }
 
     void edit()
@@ -146,13 +149,11 @@ private:
     {
         if (board_->unplugged())
             return;
-        Texts typed;
+        const Texts typed = shown();
         std::set<int> changed;
-        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++) {
-            typed.push_back(text(row));
+        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
             if (typed[row] != GetDataEdit()[row].OldString)
                 changed.insert(row);
-        }
         armFault();
         boxes_.clear();
         stdoutOf([&] { driver_.Click(IDC_BUTTON_OK); });
@@ -183,15 +184,12 @@ private:
     void cancel()
     {
         driver_.Click(IDC_BUTTON_CANCEL);
-        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
-            EXPECT_EQ(text(row), GetDataEdit()[row].OldString) << RdsUsbFields[row].Name;
+        expectShown();
     }
 
     void reset(bool confirm)
     {
-        Texts typed;
-        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
-            typed.push_back(text(row));
+        const Texts typed = shown();
         if (confirm && board_->unplugged()) { // plug in a board holding what the old one held
             auto board = std::make_shared<sim::Board>();
             board->setRam(board_->ram());
@@ -208,8 +206,7 @@ private:
         if (confirm)
             return driver_.OnNextWindow([this] { run(); });
         EXPECT_EQ(board_->log().size(), before);
-        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
-            EXPECT_EQ(text(row), typed[row]);
+        EXPECT_EQ(shown(), typed);
     }
 
     QtDriver &driver_;

@@ -1,5 +1,6 @@
 #include "TestDialog.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -66,39 +67,47 @@ INT_PTR CALLBACK Recorder::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         if (std::optional<INT_PTR> result = self->override(dialog, message, wParam, lParam))
             return *result;
     }
-    switch (message) {
-    case WM_INITDIALOG:
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == ID_BUTTON_FIRST || LOWORD(wParam) == ID_BUTTON_SECOND) {
-            EndDialog(dialog, 1000 + LOWORD(wParam));
-            return TRUE;
-        }
-        return FALSE;
-    default:
-        return FALSE;
-    }
+    const WORD id = LOWORD(wParam);
+    if (message == WM_COMMAND && (id == ID_BUTTON_FIRST || id == ID_BUTTON_SECOND))
+        return EndDialog(dialog, 1000 + id);
+    return message == WM_INITDIALOG;
 }
 
 std::vector<WORD> Recorder::Commands() const
 {
     std::vector<WORD> commands;
-    for (const Message &m : messages) {
+    for (const Message &m : messages)
         if (m.message == WM_COMMAND)
             commands.push_back(LOWORD(m.wParam));
-    }
     return commands;
 }
 
 int Recorder::Count(UINT message) const
 {
-    int count = 0;
-    for (const Message &m : messages)
-        count += m.message == message;
-    return count;
+    return static_cast<int>(
+        std::count_if(messages.begin(), messages.end(), [=](auto &m) { return m.message == message; }));
+}
+
+HWND NewOwnerWindow(int x, int y, int width, int height)
+{
+    WNDCLASSEXA windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.lpszClassName = "TestOwner";
+    RegisterClassExA(&windowClass);
+    return CreateWindowExA(0, "TestOwner", "Owner", WS_OVERLAPPEDWINDOW, x, y, width, height,
+                           nullptr, nullptr, nullptr, nullptr);
 }
 
 INT_PTR RunTestDialog(WORD id, HWND owner, LPARAM param)
 {
     return DialogBoxParamA(&TestInstance, MAKEINTRESOURCEA(id), owner, Recorder::Proc, param);
+}
+
+INT_PTR WithTestDialog(const std::function<void(QtDriver &)> &step, WORD id, HWND owner,
+                       LPARAM param)
+{
+    QtDriver driver;
+    driver.OnNextWindow([&] { step(driver); });
+    return RunTestDialog(id, owner, param);
 }

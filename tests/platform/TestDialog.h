@@ -3,13 +3,12 @@
 #ifndef TESTS_PLATFORM_TESTDIALOG_H
 #define TESTS_PLATFORM_TESTDIALOG_H
 
+#include "QtDriver.h"
 #include "windows.h"
 
 #include <functional>
 #include <optional>
 #include <vector>
-
-class QWidget;
 
 enum TestDialogId : WORD {
     IDD_CONTROLS = 100, // every kind of control and frame
@@ -56,7 +55,13 @@ public:
     int Count(UINT message) const;
 };
 
+// A hidden top-level window of a class of its own, as the program's owner.
+HWND NewOwnerWindow(int x, int y, int width, int height);
+
 // Runs a test dialog modally with Recorder::Proc.
 INT_PTR RunTestDialog(WORD id, HWND owner = nullptr, LPARAM param = 0);
+// The same with `step` run on the dialog once shown; the step ends it.
+INT_PTR WithTestDialog(const std::function<void(QtDriver &)> &step, WORD id = IDD_CONTROLS,
+                       HWND owner = nullptr, LPARAM param = 0);
 
 #endif

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -29,11 +28,8 @@ std::string ToBytes(const QString &text) { return UnicodeToCp1252(text.toStdU32S
 
 QWidget *ControlOf(const QWidget *window, int id)
 {
-    if (!window) {
-        ADD_FAILURE() << "no modal window is active (looking for control " << id << ")";
-        return nullptr;
-    }
-    auto *control = window->findChild<QWidget *>(QString::number(id), Qt::FindDirectChildrenOnly);
+    QWidget *control =
+        window ? window->findChild<QWidget *>(QString::number(id), Qt::FindDirectChildrenOnly) : nullptr;
     if (!control)
         ADD_FAILURE() << "the active window has no control " << id;
     return control;
@@ -53,15 +49,26 @@ void ClickOn(QWidget *widget)
         QTest::mouseClick(widget, Qt::LeftButton);
 }
 
-void TypeCodePoint(QWidget *control, char32_t c)
+// The rings of a frame `reach` pixels deep, down the middle column.
+std::string FrameOf(QWidget *control, int reach)
 {
-    if (c >= 0x20 && c < 0x7F) {
-        QTest::keyClick(control, static_cast<char>(c));
-    } else {
-        // QTest::keyClick asserts on non-ASCII characters.
-        QTest::sendKeyEvent(QTest::Click, control, Qt::Key_unknown,
-                            QString::fromStdU32String(std::u32string(1, c)), Qt::NoModifier);
-    }
+    if (reach == 0)
+        return "none";
+    const QImage image = control->grab().toImage();
+    auto role = [&](int y) -> std::string {
+        static const std::pair<QPalette::ColorRole, const char *> roles[] = {
+            {QPalette::WindowText, "WindowText"}, {QPalette::Shadow, "Shadow"},
+            {QPalette::Dark, "Dark"}, {QPalette::Midlight, "Midlight"}, {QPalette::Light, "Light"},
+            {QPalette::Button, "Button"}, {QPalette::Base, "Base"}};
+        for (auto [r, name] : roles)
+            if (image.pixel(image.width() / 2, y) == control->palette().color(r).rgb())
+                return name;
+        return "?";
+    };
+    std::string rings;
+    for (int i = 0; i < reach; i++)
+        rings += (i ? " " : "") + role(i) + ":" + role(image.height() - 1 - i);
+    return rings;
 }
 
 } // namespace
@@ -80,25 +87,18 @@ struct QtDriver::Impl {
     void Poll()
     {
         QWidget *window = QApplication::activeModalWidget();
-        if (timedOut) {
-            CloseAfterTimeout(window);
-            return;
-        }
-        if (!window || !window->isVisible()) {
-            sinceProgress.restart();
-            return;
-        }
+        if (timedOut)
+            return CloseAfterTimeout(window);
+        if (!window || !window->isVisible())
+            return sinceProgress.restart(), void();
         if (!stepPosted && !steps.empty() && window != lastStepWindow) {
-            if (!window->isActiveWindow()) {
-                window->activateWindow();
-            } else {
-                // Run the step from the event loop, not from this timer: a
-                // step blocked in a nested modal loop leaves the timer free to
-                // run the next step there.
-                stepPosted = true;
-                QTimer::singleShot(0, &poll, [this] { RunStep(); });
-                return;
-            }
+            if (!window->isActiveWindow())
+                return window->activateWindow();
+            // Run the step from the event loop, not from this timer: a step
+            // blocked in a nested modal loop leaves the timer free to run the
+            // next step there.
+            stepPosted = true;
+            return QTimer::singleShot(0, &poll, [this] { RunStep(); });
         }
         if (sinceProgress.elapsed() > timeout.count()) {
             ADD_FAILURE() << "no step could run for " << timeout.count() << " ms with window \""
@@ -127,15 +127,11 @@ struct QtDriver::Impl {
     // first as the close box would, then by ending the window's loop.
     void CloseAfterTimeout(QWidget *window)
     {
-        if (!window)
-            return;
         auto *dialog = qobject_cast<QDialog *>(window);
-        if (++closeAttempts > CloseAttemptsBeforeDone && dialog) {
-            dialog->done(QDialog::Rejected);
-            closeAttempts = 0;
-        } else {
+        if (dialog && ++closeAttempts > CloseAttemptsBeforeDone)
+            dialog->done(QDialog::Rejected), closeAttempts = 0;
+        else if (window)
             window->close();
-        }
     }
 };
 
@@ -151,24 +147,19 @@ QtDriver::QtDriver(std::chrono::milliseconds timeout) : impl_(std::make_unique<I
 QtDriver::~QtDriver()
 {
     impl_->poll.stop();
-    if (!impl_->steps.empty()) {
+    if (!impl_->steps.empty())
         ADD_FAILURE() << impl_->steps.size() << " queued step(s) never ran (" << impl_->stepsRun
                       << " ran)";
-    }
 }
 
 void QtDriver::OnNextWindow(std::function<void()> step) { impl_->steps.push_back(std::move(step)); }
-
 int QtDriver::StepsRun() const { return impl_->stepsRun; }
-
 int QtDriver::StepsLeft() const { return static_cast<int>(impl_->steps.size()); }
-
 QWidget *QtDriver::Window() const { return QApplication::activeModalWidget(); }
 
 std::string QtDriver::Caption() const
 {
-    QWidget *window = Window();
-    return window ? ToBytes(window->windowTitle()) : std::string();
+    return Window() ? ToBytes(Window()->windowTitle()) : std::string();
 }
 
 std::string QtDriver::Text(int id) const
@@ -193,50 +184,28 @@ void QtDriver::TypeUnicode(int id, std::u32string_view text)
     control->setFocus(Qt::TabFocusReason);
     if (auto *edit = qobject_cast<QLineEdit *>(control))
         edit->selectAll(); // as a Tab into it does
-    for (char32_t c : text)
-        TypeCodePoint(control, c);
+    for (char32_t c : text) {
+        if (c >= 0x20 && c < 0x7F) // QTest::keyClick asserts on other characters
+            QTest::keyClick(control, static_cast<char>(c));
+        else
+            QTest::sendKeyEvent(QTest::Click, control, Qt::Key_unknown,
+                                QString::fromStdU32String(std::u32string(1, c)), Qt::NoModifier);
+    }
 }
 
 void QtDriver::Click(int id) { ClickOn(ControlOf(Window(), id)); }
 
 void QtDriver::Press(Key key)
 {
-    QWidget *target = QApplication::focusWidget();
+    static const std::pair<Qt::Key, Qt::KeyboardModifier> keys[] = {
+        {Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Escape, Qt::NoModifier},
+        {Qt::Key_Tab, Qt::NoModifier},    {Qt::Key_Backtab, Qt::ShiftModifier},
+        {Qt::Key_Space, Qt::NoModifier},  {Qt::Key_Backspace, Qt::NoModifier},
+        {Qt::Key_End, Qt::NoModifier},    {Qt::Key_F4, Qt::AltModifier}};
+    QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : Window();
     if (!target)
-        target = Window();
-    if (!target) {
-        ADD_FAILURE() << "no window to press a key in";
-        return;
-    }
-    switch (key) {
-    case Key::Enter:
-        QTest::keyClick(target, Qt::Key_Return);
-        break;
-    case Key::Escape:
-        QTest::keyClick(target, Qt::Key_Escape);
-        break;
-    case Key::Tab:
-        QTest::keyClick(target, Qt::Key_Tab);
-        break;
-    case Key::BackTab:
-        QTest::keyClick(target, Qt::Key_Backtab, Qt::ShiftModifier);
-        break;
-    case Key::Space:
-        QTest::keyClick(target, Qt::Key_Space);
-        break;
-    case Key::Backspace:
-        QTest::keyClick(target, Qt::Key_Backspace);
-        break;
-    case Key::Home:
-        QTest::keyClick(target, Qt::Key_Home);
-        break;
-    case Key::End:
-        QTest::keyClick(target, Qt::Key_End);
-        break;
-    case Key::AltF4:
-        QTest::keyClick(target, Qt::Key_F4, Qt::AltModifier);
-        break;
-    }
+        return ADD_FAILURE() << "no window to press a key in", void();
+    QTest::keyClick(target, keys[static_cast<int>(key)].first, keys[static_cast<int>(key)].second);
 }
 
 int QtDriver::FocusedId() const
@@ -248,10 +217,8 @@ int QtDriver::FocusedId() const
 void QtDriver::CloseWindow()
 {
     QWidget *window = Window();
-    if (!window) {
-        ADD_FAILURE() << "no window to close";
-        return;
-    }
+    if (!window)
+        return ADD_FAILURE() << "no window to close", void();
     // Through the window system, as a click on the close box arrives.
     if (QWindow *handle = window->windowHandle())
         handle->close();
@@ -259,9 +226,27 @@ void QtDriver::CloseWindow()
         window->close();
 }
 
-bool QtDriver::IsMessageBox() const
+std::vector<std::string> QtDriver::Controls() const
 {
-    return qobject_cast<QMessageBox *>(QApplication::activeModalWidget()) != nullptr;
+    std::vector<std::string> lines;
+    for (QWidget *control : Window()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        char kind = 'B';
+        std::string frame = "none";
+        if (auto *edit = qobject_cast<QLineEdit *>(control)) {
+            kind = edit->alignment() & Qt::AlignLeft ? 'E' : '?';
+            frame = FrameOf(edit, edit->textMargins().left());
+        } else if (auto *label = qobject_cast<QLabel *>(control)) {
+            const Qt::Alignment a = label->alignment();
+            kind = a & Qt::AlignRight ? 'R' : a & Qt::AlignHCenter ? 'C' : 'L';
+            frame = FrameOf(label, label->contentsMargins().left());
+        }
+        const QRect r = control->geometry();
+        const auto n = [](int v) { return std::to_string(v); };
+        lines.push_back(control->objectName().toStdString() + " " + kind + " \"" +
+                        Text(control->objectName().toInt()) + "\" " + n(r.x()) + "," + n(r.y()) +
+                        " " + n(r.width()) + "x" + n(r.height()) + " " + frame);
+    }
+    return lines;
 }
 
 QtDriver::MessageBoxView QtDriver::MessageBox() const
@@ -271,36 +256,15 @@ QtDriver::MessageBoxView QtDriver::MessageBox() const
     if (!box)
         return view;
     auto buttonOf = [box](QAbstractButton *button) {
-        switch (box->standardButton(button)) {
-        case QMessageBox::Ok:
-            return Button::Ok;
-        case QMessageBox::Cancel:
-            return Button::Cancel;
-        default:
-            return Button::Other;
-        }
+        const auto b = box->standardButton(button);
+        return b == QMessageBox::Ok ? Button::Ok : b == QMessageBox::Cancel ? Button::Cancel : Button::Other;
     };
     view.caption = ToBytes(box->windowTitle());
     view.text = ToBytes(box->text());
-    switch (box->icon()) {
-    case QMessageBox::Information:
-        view.icon = Icon::Information;
-        break;
-    case QMessageBox::Warning:
-        view.icon = Icon::Warning;
-        break;
-    case QMessageBox::Critical:
-        view.icon = Icon::Critical;
-        break;
-    case QMessageBox::Question:
-        view.icon = Icon::Question;
-        break;
-    default:
-        view.icon = Icon::None;
-        break;
-    }
-    // Left to right, as laid out.
-    QList<QAbstractButton *> buttons = box->buttons();
+    view.icon = box->icon() == QMessageBox::NoIcon        ? Icon::None
+                : box->icon() == QMessageBox::Information ? Icon::Information
+                                                          : Icon::Other;
+    QList<QAbstractButton *> buttons = box->buttons(); // left to right, as laid out
     std::sort(buttons.begin(), buttons.end(), [box](QAbstractButton *a, QAbstractButton *b) {
         return a->mapTo(box, QPoint(0, 0)).x() < b->mapTo(box, QPoint(0, 0)).x();
     });

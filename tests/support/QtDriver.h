@@ -29,8 +29,8 @@ class QWidget;
 
 class QtDriver {
 public:
-    enum class Key { Enter, Escape, Tab, BackTab, Space, Backspace, Home, End, AltF4 };
-    enum class Icon { None, Information, Warning, Critical, Question };
+    enum class Key { Enter, Escape, Tab, BackTab, Space, Backspace, End, AltF4 };
+    enum class Icon { None, Information, Other };
     enum class Button { Ok, Cancel, Other };
 
     // What the operator sees of a message box.
@@ -70,9 +70,13 @@ public:
     int FocusedId() const;
     // Closes the active window as its close box does.
     void CloseWindow();
+    // Every control of the active window in creation order, as drawn:
+    // "id kind \"text\" x,y wxh frame". Kinds: E edit (left-aligned), B push
+    // button, L, R, C static text aligned left, right, centred. The frame
+    // lists the palette roles of its rings from the outside in, top:bottom.
+    std::vector<std::string> Controls() const;
 
     // The active window as a message box; fails the test when it is none.
-    bool IsMessageBox() const;
     MessageBoxView MessageBox() const;
     void PressOk();
     void PressCancel();

@@ -1,0 +1,186 @@
+// The load, and OK in the real dialog with every field changed, on a board
+// that fails one of their 75 requests, for each of them and each kind of
+// fault. A failed request ends its field: the load goes on with the next
+// row, or fails at once when the board is gone, and leaves the field as far
+// as it was read; OK leaves exactly the failed rows pending and names them,
+// the controls keep the typed texts, and the next OK once the fault is gone
+// writes exactly the pending rows. A short reply is no failure.
+#include "FaultMatrix.h"
+#include "QtDriver.h"
+#include "RdsUsbFields.h"
+#include "RdsUsbMain.h"
+#include "resource.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+using namespace faults;
+using Texts = std::vector<std::string>;
+
+class FaultMatrix : public SimBoardTest, public testing::WithParamInterface<Kind> {
+protected:
+    void TearDown() override
+    {
+        usbCloseDevice(UsbRDSBoard);
+        UsbRDSBoard = nullptr;
+    }
+    // Requests from the board's request number `from` on.
+    Requests since(size_t from) const
+    {
+        const Requests all = log();
+        return Requests(all.begin() + from, all.end());
+    }
+    static Texts loaded()
+    {
+        Texts t;
+        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
+            t.push_back(GetDataEdit()[row].OldString);
+        return t;
+    }
+};
+
+// Data in which neighbouring fields differ, with no zero byte in the texts.
+void setBoardData(sim::Board &board)
+{
+    sim::RdsData ram{};
+    sim::Eeprom eeprom{};
+    ram.pty = 11, ram.tp = 1, ram.ta = 1, ram.ms = 0, ram.di = 9;
+    std::memcpy(ram.ps, "RAM-PS-1", 8);
+    std::memcpy(eeprom.ps, "EEP-PS-2", 8);
+    for (int i = 0; i < 64; i++) {
+        ram.rt[i] = static_cast<uint8_t>(i % 7 == 6 ? 0x0D : 'a' + i % 26);
+        eeprom.rt[i] = static_cast<uint8_t>(i % 9 == 8 ? 0xE9 : 'A' + i % 26);
+    }
+    eeprom.pty = 21, eeprom.tp = 0, eeprom.ta = 1, eeprom.ms = 1, eeprom.di = 3;
+    eeprom.pi = 0xBE7F, eeprom.naf = 7, eeprom.group2a = 99, eeprom.stereo = 2;
+    for (int n = 0; n < 25; n++)
+        eeprom.af[n] = static_cast<uint8_t>(n * 37 % 256); // 0 (87.5) and codes above 204 too
+    board.setRam(ram);
+    board.setEeprom(eeprom);
+}
+
+TEST_P(FaultMatrix, LoadWithEachRequestFailingInTurn)
+{
+    const Kind kind = GetParam();
+    setBoardData(*board);
+    ASSERT_EQ(InitDataEdit(), 0);
+    const std::vector<Requests> clean = byRow(log());
+    ASSERT_EQ(clean.size(), 43u);
+    const Texts texts = loaded();
+    for (int failing = 1; failing <= 75 && !HasFailure(); failing++) {
+        SCOPED_TRACE("request " + std::to_string(failing) + " of the load");
+        usbCloseDevice(UsbRDSBoard);
+        testbed->unplug(device); // a new board with the same data, for the load to find
+        board = std::make_shared<sim::Board>();
+        setBoardData(*board);
+        device = testbed->addDevice({}, board);
+        board->addFault(faultAt(kind, failing));
+        int result = -1;
+        const std::string out = stdoutOf([&] { result = InitDataEdit(); });
+        EXPECT_EQ(result, 0);
+        const Faulted run = withFault(clean, kind, failing, failing);
+        EXPECT_EQ(log(), run.log());
+        int errors = 0;
+        for (size_t at = out.find("Error Rds"); at != std::string::npos; at = out.find("Error Rds", at + 1))
+            errors++;
+        EXPECT_EQ(errors, static_cast<int>(run.failed.size())) << out;
+        for (int row = 0, sent = 0; row < RDS_USB_FIELD_COUNT; sent += run.rows[row++].size()) {
+            std::string text = texts[row];
+            if (std::count(run.failed.begin(), run.failed.end(), row)) // a text as far as it was read
+                text = requestsOfRow(row) > 1 ? text.substr(0, 4 * (run.rows[row].size() - 1)) : "";
+            else if (kind == Kind::Short && failing > sent && failing <= sent + requestsOfRow(row))
+                continue; // taken from a short reply
+            EXPECT_EQ(GetDataEdit()[row].OldString, text) << RdsUsbFields[row].Name;
+        }
+    }
+}
+
+// Two sets of texts for the 43 rows, differing from each other and from the
+// board's defaults in every row, each short enough to type into its control.
+Texts textSet(int d)
+{
+    const std::string s = d ? "B" : "A";
+    Texts t = {"RAM-" + s, "ram text " + s};
+    for (int v : {3 + d, d, 1 - d, d, 5 + d})
+        t.push_back(std::to_string(v));
+    t.insert(t.end(), {"EEP-" + s, "eeprom text " + s});
+    for (int v : {13 + d, d, 1 - d, d, 7 + d})
+        t.push_back(std::to_string(v));
+    t.insert(t.end(), {d ? "0xB2B2" : "0xA1A1", std::to_string(6 + d)});
+    for (int n = 0; n < 25; n++) {
+        char af[8];
+        snprintf(af, sizeof af, "%.1f", (d ? 90.0 : 88.0) + n / 10.0);
+        t.push_back(af);
+    }
+    t.insert(t.end(), {std::to_string(2 + d), std::to_string(d)});
+    return t;
+}
+
+TEST_P(FaultMatrix, OkWithEachRequestFailingInTurn)
+{
+    const Kind kind = GetParam();
+    ASSERT_EQ(InitDataEdit(), 0);
+    QtDriver driver{std::chrono::seconds(60)};
+    auto typeAll = [&](const Texts &texts) {
+        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
+            driver.Type(RdsUsbFields[row].IdEdit, texts[row]);
+    };
+    auto expectControls = [&](const Texts &texts) {
+        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
+            EXPECT_EQ(driver.Text(RdsUsbFields[row].IdEdit), texts[row]) << RdsUsbFields[row].Name;
+    };
+    // Clicks OK; the requests it sent, and what its message box said.
+    auto ok = [&](bool box, std::string *shown = nullptr) {
+        if (box)
+            driver.OnNextWindow([&driver, shown] {
+                *shown = driver.MessageBox().text;
+                driver.PressOk();
+            });
+        const size_t before = log().size();
+        stdoutOf([&] { driver.Click(IDC_BUTTON_OK); });
+        EXPECT_EQ(driver.StepsLeft(), 0) << "no message box";
+        return since(before);
+    };
+    const Texts sets[2] = {textSet(0), textSet(1)};
+    driver.OnNextWindow([&] {
+        std::vector<Requests> written[2]; // fault-free OKs of both sets, row by row
+        for (int s = 0; s < 2; s++) {
+            typeAll(sets[s]);
+            written[s] = byRow(ok(false));
+            EXPECT_EQ(written[s].size(), 43u) << "a fault-free OK writes every row";
+        }
+        for (int failing = 1; failing <= 75 && !HasFailure(); failing++) {
+            SCOPED_TRACE("request " + std::to_string(failing) + " of the OK");
+            const int s = failing % 2 == 1 ? 0 : 1; // the other set than the board holds
+            typeAll(sets[s]);
+            const int done = static_cast<int>(log().size());
+            board->addFault(faultAt(kind, done + failing));
+            const Faulted run = withFault(written[s], kind, failing, done + failing);
+            std::string shown, named = run.failed.empty() ? "" : "Error writing Quorvel board !";
+            for (int row : run.failed)
+                named += std::string("\n") + RdsUsbFields[row].Label;
+            EXPECT_EQ(ok(!run.failed.empty(), &shown), run.log());
+            EXPECT_EQ(shown, named);
+            expectControls(sets[s]);
+            // The fault gone, OK writes the pending rows and nothing else.
+            board->clearFaults();
+            Requests retried;
+            for (int row : run.failed)
+                retried.insert(retried.end(), written[s][row].begin(), written[s][row].end());
+            EXPECT_EQ(ok(false), retried);
+            driver.Click(IDC_BUTTON_CANCEL); // every row holds its text as last written
+            expectControls(sets[s]);
+        }
+        driver.Click(IDC_BUTTON_QUIT);
+    });
+    EXPECT_EQ(DialogBoxParamA(&ProgramInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlg, 0),
+              RDS_USB_DIALOG_QUIT);
+}
+
+INSTANTIATE_TEST_SUITE_P(, FaultMatrix,
+                         testing::Values(Kind::Stall, Kind::Timeout, Kind::Short, Kind::Unplug),
+                         [](const auto &info) { return KindNames[static_cast<int>(info.param)]; });
+
+} // namespace
