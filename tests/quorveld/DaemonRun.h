@@ -5,6 +5,8 @@
 
 #include "ChildProcess.h"
 
+#include <asio/ip/tcp.hpp>
+
 class DaemonRun {
 public:
     // Starts quorveld `args` under quorvel-sim `simArgs`, and waits until
@@ -24,22 +26,18 @@ private:
     ChildProcess child_;
 };
 
-// A TCP client of 127.0.0.1:port.
+// A TCP client of 127.0.0.1:port; each read waits 10 s at most.
 class Client {
 public:
-    explicit Client(unsigned short port);
-    ~Client();
-    Client(const Client &) = delete;
-    Client &operator=(const Client &) = delete;
-    void send(const std::string &bytes);
-    // What arrives until `count` bytes or `end` came, the peer closed, or 10 s passed.
-    std::string receive(size_t count, const std::string &end = {});
-    std::string line() { return receive(1024, "\r\n"); }
-    // Whether the peer closed the connection (within 10 s).
+    explicit Client(unsigned short port) : stream_("127.0.0.1", std::to_string(port)) {}
+    void send(const std::string &bytes) { stream_ << bytes << std::flush; }
+    // What arrives until `count` bytes came, or the peer closed.
+    std::string receive(size_t count);
+    std::string line(); // up to and with the next LF
     bool closedByPeer();
 
 private:
-    int fd_ = -1;
+    asio::ip::tcp::iostream stream_;
 };
 
 // One datagram to 127.0.0.1:port; the reply when one is expected (10 s at most).

@@ -11,18 +11,17 @@
 #include <fstream>
 #include <thread>
 
-#include <unistd.h>
-
 using testing::ElementsAreArray;
-using testing::IsEmpty;
+using testing::HasSubstr;
+using testing::IsSupersetOf;
 using testing::UnorderedElementsAreArray;
+using Requests = std::vector<std::string>;
 
 namespace {
 
 struct Exchange {
-    std::string send;
-    std::string reply;
-    std::vector<std::string> requests; // in any order
+    std::string send, reply;
+    Requests requests; // in any order
 };
 
 // Sends each line and checks its reply and, once the board has them, its requests.
@@ -33,20 +32,29 @@ void converse(DaemonRun &daemon, Client &client, const std::vector<Exchange> &ex
         const size_t before = daemon.requests().size();
         client.send(e.send);
         EXPECT_EQ(client.receive(e.reply.size()), e.reply);
-        waitUntil([&] { return daemon.requests().size() >= before + e.requests.size(); });
+        waitUntil([&] { return daemon.requests().size() >= before + e.requests.size(); }, 10);
         EXPECT_THAT(daemon.requests(before), UnorderedElementsAreArray(e.requests));
     }
 }
 
-std::string bytes(std::initializer_list<int> list)
+// The writes of RadioText blocks [from, to) of `text` (carriage returns after it).
+Requests rtBlocks(std::string text, int from, int to)
 {
-    std::string text;
-    for (int b : list)
-        text += static_cast<char>(b);
-    return text;
+    text.resize(64, '\r');
+    Requests blocks;
+    for (int b = from; b < to; b++) {
+        const auto at = [&](int i) { return static_cast<unsigned char>(text[4 * b + i]); };
+        blocks.push_back(request(0x30 + b, at(0) << 8 | at(1), at(2) << 8 | at(3)));
+    }
+    return blocks;
 }
 
-// A UECP frame to address 0 holding the message `msg`.
+std::string bytes(std::initializer_list<int> list)
+{
+    return std::string(list.begin(), list.end());
+}
+
+// A UECP frame holding the message `msg`.
 std::string frame(const std::string &msg, uint8_t sqc = 1, uint16_t address = 0)
 {
     const std::vector<uint8_t> encoded = uecp::encodeFrame({address, sqc, {msg.begin(), msg.end()}});
@@ -59,10 +67,7 @@ std::string ack(uint8_t sqc, uint8_t code = 0)
     return frame(code ? bytes({0x18, code, sqc}) : bytes({0x18, 0x00}), sqc);
 }
 
-const std::string longLine(1025, 'A');
-
-} // namespace
-
+// Every ASCII command its requests and reply; queries; line limit; status.
 TEST(Ascii, EachCommandSendsExactlyItsRequests)
 {
     DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0"});
@@ -77,90 +82,68 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
         {"PI=C2A1\r\n", "+\r\n", {request(0x68, 0xC2A1)}},
         {"AF=98.5,101.1\r\n", "+\r\n", {request(0x6A, 110, 0), request(0x6A, 136, 1), request(0x69, 2)}},
         {"eeprom.group2a=7\r\n", "+\r\n", {request(0x02, 7)}},
-        {"RT=Hello\r\n", "+\r\n", {request(0x30, 0x4865, 0x6C6C), request(0x31, 0x6F0D, 0x0D0D),
-                                   request(0x32, 0x0D0D, 0x0D0D), request(0x33, 0x0D0D, 0x0D0D),
-                                   request(0x34, 0x0D0D, 0x0D0D), request(0x35, 0x0D0D, 0x0D0D),
-                                   request(0x36, 0x0D0D, 0x0D0D), request(0x37, 0x0D0D, 0x0D0D),
-                                   request(0x38, 0x0D0D, 0x0D0D), request(0x39, 0x0D0D, 0x0D0D)}},
-        {"TEXT=Help\r\n", "+\r\n", {request(0x30, 0x4865, 0x6C70), request(0x31, 0x0D0D, 0x0D0D)}},
+        {"RT=Hello\r\n", "+\r\n", rtBlocks("Hello", 0, 10)},
+        {"TEXT=Help\r\n", "+\r\n", rtBlocks("Help", 0, 2)},
         {"FOO=1\r\n", "!\r\n", {}},
         {"PS?\r\n", "PS=RADIO2  \r\n", {}},
         {"AF?\r\n", "AF=98.5,101.1\r\n", {}},
+        {std::string(1025, 'A') + "\r\nPTY=3\r\n", "-\r\n+\r\n", {request(0x23, 3)}},
     });
     client.send("??\r\n");
-    std::vector<std::string> all;
+    Requests all;
     for (int i = 0; i < 43; i++)
         all.push_back(client.line());
     EXPECT_EQ(all[0], "ram.ps=RADIO2  \r\n");
     EXPECT_EQ(all[1], "ram.rt=Help\r\n");
     EXPECT_EQ(all[14], "eeprom.pi=0xC2A1\r\n");
     EXPECT_EQ(all[42], "eeprom.stereo=1\r\n");
-    converse(daemon, client, {{longLine + "\r\nPTY=3\r\n", "-\r\n+\r\n", {request(0x23, 3)}}});
     // The board may have logged the last request before the worker heard its answer.
     EXPECT_TRUE(waitUntil([&] {
         client.send("STATUS?\r\n");
         return client.line() == "STATUS=present,pending=0,eeprom_writes=6\r\n";
-    }));
+    }, 10));
 }
 
-TEST(Ascii, OkRepliesAndUdp)
-{
-    DaemonRun daemon({"--ascii-udp", "127.0.0.1:0", "--ascii-replies", "ok"});
-    const unsigned short port = daemon.port("ascii-udp");
-    EXPECT_EQ(datagram(port, "PTY=7", true), "OK\r\n");
-    EXPECT_EQ(datagram(port, "PTY=77\r\n", true), "NO\r\n");
-    EXPECT_EQ(datagram(port, "HELLO\r\n", true), "NO\r\n");
-    waitUntil([&] { return daemon.requests().size() > fullLoad; });
-    EXPECT_THAT(daemon.requests(fullLoad), ElementsAreArray({request(0x23, 7)}));
-}
-
-TEST(Ascii, ABurstEndsWithTheLastTextInAFewWrites)
-{
-    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0"});
-    Client client(daemon.port("ascii-tcp"));
-    std::string burst;
-    for (int i = 0; i < 1000; i++)
-        burst += "RT=Song number " + std::to_string(i) + "\r\n";
-    client.send(burst);
-    EXPECT_EQ(client.receive(3000), [] {
-        std::string replies;
-        for (int i = 0; i < 1000; i++)
-            replies += "+\r\n";
-        return replies;
-    }());
-    ASSERT_TRUE(waitUntil([&] {
-        client.send("STATUS?\r\n");
-        return client.line().find("pending=0") != std::string::npos;
-    }));
-    const std::vector<std::string> writes = daemon.requests(fullLoad);
-    EXPECT_LT(writes.size(), 100u);
-    // "Song number 999": its last block "999\r" went last to 0x33.
-    EXPECT_EQ(writes.back().substr(0, 3), "0x3");
-    EXPECT_NE(std::find(writes.begin(), writes.end(), request(0x33, 0x3939, 0x390D)), writes.end());
-}
-
-TEST(Ascii, DpsScrollsThePsNameEightCharactersAStep)
+// 1,000 RadioTexts end with the last in a few writes; DPS scrolls until a PS=.
+TEST(Ascii, ABurstCoalescesAndDpsScrollsUntilAPsName)
 {
     DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--dps-step", "1"});
     Client client(daemon.port("ascii-tcp"));
+    std::string burst, replies;
+    for (int i = 0; i < 1000; i++) {
+        burst += "RT=Song number " + std::to_string(i) + "\r\n";
+        replies += "+\r\n";
+    }
+    client.send(burst);
+    EXPECT_EQ(client.receive(3000), replies);
+    ASSERT_TRUE(waitUntil([&] {
+        client.send("STATUS?\r\n");
+        return client.line().find("pending=0") != std::string::npos;
+    }, 10));
+    const Requests writes = daemon.requests(fullLoad);
+    EXPECT_LT(writes.size(), 100u);
+    // "Song number 999": its last block "999\r" went last to 0x33.
+    EXPECT_EQ(writes.back().substr(0, 3), "0x3");
+    EXPECT_THAT(writes, testing::Contains(request(0x33, 0x3939, 0x390D)));
+
+    size_t before = daemon.requests().size();
     client.send("DPS=Now on air\r\n");
     EXPECT_EQ(client.receive(3), "+\r\n");
     // "Now on a", then "ir      ", then again "Now on a".
-    const std::vector<std::string> steps = {
-        request(0x21, 0x4E6F, 0x7720), request(0x22, 0x6F6E, 0x2061),
-        request(0x21, 0x6972, 0x2020), request(0x22, 0x2020, 0x2020),
-        request(0x21, 0x4E6F, 0x7720), request(0x22, 0x6F6E, 0x2061)};
-    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= fullLoad + 6; }));
-    EXPECT_THAT(daemon.requests(fullLoad), testing::IsSupersetOf(steps));
-    const size_t before = daemon.requests().size();
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= before + 6; }, 10));
+    EXPECT_THAT(daemon.requests(before),
+                IsSupersetOf({request(0x21, 0x4E6F, 0x7720), request(0x22, 0x6F6E, 0x2061),
+                              request(0x21, 0x6972, 0x2020), request(0x22, 0x2020, 0x2020)}));
+    before = daemon.requests().size();
     client.send("PS=STOPPED\r\n");
     EXPECT_EQ(client.receive(3), "+\r\n");
-    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= before + 2; }));
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // a step would be due
-    const std::vector<std::string> after = daemon.requests(before);
-    EXPECT_EQ(after.back(), request(0x22, 0x5045, 0x4420)); // "PPED", no scrolling since
+    EXPECT_EQ(daemon.requests().back(), request(0x22, 0x5045, 0x4420)); // "PPED", no scrolling since
 }
 
+// Every UECP element its requests and acknowledgement, errors, comm mode;
+// a TCP stream re-framed after garbage and split frames.
 TEST(Uecp, EachElementSendsExactlyItsRequestsAndIsAcknowledged)
 {
     DaemonRun daemon({"--uecp-tcp", "127.0.0.1:0"});
@@ -177,55 +160,52 @@ TEST(Uecp, EachElementSendsExactlyItsRequestsAndIsAcknowledged)
         {frame(bytes({0x13, 0x00, 0x01, 0x07, 0x00, 0x00, 0xE2, 0x15, 0x27, 0xCD, 0x00}), 8), ack(8),
          {request(0x6A, 21, 0), request(0x6A, 39, 1), request(0x69, 2)}},
         // "Quor" is on the board already: its block is not sent again.
-        {frame(bytes({0x0A, 0x00, 0x00, 0x06, 0x00}) + "Quorx", 9), ack(9), {request(0x31, 0x780D, 0x0D0D),
-         request(0x32, 0x0D0D, 0x0D0D), request(0x33, 0x0D0D, 0x0D0D), request(0x34, 0x0D0D, 0x0D0D),
-         request(0x35, 0x0D0D, 0x0D0D), request(0x36, 0x0D0D, 0x0D0D), request(0x37, 0x0D0D, 0x0D0D),
-         request(0x38, 0x0D0D, 0x0D0D), request(0x39, 0x0D0D, 0x0D0D)}},
+        {frame(bytes({0x0A, 0x00, 0x00, 0x06, 0x00}) + "Quorx", 9), ack(9), rtBlocks("Quorx", 1, 10)},
         {frame(bytes({0x07, 0x00, 0x00, 40}), 10), ack(10, 6), {}},
         {frame(bytes({0x07, 0x03, 0x00, 4}), 11), ack(11, 4), {}},
         {frame(bytes({0x07, 0x00, 0x07, 4}), 12), ack(12, 5), {}},
         {frame(bytes({0x99, 0x07, 0x00, 0x00, 0x04}), 13), ack(13, 3), {}},
         {frame(bytes({0x17, 0x01, 0x02}), 14), frame(ps, 14) + ack(14), {}},
-        {frame(bytes({0x2C, 0x00}), 15), "", {}}, // one-way from now on
-        {frame(bytes({0x07, 0x00, 0x00, 0x09}), 16), "", {request(0x23, 9)}},
     });
+    // One byte at a time: MS 1, PTY 9 after garbage; one-way from frame 16 on.
+    const std::string stream = "garbage" + frame(bytes({0x05, 0x00, 0x00, 0x01}), 15) + "\x01\x02" +
+                               frame(bytes({0x2C, 0x00}), 16) + frame(bytes({0x07, 0x00, 0x00, 0x09}), 17);
+    const size_t before = daemon.requests().size();
+    for (char c : stream)
+        client.send(std::string(1, c));
+    EXPECT_EQ(client.receive(ack(15).size()), ack(15));
+    waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10);
+    EXPECT_THAT(daemon.requests(before), UnorderedElementsAreArray({request(0x26, 1), request(0x23, 9)}));
+    client.send(frame(bytes({0x2C, 0x01}), 18));
+    EXPECT_EQ(client.receive(ack(18).size()), ack(18)); // not an acknowledgement of 16 or 17
 }
 
-TEST(Uecp, FramesOnlyForThisEncodersAddresses)
+// UDP: the encoder's addresses only, CRC errors; ASCII with OK/NO replies.
+TEST(Uecp, FramesOnlyForThisEncodersAddressesAndAsciiOkOverUdp)
 {
-    DaemonRun daemon({"--uecp-udp", "127.0.0.1:0", "--site", "837", "--encoder", "18"});
-    const unsigned short port = daemon.port("uecp-udp");
+    DaemonRun daemon({"--uecp-udp", "127.0.0.1:0", "--site", "837", "--encoder", "18", "--ascii-udp", "127.0.0.1:0",
+                      "--ascii-replies", "ok"});
+    const unsigned short port = daemon.port("uecp-udp"), ascii = daemon.port("ascii-udp");
     EXPECT_EQ(datagram(port, frame(bytes({0x2C, 0x01}), 0x2A), true), ack(0x2A));
     // The standard's example: site 837, encoder 18, data set 3: not this encoder's.
     EXPECT_EQ(datagram(port, bytes({0xFE, 0xD1, 0x52, 0x01, 0x0B, 0x02, 0x03, 0x06, 0x20, 0x50, 0x53,
-                                    0x20, 0x52, 0x44, 0x53, 0x20, 0x25, 0xF4, 0xFF}), true),
-              ack(1, 4));
+                                    0x20, 0x52, 0x44, 0x53, 0x20, 0x25, 0xF4, 0xFF}), true), ack(1, 4));
     // Site 5: not ours, no reply; a bad CRC.
     EXPECT_EQ(datagram(port, frame(bytes({0x07, 0x00, 0x00, 0x02}), 3, 5 << 6 | 18), false), "");
     std::string bad = frame(bytes({0x07, 0x00, 0x00, 0x02}), 4, 837 << 6 | 18);
     bad[bad.size() - 2] ^= 0x01;
     EXPECT_EQ(datagram(port, bad, true), ack(4, 1));
     EXPECT_EQ(datagram(port, frame(bytes({0x07, 0x00, 0x00, 0x03}), 5, 837 << 6 | 18), true), ack(5));
-    waitUntil([&] { return daemon.requests().size() > fullLoad; });
-    EXPECT_THAT(daemon.requests(fullLoad), ElementsAreArray({request(0x23, 3)}));
+    EXPECT_EQ(datagram(ascii, "PTY=7", true), "OK\r\n");
+    EXPECT_EQ(datagram(ascii, "PTY=77\r\n", true), "NO\r\n");
+    EXPECT_EQ(datagram(ascii, "HELLO\r\n", true), "NO\r\n");
+    waitUntil([&] { return daemon.requests().size() >= fullLoad + 2; }, 10);
+    EXPECT_THAT(daemon.requests(fullLoad), ElementsAreArray({request(0x23, 3), request(0x23, 7)}));
 }
 
-TEST(Uecp, TcpStreamReframesAfterGarbageAndSplits)
-{
-    DaemonRun daemon({"--uecp-tcp", "127.0.0.1:0"});
-    Client client(daemon.port("uecp-tcp"));
-    const std::string stream = "garbage" + frame(bytes({0x2C, 0x01}), 1) + "\x01\x02" +
-                               frame(bytes({0x07, 0x00, 0x00, 0x0C}), 2);
-    for (char c : stream) // one byte at a time
-        client.send(std::string(1, c));
-    EXPECT_EQ(client.receive(2 * ack(1).size()), ack(1) + ack(2));
-    waitUntil([&] { return daemon.requests().size() > fullLoad; });
-    EXPECT_THAT(daemon.requests(fullLoad), ElementsAreArray({request(0x23, 12)}));
-}
-
+// Replies never wait for a board whose every request hangs for a second.
 TEST(Board, AHungBoardNeverSlowsAReply)
 {
-    // From the first request after the load, each request hangs for a second.
     DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0"}, {"--hang-at", "76:1000"});
     Client client(daemon.port("ascii-tcp"));
     std::string replies;
@@ -238,27 +218,26 @@ TEST(Board, AHungBoardNeverSlowsAReply)
     EXPECT_LT(daemon.requests().size(), fullLoad + 10);
 }
 
+// The asked-for values, saved on SIGTERM, are applied to a new board on start.
 TEST(Board, TheStateFileCarriesAskedValuesAcrossARestart)
 {
-    const std::string state = testing::TempDir() + "quorveld-state-" + std::to_string(getpid());
-    std::remove(state.c_str());
+    TestDir dir;
     {
-        DaemonRun first({"--ascii-tcp", "127.0.0.1:0", "--state", state});
+        DaemonRun first({"--ascii-tcp", "127.0.0.1:0", "--state", dir.path("state")});
         Client client(first.port("ascii-tcp"));
         client.send("PS=SAVED 1\r\nRT=Kept\r\n");
         EXPECT_EQ(client.receive(6), "+\r\n+\r\n");
         EXPECT_EQ(first.stop(SIGTERM), 0);
-        EXPECT_THAT(first.log(), testing::HasSubstr("stopped"));
+        EXPECT_THAT(first.log(), HasSubstr("stopped"));
     }
-    DaemonRun second({"--state", state}); // a new board, at its defaults
-    ASSERT_TRUE(waitUntil([&] { return second.requests().size() >= fullLoad + 4; }));
-    EXPECT_THAT(second.requests(fullLoad),
-                testing::IsSupersetOf({request(0x21, 0x5341, 0x5645), request(0x22, 0x4420, 0x3120),
-                                       request(0x30, 0x4B65, 0x7074)}));
-    std::remove(state.c_str());
+    DaemonRun second({"--state", dir.path("state")}); // a new board, at its defaults
+    ASSERT_TRUE(waitUntil([&] { return second.requests().size() >= fullLoad + 4; }, 10));
+    EXPECT_THAT(second.requests(fullLoad), IsSupersetOf({request(0x21, 0x5341, 0x5645), request(0x22, 0x4420, 0x3120),
+                                                         request(0x30, 0x4B65, 0x7074)}));
 }
 
-TEST(Limits, AllowListClientsAndLines)
+// --allow, and at most 64 clients per listener.
+TEST(Limits, AllowListAndClients)
 {
     DaemonRun refused({"--ascii-tcp", "127.0.0.1:0", "--allow", "10.0.0.0/8"});
     Client stranger(refused.port("ascii-tcp"));
@@ -280,87 +259,75 @@ TEST(Limits, AllowListClientsAndLines)
         Client next(port);
         next.send("PTY=2\r\n");
         return next.receive(3) == "+\r\n";
-    }));
+    }, 10));
 }
 
+// SIGHUP re-reads the configuration, a bad one is kept out; SIGINT ends cleanly.
 TEST(Signals, HangupRereadsTheConfiguration)
 {
-    const std::string config = testing::TempDir() + "quorveld-conf-" + std::to_string(getpid());
+    TestDir dir;
+    const std::string config = dir.path("conf");
     std::ofstream(config) << "# a station's settings\nascii-tcp 127.0.0.1:0\nascii-replies=plus\n";
     DaemonRun daemon({"--config", config}, {"--no-board"});
     Client client(daemon.port("ascii-tcp"));
     client.send("PTY=1\r\n");
     EXPECT_EQ(client.receive(3), "+\r\n");
-    EXPECT_THAT(daemon.log(), testing::HasSubstr("no board found"));
-
-    std::ofstream(config) << "ascii-tcp 127.0.0.1:0\n--ascii-replies ok\n";
-    daemon.signalDaemon(SIGHUP);
-    ASSERT_TRUE(waitUntil([&] { return daemon.log().find("configuration reloaded") != std::string::npos; }));
-    client.send("PTY=2\r\n"); // the listener stayed open, and so did the client
-    EXPECT_EQ(client.receive(4), "OK\r\n");
-
-    std::ofstream(config) << "ascii-tcp 127.0.0.1:0\nascii-replies maybe\n";
-    daemon.signalDaemon(SIGHUP);
-    ASSERT_TRUE(waitUntil([&] { return daemon.log().find("not reloaded") != std::string::npos; }));
-    client.send("PTY=3\r\n");
-    EXPECT_EQ(client.receive(4), "OK\r\n");
+    EXPECT_THAT(daemon.log(), HasSubstr("no board found"));
+    for (const auto &[text, logged] : {std::pair{"ascii-tcp 127.0.0.1:0\n--ascii-replies ok\n", "configuration reloaded"},
+                                       {"ascii-tcp 127.0.0.1:0\nascii-replies maybe\n", "not reloaded"}}) {
+        std::ofstream(config) << text;
+        daemon.signalDaemon(SIGHUP);
+        ASSERT_TRUE(waitUntil([&] { return daemon.log().find(logged) != std::string::npos; }, 10));
+        client.send("PTY=2\r\n"); // the listener stayed open, and so did the client
+        EXPECT_EQ(client.receive(4), "OK\r\n");
+    }
     EXPECT_EQ(daemon.stop(SIGINT), 0);
-    std::remove(config.c_str());
 }
 
+// The asked RAM values go back to a board replugged, or reset under --verify.
 TEST(Board, AReplugOrAPowerGlitchGetsTheAskedRamValuesBack)
 {
-    const std::vector<std::string> psAndPty = {request(0x21, 0x4241, 0x434B), request(0x22, 0x2031, 0x2020),
-                                               request(0x23, 3)};
-    {
-        // Request 78 finds the board gone; it comes back power-cycled.
-        DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0"}, {"--unplug-at", "78", "--replug-after", "300"});
+    const Requests psAndPty = {request(0x21, 0x4241, 0x434B), request(0x22, 0x2031, 0x2020), request(0x23, 3)};
+    const auto run = [&](const Args &args, const Args &sim, size_t from, const testing::Matcher<Requests> &applied,
+                         const char *logged) {
+        DaemonRun daemon(args, sim);
         Client client(daemon.port("ascii-tcp"));
         client.send("PS=BACK 1\r\nPTY=3\r\n");
         EXPECT_EQ(client.receive(6), "+\r\n+\r\n");
-        ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= 78 + fullLoad + 3; }))
-            << daemon.log();
-        const std::vector<std::string> after = daemon.requests(78 + fullLoad);
-        EXPECT_THAT(after, UnorderedElementsAreArray(psAndPty));
-        EXPECT_THAT(daemon.log(), testing::HasSubstr(" gone (-19)"));
-    }
-    {
-        // With --verify 1, the RAM read back just after a glitch.
-        DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--verify", "1"}, {"--power-glitch-at", "79"});
-        Client client(daemon.port("ascii-tcp"));
-        client.send("PS=BACK 1\r\nPTY=3\r\n");
-        EXPECT_EQ(client.receive(6), "+\r\n+\r\n");
-        const size_t ramReads = 23;
-        ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= 78 + ramReads + 3; }));
-        // Each field written again right after its read.
-        EXPECT_THAT(daemon.requests(78), testing::IsSupersetOf(psAndPty));
-    }
+        EXPECT_TRUE(waitUntil([&] { return applied.Matches(daemon.requests(from)); }, 10));
+        EXPECT_THAT(daemon.requests(from), applied);
+        EXPECT_THAT(daemon.log(), HasSubstr(logged));
+    };
+    // Request 78 finds the board gone; it comes back power-cycled and loaded.
+    run({"--ascii-tcp", "127.0.0.1:0"}, {"--unplug-at", "78", "--replug-after", "300"}, 78 + fullLoad,
+        UnorderedElementsAreArray(psAndPty), " gone (-19)");
+    // With --verify 1, the RAM read back just after a glitch; each field written again.
+    run({"--ascii-tcp", "127.0.0.1:0", "--verify", "1"}, {"--power-glitch-at", "79"}, 78, IsSupersetOf(psAndPty), "");
 }
 
+// --follow feeds the RadioText; appended UECP texts take turns each --rt-cycle.
 TEST(Sources, NowPlayingFileAndRotatingRadioTexts)
 {
-    const std::string file = testing::TempDir() + "quorveld-np-" + std::to_string(getpid());
+    TestDir dir;
+    const std::string file = dir.path("np");
     std::ofstream(file) << "Artist - One\n";
     DaemonRun daemon({"--follow", file, "--uecp-tcp", "127.0.0.1:0", "--rt-cycle", "1"});
-    // "Arti" "st -" " One" "\r\r\r\r"...: blocks 0-9 differ from the board's text.
-    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= fullLoad + 10; }));
-    EXPECT_THAT(daemon.requests(fullLoad),
-                testing::IsSupersetOf({request(0x30, 0x4172, 0x7469), request(0x32, 0x204F, 0x6E65)}));
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= fullLoad + 10; }, 10));
+    EXPECT_THAT(daemon.requests(fullLoad), UnorderedElementsAreArray(rtBlocks("Artist - One", 0, 10)));
     std::ofstream(file + ".new") << "Artist - Two\n";
     std::rename((file + ".new").c_str(), file.c_str());
-    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= fullLoad + 11; }));
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= fullLoad + 11; }, 10));
     EXPECT_EQ(daemon.requests().back(), request(0x32, 0x2054, 0x776F));
 
-    // UECP: flush with "AAAA", append "BBBB": the two take turns each second.
+    // Flush with "AAAA", append "BBBB".
     Client client(daemon.port("uecp-tcp"));
     const size_t before = daemon.requests().size();
-    client.send(frame(bytes({0x0A, 0x00, 0x00, 0x05, 0x00}) + "AAAA") +
-                frame(bytes({0x0A, 0x00, 0x00, 0x05, 0x40}) + "BBBB"));
+    client.send(frame(bytes({0x0A, 0x00, 0x00, 0x05, 0x00}) + "AAAA") + frame(bytes({0x0A, 0x00, 0x00, 0x05, 0x40}) + "BBBB"));
     ASSERT_TRUE(waitUntil([&] {
-        const std::vector<std::string> sent = daemon.requests(before);
+        const Requests sent = daemon.requests(before);
         return std::count(sent.begin(), sent.end(), request(0x30, 0x4141, 0x4141)) >= 2;
-    }));
-    const std::vector<std::string> sent = daemon.requests(before);
-    EXPECT_NE(std::find(sent.begin(), sent.end(), request(0x30, 0x4242, 0x4242)), sent.end());
-    std::remove(file.c_str());
+    }, 10));
+    EXPECT_THAT(daemon.requests(before), testing::Contains(request(0x30, 0x4242, 0x4242)));
 }
+
+} // namespace
