@@ -78,15 +78,25 @@ TEST_F(StartUp, TheDialogOpensOverTheHiddenOwnerAndQuitOrTheCloseBoxCloseTheBoar
     }
 }
 
+// A reset declined (Cancel, or the box closed) sends nothing and keeps the
+// typed texts; confirmed, the board is reset, closed, loaded again, and the
+// dialog reopens with the board's texts; again and again.
 TEST_F(StartUp, ResetsReloadTheBoardAndReopenTheDialog)
 {
     auto board = testbed.board(testbed.addDevice());
-    const std::string defaultPS = "QUORVEL ";
+    QWidget *dialog = nullptr;
     driver.OnNextWindow([&] {
+        dialog = driver.Window();
         driver.Type(1029, "NEWNAME"); // the EEPROM PS name, sent
         driver.Click(IDC_BUTTON_OK);
         driver.Type(1003, "UNSENT");
         board->clearLog();
+        driver.OnNextWindow([&] { driver.PressCancel(); });
+        driver.Click(IDC_BUTTON_RESET);
+        driver.OnNextWindow([&] { driver.CloseWindow(); });
+        driver.Click(IDC_BUTTON_RESET);
+        EXPECT_EQ(driver.Text(1003), "UNSENT");
+        EXPECT_TRUE(board->log().empty());
         answerOk(2); // the confirmation, then the notice
         driver.OnNextWindow([&] {
             // Reset, then a whole load, before the dialog shows again.
@@ -95,7 +105,7 @@ TEST_F(StartUp, ResetsReloadTheBoardAndReopenTheDialog)
             EXPECT_EQ(log.front(), ok(0x04));
             EXPECT_EQ(loads(log), 1);
             EXPECT_EQ(spy::boardCloses, 1);
-            EXPECT_EQ(driver.Text(1029), defaultPS);
+            EXPECT_EQ(driver.Text(1029), "QUORVEL ");
             EXPECT_EQ(driver.Text(1003), "NEWNAME"); // RAM keeps the copy; the typed text is gone
             board->clearLog();
             answerOk(2);
@@ -110,10 +120,16 @@ TEST_F(StartUp, ResetsReloadTheBoardAndReopenTheDialog)
     EXPECT_EQ(winMain(), 0);
     EXPECT_EQ(driver.StepsLeft(), 0);
     EXPECT_EQ(spy::boardCloses, 3);
-    ASSERT_EQ(spy::boxes.size(), 4u);
-    EXPECT_EQ(spy::boxes[1].text, "EEPROM RDS reinitialised");
-    EXPECT_EQ(spy::boxes[1].caption, "Quorvel");
-    EXPECT_EQ(spy::boxes[1].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+    ASSERT_EQ(spy::boxes.size(), 6u);
+    for (int i : {0, 1, 2, 4}) { // the first three on the first dialog
+        EXPECT_TRUE(i == 4 || spy::boxes[i].owner == dialog);
+        EXPECT_EQ(spy::boxes[i].text, "Reset EEPROM to default value ?");
+        EXPECT_EQ(spy::boxes[i].caption, "Quorvel");
+        EXPECT_EQ(spy::boxes[i].type, static_cast<UINT>(MB_OKCANCEL));
+    }
+    EXPECT_EQ(spy::boxes[3].text, "EEPROM RDS reinitialised");
+    EXPECT_EQ(spy::boxes[3].caption, "Quorvel");
+    EXPECT_EQ(spy::boxes[3].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
 }
 
 TEST_F(StartUp, ABoardUnpluggedBeforeAResetEndsTheToolClosingItOnce)

@@ -6,9 +6,10 @@
 //
 // The invariant: no edit is lost. An OK names in its error box exactly the
 // changed rows it could not write, and they keep their typed texts; the next
-// OK, the board answering, writes exactly those rows; Cancel then shows what
-// the controls hold. Only a confirmed reset drops pending rows, and the
-// dialog then shows the board's texts afresh.
+// OK, the board answering, writes exactly those rows (a text without a
+// number is refused again); Cancel then shows what the controls hold. Only a
+// confirmed reset drops pending rows, and the dialog then shows the board's
+// texts afresh.
 //
 // QUORVEL_SOAK_STEPS (default 10000) and QUORVEL_SOAK_SEED (default: a new
 // seed, printed) choose the run; a failure names the seed and the step.
@@ -16,7 +17,6 @@
 #include "QtDriver.h"
 #include "RdsUsbFields.h"
 #include "RdsUsbMain.h"
-#include "SimFixture.h"
 #include "resource.h"
 
 #include <QApplication>
@@ -25,8 +25,6 @@
 
 #include <algorithm>
 #include <random>
-#include <set>
-#include <sstream>
 
 namespace {
 
@@ -44,18 +42,16 @@ public:
         : driver_(driver), testbed_(testbed), rng_(seed), seed_(seed), stepsLeft_(steps)
     {
         testbed_.addDevice({}, board_);
-        boxTimer_.setInterval(2);
         QObject::connect(&boxTimer_, &QTimer::timeout, [this] { answerBox(); });
-        boxTimer_.start();
+        boxTimer_.start(2);
     }
 
     // The step for each showing of the dialog.
     void run()
     {
-        expectShown();
+        EXPECT_EQ(shown(), loaded());
         while (stepsLeft_ > 0 && !testing::Test::HasFailure()) {
-            --stepsLeft_;
-            ++step_;
+            --stepsLeft_, ++step_;
             SCOPED_TRACE(replay());
             const int action = pick(100);
             if (action >= 97)
@@ -72,19 +68,35 @@ public:
 
 private:
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
-    std::string text(int row) const { return driver_.Text(RdsUsbFields[row].IdEdit); }
     Texts shown() const
     {
         Texts t;
-        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
-            t.push_back(text(row));
+        for (const T_R_FieldDef &field : RdsUsbFields)
+            t.push_back(driver_.Text(field.IdEdit));
         return t;
     }
-    // Every control shows its row's text as last loaded or written.
-    void expectShown() const
+    static Texts loaded()
     {
+        Texts t;
         for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
-            EXPECT_EQ(text(row), GetDataEdit()[row].OldString) << RdsUsbFields[row].Name;
+            t.push_back(GetDataEdit()[row].OldString);
+        return t;
+    }
+    // The rows whose typed text is not the board's yet, and the box that names them.
+    static std::vector<int> pending(const Texts &typed)
+    {
+        std::vector<int> rows;
+        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
+            if (typed[row] != GetDataEdit()[row].OldString)
+                rows.push_back(row);
+        return rows;
+    }
+    static Texts boxNaming(const std::vector<int> &rows)
+    {
+        std::string text = "Error writing Quorvel board !";
+        for (int row : rows)
+            text += std::string("\n") + RdsUsbFields[row].Label;
+        return rows.empty() ? Texts{} : Texts{text};
     }
 
     void answerBox()
@@ -95,18 +107,15 @@ private:
         if (!box->isActiveWindow())
             return box->activateWindow();
         boxes_.push_back(driver_.MessageBox().text);
-        if (boxes_.back() == "Reset EEPROM to default value ?" && !confirm_)
-            driver_.PressCancel();
-        else
-            driver_.PressOk();
+        boxes_.back() == "Reset EEPROM to default value ?" && !confirm_ ? driver_.PressCancel()
+                                                                        : driver_.PressOk();
     }
 
     // Perhaps arms a failure, a short reply or an unplug within the next requests.
     void armFault()
     {
         board_->clearFaults();
-        const int at = static_cast<int>(board_->log().size()) + 1 + pick(12);
-        const int kind = pick(100);
+        const int at = static_cast<int>(board_->log().size()) + 1 + pick(12), kind = pick(100);
         if (kind < 48)
             board_->addFault(kind < 30   ? sim::Fault{.at = at, .error = pick(2) ? EPIPE : ETIMEDOUT}
                              : kind < 45 ? sim::Fault{.kind = sim::Fault::Short, .at = at, .bytes = pick(8)}
@@ -126,45 +135,19 @@ private:
             driver_.Press(QtDriver::Key::Backspace); // the selected text goes
     }
 
-    // The rows the last error box named.
-    std::set<int> named()
-    {
-        std::set<int> rows;
-        if (boxes_.empty())
-            return rows;
-        std::istringstream lines(boxes_[0]);
-        std::string line;
-        std::getline(lines, line);
-        EXPECT_EQ(line, "Error writing Quorvel board !");
-        while (std::getline(lines, line)) {
-            int row = 0;
-            while (row < RDS_USB_FIELD_COUNT && line != RdsUsbFields[row].Label)
-                row++;
-            rows.insert(row);
-        }
-        return rows;
-    }
-
     void ok()
     {
         if (board_->unplugged())
             return;
         const Texts typed = shown();
-        std::set<int> changed;
-        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++)
-            if (typed[row] != GetDataEdit()[row].OldString)
-                changed.insert(row);
+        const std::vector<int> changed = pending(typed);
         armFault();
         boxes_.clear();
         stdoutOf([&] { driver_.Click(IDC_BUTTON_OK); });
-        ASSERT_LE(boxes_.size(), 1u) << "one message box at most";
-        const std::set<int> pending = named();
-        for (int row = 0; row < RDS_USB_FIELD_COUNT; row++) {
-            EXPECT_EQ(text(row), typed[row]) << "the controls keep the typed texts";
-            const bool isPending = typed[row] != GetDataEdit()[row].OldString;
-            EXPECT_EQ(isPending, pending.count(row) > 0) << RdsUsbFields[row].Name;
-            EXPECT_TRUE(!isPending || changed.count(row)) << RdsUsbFields[row].Name;
-        }
+        const std::vector<int> left = pending(typed);
+        EXPECT_EQ(boxes_, boxNaming(left));
+        EXPECT_EQ(shown(), typed) << "the controls keep the typed texts";
+        EXPECT_TRUE(std::includes(changed.begin(), changed.end(), left.begin(), left.end()));
         if (board_->unplugged())
             return;
         // The board answering, the next OK writes the pending rows, and only them.
@@ -172,19 +155,19 @@ private:
         const size_t before = board_->log().size();
         boxes_.clear();
         stdoutOf([&] { driver_.Click(IDC_BUTTON_OK); });
-        const std::set<int> retried = named(); // a text without a number is refused again
-        const size_t sent = board_->log().size() - before;
+        const std::vector<int> refused = pending(typed);
+        EXPECT_EQ(boxes_, boxNaming(refused));
+        EXPECT_TRUE(std::includes(left.begin(), left.end(), refused.begin(), refused.end()));
         size_t expected = 0;
-        for (int row : pending)
-            expected += retried.count(row) ? 0 : faults::requestsOfRow(row);
-        EXPECT_EQ(sent, expected);
-        EXPECT_TRUE(std::includes(pending.begin(), pending.end(), retried.begin(), retried.end()));
+        for (int row : left)
+            expected += std::count(refused.begin(), refused.end(), row) ? 0 : faults::requestsOfRow(row);
+        EXPECT_EQ(board_->log().size() - before, expected);
     }
 
     void cancel()
     {
         driver_.Click(IDC_BUTTON_CANCEL);
-        expectShown();
+        EXPECT_EQ(shown(), loaded());
     }
 
     void reset(bool confirm)
@@ -194,8 +177,7 @@ private:
             auto board = std::make_shared<sim::Board>();
             board->setRam(board_->ram());
             board->setEeprom(board_->eeprom());
-            board_ = board;
-            testbed_.addDevice({}, board_);
+            testbed_.addDevice({}, board_ = board);
         }
         const size_t before = board_->log().size();
         boxes_.clear();
@@ -214,8 +196,7 @@ private:
     std::shared_ptr<sim::Board> board_ = std::make_shared<sim::Board>();
     std::mt19937 rng_;
     const unsigned long seed_;
-    unsigned long stepsLeft_;
-    unsigned long step_ = 0;
+    unsigned long stepsLeft_, step_ = 0;
     QTimer boxTimer_;
     Texts boxes_;
     bool confirm_ = false;

@@ -19,21 +19,28 @@ using Key = QtDriver::Key;
 
 // Caption and text in the code page, every line break form as one, the text
 // plain; OK alone with the information icon, or OK and Cancel without; OK
-// the default; no icons on the buttons.
-TEST(MessageBox, ShowsCaptionTextLinesIconAndButtons)
+// the default; no icons on the buttons. Answers as Win32's: Escape and the
+// close box are Cancel, or OK where OK is alone.
+TEST(MessageBox, ShowsItsTextAndButtonsAndAnswersAsWin32Does)
 {
-    struct Case {
-        const char *text;
+    const UINT Ok = MB_OK | MB_ICONINFORMATION, OkCancel = MB_OKCANCEL;
+    const struct {
+        const char *name;
         UINT type;
-        const char *shown;
-        Icon icon;
-        std::vector<Button> buttons;
-    } cases[] = {
-        {"First <b>line</b>\r\n  second \xE9\rthird\nlast", MB_OK | MB_ICONINFORMATION,
-         "First <b>line</b>\n  second \xE9\nthird\nlast", Icon::Information, {Button::Ok}},
-        {"Reset ?", MB_OKCANCEL, "Reset ?", Icon::None, {Button::Ok, Button::Cancel}},
+        std::function<void(QtDriver &)> act;
+        int expected;
+    } answers[] = {
+        {"OK pressed", Ok, [](QtDriver &d) { d.PressOk(); }, IDOK},
+        {"Escape on OK only", Ok, [](QtDriver &d) { d.Press(Key::Escape); }, IDOK},
+        {"closed, OK only", Ok, [](QtDriver &d) { d.CloseWindow(); }, IDOK},
+        {"OK of OK/Cancel", OkCancel, [](QtDriver &d) { d.PressOk(); }, IDOK},
+        {"Enter on OK/Cancel", OkCancel, [](QtDriver &d) { d.Press(Key::Enter); }, IDOK},
+        {"Cancel", OkCancel, [](QtDriver &d) { d.PressCancel(); }, IDCANCEL},
+        {"Escape on OK/Cancel", OkCancel, [](QtDriver &d) { d.Press(Key::Escape); }, IDCANCEL},
+        {"closed, OK/Cancel", OkCancel, [](QtDriver &d) { d.CloseWindow(); }, IDCANCEL},
     };
-    for (const Case &c : cases) {
+    for (const auto &answer : answers) {
+        SCOPED_TRACE(answer.name);
         QtDriver driver;
         QtDriver::MessageBoxView view;
         bool plain = false, buttonIcons = false;
@@ -43,41 +50,19 @@ TEST(MessageBox, ShowsCaptionTextLinesIconAndButtons)
             plain = box->textFormat() == Qt::PlainText;
             for (QAbstractButton *button : box->buttons())
                 buttonIcons = buttonIcons || !button->icon().isNull();
-            driver.PressOk();
+            answer.act(driver);
         });
-        EXPECT_EQ(MessageBoxA(nullptr, c.text, "Caption \x80", c.type), IDOK);
+        EXPECT_EQ(MessageBoxA(nullptr, "First <b>line</b>\r\n  second \xE9\rthird\nlast", "Caption \x80",
+                              answer.type),
+                  answer.expected);
         EXPECT_EQ(view.caption, "Caption \x80");
-        EXPECT_EQ(view.text, c.shown);
+        EXPECT_EQ(view.text, "First <b>line</b>\n  second \xE9\nthird\nlast");
         EXPECT_TRUE(plain);
-        EXPECT_EQ(view.icon, c.icon);
-        EXPECT_EQ(view.buttons, c.buttons);
-        EXPECT_EQ(view.defaultButton, Button::Ok);
         EXPECT_FALSE(buttonIcons);
-    }
-}
-
-TEST(MessageBox, AnswersOkOrCancelAsWin32Does)
-{
-    const struct {
-        const char *name;
-        UINT type;
-        std::function<void(QtDriver &)> act;
-        int expected;
-    } answers[] = {
-        {"OK pressed", MB_OK, [](QtDriver &d) { d.PressOk(); }, IDOK},
-        {"Escape on OK only", MB_OK, [](QtDriver &d) { d.Press(Key::Escape); }, IDOK},
-        {"closed, OK only", MB_OK, [](QtDriver &d) { d.CloseWindow(); }, IDOK},
-        {"OK of OK/Cancel", MB_OKCANCEL, [](QtDriver &d) { d.PressOk(); }, IDOK},
-        {"Enter on OK/Cancel", MB_OKCANCEL, [](QtDriver &d) { d.Press(Key::Enter); }, IDOK},
-        {"Cancel", MB_OKCANCEL, [](QtDriver &d) { d.PressCancel(); }, IDCANCEL},
-        {"Escape on OK/Cancel", MB_OKCANCEL, [](QtDriver &d) { d.Press(Key::Escape); }, IDCANCEL},
-        {"closed, OK/Cancel", MB_OKCANCEL, [](QtDriver &d) { d.CloseWindow(); }, IDCANCEL},
-    };
-    for (const auto &answer : answers) {
-        QtDriver driver;
-        driver.OnNextWindow([&] { answer.act(driver); });
-        EXPECT_EQ(MessageBoxA(nullptr, "Question", "Quorvel", answer.type), answer.expected)
-            << answer.name;
+        EXPECT_EQ(view.icon, answer.type == Ok ? Icon::Information : Icon::None);
+        const std::vector<Button> buttons = {Button::Ok, Button::Cancel};
+        EXPECT_EQ(view.buttons, std::vector(buttons.begin(), buttons.end() - (answer.type == Ok)));
+        EXPECT_EQ(view.defaultButton, Button::Ok);
     }
 }
 
