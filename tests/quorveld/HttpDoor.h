@@ -28,7 +28,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Starts the server on 127.0.0.1:0 unless `options` names listeners.
+    // (Re)starts the server, on 127.0.0.1:0 unless `options` names listeners;
+    // SetUp serves with no options.
     void serve(qd::HttpOptions options = {});
     // A file of the test's own directory with that content; its path.
     std::string file(const std::string &name, const std::string &content);

@@ -14,7 +14,6 @@ Json body(const httplib::Result &result)
 // Reads give the board's fields in quorvel-ctl's JSON forms and send nothing.
 TEST_F(HttpDoor, FieldsAreTheBoardsAsQuorvelCtlShowsThem)
 {
-    serve();
     const auto all = send("GET", "/api/v1/fields");
     ASSERT_TRUE(all);
     EXPECT_EQ(all->get_header_value("Content-Type"), "application/json");
@@ -36,7 +35,6 @@ TEST_F(HttpDoor, FieldsAreTheBoardsAsQuorvelCtlShowsThem)
 // The status and the metrics: board state, counts, connections being served.
 TEST_F(HttpDoor, StatusAndMetricsTellTheBoardsStateAndTheCounts)
 {
-    serve();
     const std::string listener = "http 127.0.0.1:" + std::to_string(port);
     const Json status = body(send("GET", "/api/v1/status"));
     EXPECT_EQ(status["board"], "present");
@@ -65,7 +63,6 @@ TEST_F(HttpDoor, StatusAndMetricsTellTheBoardsStateAndTheCounts)
 // A RadioText change writes only its changed blocks; the pending value shows.
 TEST_F(HttpDoor, ARadioTextChangeWritesOnlyTheBlocksThatDiffer)
 {
-    serve();
     const char *boat = "Quorvel RDS encoder - simulated boat";
     const auto reply = send("PATCH", "/api/v1/fields", Json{{"ram.rt", boat}}.dump(), JsonType);
     EXPECT_EQ(reply->status, 202);
@@ -78,7 +75,6 @@ TEST_F(HttpDoor, ARadioTextChangeWritesOnlyTheBlocksThatDiffer)
 // One PATCH of several fields, the AF list among them: each its requests.
 TEST_F(HttpDoor, SeveralFieldsInOnePatchEachWriteTheirRequests)
 {
-    serve();
     // AF00 is 87.6 already; AF01 becomes 90.2 (code 27), two in use.
     EXPECT_EQ(send("PATCH", "/api/v1/fields", R"({"ram.pty": 5, "ram.ps": "RADIO 1", "eeprom.pi": "0xD3A2",
                    "eeprom.group2a": "7", "af": [87.6, "90.2"]})", "application/json; charset=utf-8")->status, 202);
@@ -92,7 +88,6 @@ TEST_F(HttpDoor, SeveralFieldsInOnePatchEachWriteTheirRequests)
 // its range; nothing queued.
 TEST_F(HttpDoor, ARefusedValueRefusesThePatchWhole)
 {
-    serve();
     const struct {
         const char *target, *body, *field, *says;
     } cases[] = {
@@ -124,7 +119,6 @@ TEST_F(HttpDoor, ARefusedValueRefusesThePatchWhole)
 // Malformed requests: their status, a message, and nothing sent.
 TEST_F(HttpDoor, AMalformedRequestIsRefusedWithItsStatusAndAMessage)
 {
-    serve();
     const struct {
         const char *method, *target, *body, *type;
         int status;
@@ -169,7 +163,6 @@ TEST_F(HttpDoor, AMalformedRequestIsRefusedWithItsStatusAndAMessage)
 // Bodies up to 64 KB pass; longer ones, chunked or not, get 413.
 TEST_F(HttpDoor, BodiesOverSixtyFourKilobytesAreRefused)
 {
-    serve();
     std::string exact = R"({"ram.ps": "X"})";
     exact.insert(1, std::string(65536 - exact.size(), ' '));
     EXPECT_EQ(send("PATCH", "/api/v1/fields", exact, JsonType)->status, 202);
@@ -192,7 +185,6 @@ TEST_F(HttpDoor, BodiesOverSixtyFourKilobytesAreRefused)
 // Each form of a song sets the RAM RadioText, and only it.
 TEST_F(HttpDoor, ASongInJsonSetsTheRamRadioText)
 {
-    serve();
     const std::pair<const char *, const char *> songs[] = {
         {R"({"text": "Hello"})", "Hello"},
         {R"({"artist": "Mira Lind", "title": "Northbound"})", "Mira Lind - Northbound"},
@@ -232,7 +224,6 @@ TEST_F(HttpDoor, APlainTextOrUrlSongNeedsTheToken)
 // The page comes from the program, whole under 100 KB, nothing from elsewhere.
 TEST_F(HttpDoor, ThePageIsServedFromTheProgramUnderOneHundredKilobytes)
 {
-    serve();
     size_t weight = 0;
     for (const auto &[path, type] : {std::pair{"/", "text/html; charset=utf-8"},
                                      {"/app.js", "text/javascript; charset=utf-8"},

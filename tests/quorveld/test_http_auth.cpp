@@ -9,17 +9,15 @@
 
 namespace {
 
+// RFC 4648's vectors both ways; text that is not base64 is refused.
 TEST(HttpAuth, Base64FollowsRfc4648)
 {
-    const std::pair<const char *, const char *> vectors[] = {
-        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
-        {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe", "//4="},
-    };
-    for (const auto &[bytes, text] : vectors) {
-        EXPECT_EQ(qd::base64Encode(bytes), text);
+    for (const auto &[bytes, text] : std::vector<std::pair<std::string, std::string>>{
+             {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
+             {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}, {"\xff\xfe", "//4="}}) {
         std::string decoded;
-        EXPECT_TRUE(qd::base64Decode(text, decoded)) << text;
-        EXPECT_EQ(decoded, bytes);
+        EXPECT_EQ(qd::base64Encode(bytes), text);
+        EXPECT_TRUE(qd::base64Decode(text, decoded) && decoded == bytes) << text;
     }
     std::string decoded;
     for (const char *bad : {"Zg=", "Zg", "Z===", "Zm9v!", "=Zm9", "Zg==Zg==", "Zm 9"})
@@ -31,12 +29,13 @@ std::string basic(const std::string &pair)
     return "Basic " + qd::base64Encode(pair);
 }
 
+// RFC 7914, section 11: PBKDF2-HMAC-SHA256 of "passwd" with salt "salt", one
+// iteration, first 32 bytes 55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc.
+const std::string rfcHash = "pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=";
+
 TEST(HttpAuth, APasswordLineHoldsPbkdf2Sha256)
 {
-    // RFC 7914, section 11: PBKDF2-HMAC-SHA256 of "passwd" with salt "salt",
-    // one iteration, first 32 bytes 55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc.
-    const qd::Credentials credentials("op:pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=\n",
-                                      "passwords");
+    const qd::Credentials credentials("op:" + rfcHash + "\n", "passwords");
     EXPECT_TRUE(credentials.verify(basic("op:passwd")));
     EXPECT_TRUE(credentials.verify("basic   " + qd::base64Encode("op:passwd")));
     for (const std::string &wrong : {basic("op:passwe"), basic("op:passwd "), basic("oq:passwd"), basic("op"),
@@ -45,39 +44,34 @@ TEST(HttpAuth, APasswordLineHoldsPbkdf2Sha256)
         EXPECT_FALSE(credentials.verify(wrong)) << wrong;
 }
 
+// --hash-password's line: the format, a fresh salt, 600,000 iterations by default.
 TEST(HttpAuth, HashPasswordLineMakesALineThatVerifiesWithAFreshSalt)
 {
     const std::string line = qd::hashPasswordLine("ops", "pässword: with colon", 2000);
     EXPECT_TRUE(std::regex_match(line, std::regex(R"(ops:pbkdf2-sha256\$2000\$[A-Za-z0-9+/]{22}==\$[A-Za-z0-9+/]{43}=)")))
         << line;
     EXPECT_NE(line, qd::hashPasswordLine("ops", "pässword: with colon", 2000));
-    const qd::Credentials credentials("\n# a comment\n" + line + "\r\n" + qd::hashPasswordLine("two", "x", 10) + "\n",
-                                      "p");
+    const qd::Credentials credentials("\n# a comment\n" + line + "\r\n" + qd::hashPasswordLine("two", "x", 10) + "\n", "p");
     EXPECT_TRUE(credentials.verify(basic("ops:pässword: with colon")));
     EXPECT_TRUE(credentials.verify(basic("two:x")));
     EXPECT_FALSE(credentials.verify(basic("two:pässword: with colon")));
-    EXPECT_TRUE(qd::hashPasswordLine("ops", "x").find("$600000$") != std::string::npos);
+    EXPECT_NE(qd::hashPasswordLine("ops", "x").find("$600000$"), std::string::npos);
     for (const auto &[user, password] : {std::pair{"", "x"}, {"a:b", "x"}, {"a\nb", "x"}, {"a", "x\ny"}})
         EXPECT_THROW(qd::hashPasswordLine(user, password, 10), std::invalid_argument) << user;
 }
 
+// A malformed password file or token is refused, naming the file and line.
 TEST(HttpAuth, AMalformedPasswordFileIsRefusedNamingTheLine)
 {
-    const std::string good = "pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=";
-    const std::pair<std::string, std::string> cases[] = {
-        {"", "f: no user"},
-        {"# only a comment\n", "f: no user"},
-        {"op\n", "f:1: not USER:"},
-        {"\n:" + good, "f:2: not USER:"},
-        {"op:sha1$1$c2FsdA==$" + good.substr(good.rfind('$') + 1), "f:1: not USER:"},
-        {"op:pbkdf2-sha256$0$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=", "f:1: iterations"},
-        {"op:pbkdf2-sha256$99999999$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=", "f:1: iterations"},
-        {"op:pbkdf2-sha256$1x$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=", "f:1: iterations"},
-        {"op:pbkdf2-sha256$1$c2Fsd$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=", "f:1: the salt"},
-        {"op:pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2Bfl=", "f:1: the hash"},
-        {"op:" + good + "$", "f:1: not USER:"},
-    };
-    for (const auto &[text, message] : cases) {
+    const std::string hash = rfcHash.substr(rfcHash.rfind('$'));
+    for (const auto &[text, message] : std::vector<std::pair<std::string, std::string>>{
+             {"", "f: no user"}, {"# only a comment\n", "f: no user"}, {"op\n", "f:1: not USER:"},
+             {"\n:" + rfcHash, "f:2: not USER:"}, {"op:sha1$1$c2FsdA==" + hash, "f:1: not USER:"},
+             {"op:pbkdf2-sha256$0$c2FsdA==" + hash, "f:1: iterations"},
+             {"op:pbkdf2-sha256$99999999$c2FsdA==" + hash, "f:1: iterations"},
+             {"op:pbkdf2-sha256$1x$c2FsdA==" + hash, "f:1: iterations"},
+             {"op:pbkdf2-sha256$1$c2Fsd" + hash, "f:1: the salt"},
+             {"op:pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2Bfl=", "f:1: the hash"}, {"op:" + rfcHash + "$", "f:1: not USER:"}}) {
         try {
             qd::Credentials credentials(text, "f");
             ADD_FAILURE() << text;
@@ -86,11 +80,7 @@ TEST(HttpAuth, AMalformedPasswordFileIsRefusedNamingTheLine)
         }
     }
     EXPECT_THROW(qd::Credentials::load("/nonexistent/passwords"), std::runtime_error);
-}
-
-TEST(HttpAuth, TheTokenIsTheFirstLineTrimmed)
-{
-    const qd::Token token("  tok-123 \r\nsecond line\n", "t");
+    const qd::Token token("  tok-123 \r\nsecond line\n", "t"); // the first line, trimmed
     EXPECT_TRUE(token.matches("tok-123"));
     for (const char *wrong : {"tok-12", "tok-1234", " tok-123", "", "second line"})
         EXPECT_FALSE(token.matches(wrong)) << wrong;
@@ -99,38 +89,35 @@ TEST(HttpAuth, TheTokenIsTheFirstLineTrimmed)
     EXPECT_THROW(qd::Token::load("/nonexistent/token"), std::runtime_error);
 }
 
-int statusOf(const qd::HttpAction &action)
-{
-    const auto *response = std::get_if<qd::HttpResponse>(&action);
-    return response ? response->status : 0;
-}
-
+// A request failing several checks gets the first one's status.
 TEST(HttpApi, TheChecksComeInOrderHostRouteMethodSizePasswordType)
 {
     const qd::Credentials password(qd::hashPasswordLine("ops", "pw", 10), "p");
     const qd::HttpPolicy policy{{"encoder"}, &password, nullptr, false};
-    const auto request = [](std::string method, std::string path, std::string host, std::string type,
-                            bool tooLarge) {
+    const auto status = [&](std::string method, std::string path, std::string host, bool tooLarge,
+                            const std::string &authorization = {}) {
         qd::HttpRequest r{std::move(method), std::move(path), {}, {{"Host", std::move(host)}}, "{}", tooLarge, "127.0.0.1"};
-        if (!type.empty())
-            r.headers.emplace("content-type", type);
-        return r;
+        r.headers.emplace("content-type", "text/plain");
+        if (!authorization.empty())
+            r.headers.emplace("authorization", authorization);
+        const qd::HttpAction action = decide(r, policy);
+        return std::holds_alternative<qd::HttpResponse>(action) ? std::get<qd::HttpResponse>(action).status : 0;
     };
-    EXPECT_EQ(statusOf(decide(request("PATCH", "/nothing", "evil", "text/plain", true), policy)), 403);
-    EXPECT_EQ(statusOf(decide(request("PATCH", "/nothing", "encoder", "text/plain", true), policy)), 404);
-    EXPECT_EQ(statusOf(decide(request("POST", "/api/v1/fields", "encoder", "text/plain", true), policy)), 405);
-    EXPECT_EQ(statusOf(decide(request("PATCH", "/api/v1/fields", "encoder", "text/plain", true), policy)), 413);
-    EXPECT_EQ(statusOf(decide(request("PATCH", "/api/v1/fields", "encoder", "text/plain", false), policy)), 401);
-    qd::HttpRequest authorized = request("PATCH", "/api/v1/fields", "127.0.0.1:80", "text/plain", false);
-    authorized.headers.emplace("authorization", "Basic " + qd::base64Encode("ops:pw"));
-    EXPECT_EQ(statusOf(decide(authorized, policy)), 415);
-    authorized.headers.find("Content-Type")->second = "Application/JSON ; charset=utf-8";
-    authorized.body = R"({"ram.pty": "3"})";
-    const qd::HttpAction set = decide(authorized, policy);
+    EXPECT_EQ(status("PATCH", "/nothing", "evil", true), 403);
+    EXPECT_EQ(status("PATCH", "/nothing", "encoder", true), 404);
+    EXPECT_EQ(status("POST", "/api/v1/fields", "encoder", true), 405);
+    EXPECT_EQ(status("PATCH", "/api/v1/fields", "encoder", true), 413);
+    EXPECT_EQ(status("PATCH", "/api/v1/fields", "encoder", false), 401);
+    EXPECT_EQ(status("PATCH", "/api/v1/fields", "127.0.0.1:80", false, basic("ops:pw")), 415);
+    qd::HttpRequest json{"PATCH", "/api/v1/fields", {}, {{"Host", "encoder"}}, R"({"ram.pty": "3"})", false, "127.0.0.1"};
+    json.headers.emplace("Content-Type", "Application/JSON ; charset=utf-8");
+    json.headers.emplace("Authorization", basic("ops:pw"));
+    const qd::HttpAction set = decide(json, policy);
     ASSERT_TRUE(std::holds_alternative<qd::SetFields>(set));
     EXPECT_EQ(std::get<qd::SetFields>(set).values, (std::vector<std::pair<std::string, std::string>>{{"ram.pty", "3"}}));
-    EXPECT_TRUE(qd::isChange(authorized));
-    EXPECT_FALSE(qd::isChange(request("GET", "/api/v1/fields", "encoder", "", false)));
+    EXPECT_TRUE(qd::isChange(json));
+    json.method = "GET";
+    EXPECT_FALSE(qd::isChange(json));
 }
 
 } // namespace

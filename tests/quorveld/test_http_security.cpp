@@ -35,7 +35,6 @@ TEST_F(HttpDoor, AHostNamingNeitherTheListenerNorAGivenNameIsRefused)
     }
     EXPECT_EQ(raw("GET /api/v1/status HTTP/1.0\r\n\r\n"), 403);
     // An IPv6 listener is named by its bracketed address.
-    server.reset();
     serve(on({"[::1]:0"}));
     const std::string bound = server->addresses().at(0);
     ASSERT_TRUE(bound.starts_with("[::1]:")) << bound;
@@ -47,9 +46,8 @@ TEST_F(HttpDoor, AHostNamingNeitherTheListenerNorAGivenNameIsRefused)
 // Each listener logged as bound; off loopback only with a password; bad addresses refused.
 TEST_F(HttpDoor, StartLogsEachListenerAndRefusesAnAddressOffLoopbackWithoutAPassword)
 {
-    server = std::make_unique<qd::HttpServer>(io, *station, on({"127.0.0.1:0", "127.0.0.2:0"}));
     testing::internal::CaptureStderr();
-    server->start();
+    serve(on({"127.0.0.1:0", "127.0.0.2:0"}));
     const std::string log = testing::internal::GetCapturedStderr();
     const std::vector<std::string> bound = server->addresses();
     ASSERT_EQ(bound.size(), 2u);
@@ -112,7 +110,6 @@ TEST_F(HttpDoor, EveryChangeNeedsThePasswordAndReadsDoNot)
     EXPECT_EQ(ramRt(), rtImage("Hi"));
     EXPECT_EQ(send("GET", "/api/v1/nowplaying?text=Ho", {}, {}, basic("ops:right horse"))->status, 403);
 
-    server.reset();
     options.metricsPublic = true;
     serve(options);
     EXPECT_EQ(send("GET", "/metrics")->status, 200);
@@ -122,7 +119,6 @@ TEST_F(HttpDoor, EveryChangeNeedsThePasswordAndReadsDoNot)
 // Only the page's own files: no path reaches the machine's files.
 TEST_F(HttpDoor, NoFileOfTheMachineIsEverServed)
 {
-    serve();
     for (const char *target :
          {"/etc/passwd", "/../../../../etc/passwd", "/%2e%2e/%2e%2e/%2e%2e/etc/passwd", "//etc/passwd",
           "/app.js/../../../../etc/passwd", "/api/v1/fields/../../../../etc/passwd",
