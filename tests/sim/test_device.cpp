@@ -11,6 +11,8 @@
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
+
 class Device : public testing::Test {
 protected:
     // Scans the bus as a program would: each device's "bus/device" name.
@@ -20,28 +22,27 @@ protected:
         usb_find_busses();
         usb_find_devices();
         std::vector<std::string> names;
-        for (usb_bus *bus = usb_get_busses(); bus; bus = bus->next) {
-            for (struct usb_device *dev = bus->devices; dev; dev = dev->next) {
-                names.push_back(std::string(bus->dirname) + '/' + dev->filename);
-                found[names.back()] = dev;
-            }
-        }
+        for (usb_bus *bus = usb_get_busses(); bus; bus = bus->next)
+            for (struct usb_device *dev = bus->devices; dev; dev = dev->next)
+                found[names.emplace_back(std::string(bus->dirname) + '/' + dev->filename)] = dev;
         return names;
     }
-    // Opens a device as the last scan listed it (scanning when it did not).
     usb_dev_handle *open(int device)
     {
-        if (!found.count(testbed.busDev(device)))
-            scan();
-        handles.emplace_back(usb_open(found.at(testbed.busDev(device))), usb_close);
-        return handles.back().get();
+        scan();
+        return handles.emplace_back(usb_open(found.at(testbed.busDev(device))), usb_close).get();
     }
-    static std::vector<uint8_t> rawString(usb_dev_handle *h, int index, int length = 255)
+    static Bytes string(usb_dev_handle *h, int index, int length = 255)
     {
-        std::vector<uint8_t> buf(length);
+        Bytes buf(length);
         const int n = usb_get_string(h, index, 0x0409, reinterpret_cast<char *>(buf.data()), length);
         buf.resize(n < 0 ? 0 : n);
         return buf;
+    }
+    static int stringResult(usb_dev_handle *h)
+    {
+        char buf[8];
+        return usb_get_string(h, 1, 0x0409, buf, sizeof buf);
     }
     static int vendor(usb_dev_handle *h, int code, int value = 0)
     {
@@ -54,11 +55,13 @@ protected:
     std::vector<std::unique_ptr<usb_dev_handle, int (*)(usb_dev_handle *)>> handles;
 };
 
+// The board's ids, one configuration of one vendor interface, its strings in
+// UTF-16LE cut to wLength; no vendor request sent by listing and preparing it.
 TEST_F(Device, TheBoardIsListedWithItsDescriptorsAndStrings)
 {
     EXPECT_TRUE(scan().empty()) << "an empty testbed hides the host's devices";
     const int id = testbed.addDevice();
-    scan();
+    usb_dev_handle *h = open(id);
     const struct usb_device *dev = found.at(testbed.busDev(id));
     EXPECT_EQ(dev->descriptor.idVendor, 0x16C0);
     EXPECT_EQ(dev->descriptor.idProduct, 0x05DF);
@@ -67,15 +70,13 @@ TEST_F(Device, TheBoardIsListedWithItsDescriptorsAndStrings)
     ASSERT_EQ(dev->config->bNumInterfaces, 1);
     EXPECT_EQ(dev->config->interface[0].altsetting[0].bInterfaceClass, 0xFF);
     EXPECT_EQ(dev->config->interface[0].altsetting[0].bNumEndpoints, 1);
-
-    usb_dev_handle *h = open(id);
-    EXPECT_EQ(rawString(h, 0), (std::vector<uint8_t>{4, 3, 0x09, 0x04}));
-    const std::vector<uint8_t> manufacturer = rawString(h, dev->descriptor.iManufacturer);
+    EXPECT_EQ(string(h, 0), (Bytes{4, 3, 0x09, 0x04}));
+    const Bytes manufacturer = string(h, dev->descriptor.iManufacturer);
     EXPECT_EQ(std::string(manufacturer.begin() + 2, manufacturer.end()),
               std::string("q\0u\0o\0r\0v\0e\0l\0.\0e\0x\0a\0m\0p\0l\0e\0", 30));
-    EXPECT_EQ(rawString(h, dev->descriptor.iProduct).size(), 2u + 2 * 11);
-    EXPECT_EQ(rawString(h, 2, 4), (std::vector<uint8_t>{24, 3, 'Q', 0})) << "cut to wLength";
-    EXPECT_TRUE(rawString(h, 3).empty()) << "no string 3";
+    EXPECT_EQ(string(h, dev->descriptor.iProduct).size(), 2u + 2 * 11);
+    EXPECT_EQ(string(h, 2, 4), (Bytes{24, 3, 'Q', 0})) << "cut to wLength";
+    EXPECT_TRUE(string(h, 3).empty()) << "no string 3";
     EXPECT_EQ(usb_set_configuration(h, 1), 0);
     EXPECT_EQ(usb_claim_interface(h, 0), 0);
     EXPECT_EQ(usb_release_interface(h, 0), 0);
@@ -86,56 +87,47 @@ TEST_F(Device, TheBoardIsListedWithItsDescriptorsAndStrings)
     EXPECT_TRUE(testbed.board(id)->log().empty()) << "no vendor request was sent";
 }
 
+// Failures set up for strings, configuration and claim; raw strings verbatim.
 TEST_F(Device, SetUpFaultsAreAnsweredAsGiven)
 {
-    sim::DeviceSetup setup;
+    sim::DeviceSetup setup, raw;
     setup.stringError = EIO;
     setup.setConfigError = EBUSY;
     setup.claimFailures = 2;
-    setup.rawProduct = std::vector<uint8_t>{10, 3, 'A', 0};
-    const int id = testbed.addDevice(setup);
-    sim::DeviceSetup raw;
-    raw.rawProduct = std::vector<uint8_t>{10, 3, 'A', 0, 0x01, 0x04}; // length byte too large
-    const int verbatim = testbed.addDevice(raw);
+    setup.rawProduct = Bytes{10, 3, 'A', 0};
+    raw.rawProduct = Bytes{10, 3, 'A', 0, 0x01, 0x04}; // length byte too large
+    const int id = testbed.addDevice(setup), verbatim = testbed.addDevice(raw);
     usb_dev_handle *h = open(id);
-    EXPECT_EQ(rawString(h, 1), std::vector<uint8_t>{});
-    char buf[8];
-    EXPECT_EQ(usb_get_string(h, 1, 0x0409, buf, sizeof buf), -EIO);
+    EXPECT_EQ(stringResult(h), -EIO);
     EXPECT_EQ(usb_set_configuration(h, 1), -EBUSY);
-    EXPECT_EQ(usb_claim_interface(h, 0), -EBUSY);
-    EXPECT_EQ(usb_claim_interface(h, 0), -EBUSY);
-    EXPECT_EQ(usb_claim_interface(h, 0), 0);
-    EXPECT_EQ(rawString(open(verbatim), 2), (std::vector<uint8_t>{10, 3, 'A', 0, 0x01, 0x04}));
+    for (int result : {-EBUSY, -EBUSY, 0})
+        EXPECT_EQ(usb_claim_interface(h, 0), result);
+    EXPECT_EQ(string(open(verbatim), 2), (Bytes{10, 3, 'A', 0, 0x01, 0x04}));
 }
 
+// Devices listed in the order added, each answering from its own board; a
+// node that cannot be opened still gives a handle; an unplugged device fails
+// every request and leaves the list.
 TEST_F(Device, EachDeviceAnswersFromItsOwnBoardInTheOrderAdded)
 {
-    sim::DeviceSetup other;
+    sim::DeviceSetup other, noNode;
     other.manufacturer = "Other Maker";
-    sim::DeviceSetup noNode;
     noNode.noNode = true;
-    const int first = testbed.addDevice(other);
-    const int second = testbed.addDevice();
+    const int first = testbed.addDevice(other), second = testbed.addDevice();
     const int gone = testbed.addDevice(noNode);
     EXPECT_EQ(scan(), (std::vector<std::string>{testbed.busDev(first), testbed.busDev(second),
                                                 testbed.busDev(gone)}));
-    usb_dev_handle *noFile = open(gone);
-    usb_dev_handle *a = open(first);
-    usb_dev_handle *b = open(second);
+    usb_dev_handle *noFile = open(gone), *a = open(first), *b = open(second);
     EXPECT_EQ(vendor(a, 0x23, 7), 8);
     EXPECT_EQ(vendor(b, 0xA3), 8);
     EXPECT_EQ(testbed.board(first)->ram().pty, 7);
     EXPECT_EQ(testbed.board(second)->ram().pty, 10) << "the write went to the other board";
     EXPECT_EQ(testbed.board(second)->log().size(), 1u);
-
-    // A node that cannot be opened: libusb 0.1 still hands out a handle.
-    char buf[8];
-    EXPECT_EQ(usb_get_string(noFile, 1, 0x0409, buf, sizeof buf), -EBADF);
+    EXPECT_EQ(stringResult(noFile), -EBADF);
     EXPECT_TRUE(testbed.stats(gone).stringIndices.empty());
-    // Unplugged under an open handle: every request fails, the node goes.
     testbed.unplug(second);
     EXPECT_EQ(vendor(b, 0xA3), -ENODEV);
-    EXPECT_EQ(usb_get_string(b, 1, 0x0409, buf, sizeof buf), -ENODEV);
+    EXPECT_EQ(stringResult(b), -ENODEV);
     EXPECT_EQ(usb_claim_interface(b, 0), -ENODEV);
     EXPECT_TRUE(testbed.board(second)->unplugged());
     EXPECT_EQ(scan(), std::vector<std::string>{testbed.busDev(first)});
