@@ -23,23 +23,21 @@ protected:
     }
 };
 
+// Every field read once, in table order, into its row, tied to its control
+// and its write request.
 TEST_F(Load, ReadsEveryFieldOnceInTableOrderIntoItsRow)
 {
     EXPECT_EQ(InitDataEdit(), 0);
     EXPECT_NE(UsbRDSBoard, nullptr);
-    Requests expected{ok(0xA1), ok(0xA2)};
-    for (int code = 0xB0; code <= 0xBF; code++)
-        expected.push_back(ok(code));
-    for (int code : {0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xE1, 0xE2})
-        expected.push_back(ok(code));
-    for (int code = 0xF0; code <= 0xFF; code++)
-        expected.push_back(ok(code));
-    for (int code : {0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9})
-        expected.push_back(ok(code));
+    Requests expected;
+    auto add = [&](int from, int to) {
+        for (int code = from; code <= to; code++)
+            expected.push_back(ok(code));
+    };
+    add(0xA1, 0xA2), add(0xB0, 0xBF), add(0xA3, 0xA7), add(0xE1, 0xE2), add(0xF0, 0xFF), add(0xE3, 0xE9);
     for (int n = 0; n < 25; n++)
         expected.push_back(ok(0xEA, n));
-    expected.push_back(ok(0x82));
-    expected.push_back(ok(0x83));
+    add(0x82, 0x83);
     EXPECT_EQ(log(), expected);
 
     // The simulated board's factory defaults, as the dialog shows them.
@@ -51,18 +49,17 @@ TEST_F(Load, ReadsEveryFieldOnceInTableOrderIntoItsRow)
     shown.insert(shown.end(), {"4", "1"});
     EXPECT_EQ(texts(), shown);
 
-    const int controls[43] = {1003, 1004, 1007, 1009, 1010, 1014, 1016, 1029, 1028, 1026, 1020,
-                              1018, 1024, 1022, 1033, 1035, 1037, 1039, 1041, 1043, 1045, 1055,
-                              1053, 1051, 1049, 1047, 1065, 1063, 1061, 1059, 1057, 1075, 1073,
-                              1071, 1069, 1067, 1085, 1083, 1081, 1079, 1077, 1092, 1093};
-    const int codes[43] = {0x21, 0x30, 0x23, 0x24, 0x25, 0x26, 0x27, 0x61, 0x70, 0x63, 0x64,
-                           0x65, 0x66, 0x67, 0x68, 0x69, 0x6A, 0x6A, 0x6A, 0x6A, 0x6A, 0x6A,
-                           0x6A, 0x6A, 0x6A, 0x6A, 0x6A, 0x6A, 0x6A, 0x6A, 0x6A, 0x6A, 0x6A,
-                           0x6A, 0x6A, 0x6A, 0x6A, 0x6A, 0x6A, 0x6A, 0x6A, 0x02, 0x03};
-    for (int row = 0; row < 43; row++) {
-        EXPECT_EQ(GetDataEdit()[row].IdEdit, controls[row]) << row;
-        EXPECT_EQ(GetDataEdit()[row].IdRdsFunction, codes[row]) << row;
-    }
+    std::vector<int> controls, codes = {0x21, 0x30, 0x23, 0x24, 0x25, 0x26, 0x27, 0x61,
+                                        0x70, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69};
+    codes.insert(codes.end(), 25, 0x6A);
+    codes.insert(codes.end(), {0x02, 0x03});
+    for (int row = 0; row < 43; row++)
+        controls.push_back(GetDataEdit()[row].IdEdit), codes[row] -= GetDataEdit()[row].IdRdsFunction;
+    EXPECT_EQ(controls, (std::vector<int>{1003, 1004, 1007, 1009, 1010, 1014, 1016, 1029, 1028, 1026, 1020,
+                                         1018, 1024, 1022, 1033, 1035, 1037, 1039, 1041, 1043, 1045, 1055,
+                                         1053, 1051, 1049, 1047, 1065, 1063, 1061, 1059, 1057, 1075, 1073,
+                                         1071, 1069, 1067, 1085, 1083, 1081, 1079, 1077, 1092, 1093}));
+    EXPECT_EQ(codes, std::vector<int>(43)) << "the write requests, less the expected ones";
 }
 
 TEST_F(Load, WithoutTheBoardNothingIsReadAndEveryTextIsEmpty)

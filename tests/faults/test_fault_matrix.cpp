@@ -5,19 +5,91 @@
 // as it was read; OK leaves exactly the failed rows pending and names them,
 // the controls keep the typed texts, and the next OK once the fault is gone
 // writes exactly the pending rows. A short reply is no failure.
-#include "FaultMatrix.h"
 #include "QtDriver.h"
 #include "RdsUsbFields.h"
 #include "RdsUsbMain.h"
+#include "SimFixture.h"
 #include "resource.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-using namespace faults;
+using Requests = std::vector<sim::Request>;
 using Texts = std::vector<std::string>;
+
+enum class Kind { Stall, Timeout, Short, Unplug };
+const char *const KindNames[] = {"Stall", "Timeout", "ShortReply", "Unplug"};
+
+// How many requests a row of the field table takes to move whole: the PS
+// names 2, the RadioTexts 16, every other field 1.
+int requestsOfRow(int row)
+{
+    return row == 0 || row == 7 ? 2 : row == 1 || row == 8 ? 16 : 1;
+}
+
+// The fault at the board's request number `at`, and the result the host
+// sees for it: a stall and a time-out (without its delay) fail only that
+// request, a short reply carries 0 to 3 bytes, an unplug fails it and every
+// later one.
+sim::Fault faultAt(Kind kind, int at)
+{
+    const sim::Fault faults[] = {{.at = at, .error = EPIPE}, {.at = at, .error = ETIMEDOUT},
+                                 {.kind = sim::Fault::Short, .at = at, .bytes = at % 4},
+                                 {.kind = sim::Fault::Unplug, .at = at}};
+    return faults[static_cast<int>(kind)];
+}
+int faultResult(Kind kind, int at)
+{
+    const int results[] = {-EPIPE, -ETIMEDOUT, at % 4, -ENODEV};
+    return results[static_cast<int>(kind)];
+}
+
+// A fault-free run's requests, row by row.
+std::vector<Requests> byRow(const Requests &sent)
+{
+    std::vector<Requests> rows;
+    for (auto it = sent.begin(); rows.size() < 43 && sent.end() - it >= requestsOfRow(rows.size());)
+        rows.emplace_back(it, it + requestsOfRow(rows.size())), it += rows.back().size();
+    return rows;
+}
+
+// That run with its request `failing` (from 1), the board's request `at`,
+// failing with `kind`: a failed request ends its row's requests.
+struct Faulted {
+    std::vector<Requests> rows;
+    std::vector<int> failed; // the rows
+    Requests log() const
+    {
+        Requests all;
+        for (const Requests &row : rows)
+            all.insert(all.end(), row.begin(), row.end());
+        return all;
+    }
+};
+Faulted withFault(const std::vector<Requests> &clean, Kind kind, int failing, int at)
+{
+    Faulted run;
+    int sent = 0;
+    bool gone = false;
+    for (int row = 0; row < static_cast<int>(clean.size()); row++) {
+        run.rows.emplace_back();
+        for (sim::Request r : clean[row]) {
+            if (gone)
+                r.result = -ENODEV;
+            else if (++sent == failing)
+                r.result = faultResult(kind, at), gone = kind == Kind::Unplug;
+            run.rows.back().push_back(r);
+            if (r.result < 0) {
+                run.failed.push_back(row);
+                break;
+            }
+        }
+    }
+    return run;
+}
 
 class FaultMatrix : public SimBoardTest, public testing::WithParamInterface<Kind> {
 protected:

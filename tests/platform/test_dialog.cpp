@@ -259,16 +259,15 @@ TEST(DialogText, BytesSurviveTypedTextReadsInTheCodePageAndReadsFitTheBuffer)
         EXPECT_EQ(DialogText(dialog, ID_EDIT_WIDE), "TEST \xA3\x9F");
 
         ASSERT_TRUE(SetDlgItemTextA(dialog, ID_EDIT_WIDE, "abcdefgh"));
-        char buffer[8] = "xxxxxxx";
-        EXPECT_EQ(GetDlgItemTextA(dialog, ID_EDIT_WIDE, buffer, 5), 4u);
-        EXPECT_EQ(std::string(buffer, 6), std::string("abcd\0x", 6));
-        EXPECT_EQ(GetDlgItemTextA(dialog, ID_EDIT_WIDE, buffer, 1), 0u);
-        EXPECT_EQ(buffer[0], '\0');
-        buffer[0] = 'x';
-        EXPECT_EQ(GetDlgItemTextA(dialog, ID_EDIT_WIDE, buffer, 0), 0u);
-        EXPECT_EQ(buffer[0], 'x') << "no room, nothing written";
-        EXPECT_EQ(GetDlgItemTextA(dialog, 999, buffer, 8), 0u);
-        EXPECT_EQ(buffer[0], '\0');
+        auto read = [&](int id, int size) { // the count, and the buffer's first bytes
+            char buffer[8] = "xxxxxxx";
+            const UINT count = GetDlgItemTextA(dialog, id, buffer, size);
+            return std::to_string(count) + " " + std::string(buffer, 6);
+        };
+        EXPECT_EQ(read(ID_EDIT_WIDE, 5), std::string("4 abcd\0x", 8));
+        EXPECT_EQ(read(ID_EDIT_WIDE, 1), std::string("0 \0xxxxx", 8));
+        EXPECT_EQ(read(ID_EDIT_WIDE, 0), "0 xxxxxx") << "no room, nothing written";
+        EXPECT_EQ(read(999, 8), std::string("0 \0xxxxx", 8));
         EXPECT_FALSE(SetDlgItemTextA(dialog, 999, "x"));
         EXPECT_FALSE(SetDlgItemTextA(nullptr, ID_EDIT_WIDE, "x"));
         EXPECT_TRUE(SetDlgItemTextA(dialog, ID_EDIT_WIDE, nullptr));
