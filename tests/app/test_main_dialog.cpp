@@ -1,5 +1,7 @@
-// The main dialog on a simulated board through the real libusb, driven as an
-// operator would: what the board receives and what the operator sees.
+// The whole program from WinMain on a simulated board through the real
+// libusb, driven as an operator would: start-up, the main dialog, resets, and
+// a board that is missing or goes away. What the board receives, what the
+// operator sees, and how often the board is closed.
 #include "ProgramSpy.h"
 #include "QtDriver.h"
 #include "RdsUsbFields.h"
@@ -7,64 +9,206 @@
 #include "SimFixture.h"
 #include "resource.h"
 
+#include <QApplication>
+#include <QWidget>
+
 namespace {
 
 using Requests = std::vector<sim::Request>;
 
-class MainDialog : public SimBoardTest {
+class Program : public testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { spy::reset(); }
+    int winMain(HINSTANCE instance = &ProgramInstance)
     {
-        SimBoardTest::SetUp();
+        return WinMain(instance, nullptr, const_cast<char *>(""), SW_SHOWDEFAULT);
+    }
+    // A board whose AF07 is 98.0 MHz (shown as " 98.0").
+    void addBoard()
+    {
+        board = testbed.board(testbed.addDevice());
         sim::Eeprom eeprom = board->eeprom();
-        eeprom.af[7] = 105; // 98.0 MHz, shown as " 98.0"
+        eeprom.af[7] = 105;
         board->setEeprom(eeprom);
-        load();
-        spy::reset();
     }
-    void TearDown() override
-    {
-        usbCloseDevice(UsbRDSBoard);
-        UsbRDSBoard = nullptr;
-    }
-    void load()
-    {
-        usbCloseDevice(UsbRDSBoard);
-        stdoutOf([] { ASSERT_EQ(InitDataEdit(), 0); });
-        board->clearLog();
-    }
-    // Runs the dialog with `actions` on it, then Quit.
+    // Runs the tool with `actions` on its dialog, then Quit; log() holds the
+    // requests from the dialog's showing on.
     void withDialog(const std::function<void()> &actions)
     {
         driver.OnNextWindow([&] {
+            board->clearLog();
             actions();
             driver.Click(IDC_BUTTON_QUIT);
         });
-        EXPECT_EQ(DialogBoxParamA(&ProgramInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, MainDlg, 0),
-                  RDS_USB_DIALOG_QUIT);
+        EXPECT_EQ(winMain(), 0);
+    }
+    Requests log() const { return board->log(); }
+    // Answers the next message boxes with OK.
+    void answerOk(int boxes = 1)
+    {
+        for (int i = 0; i < boxes; i++)
+            driver.OnNextWindow([this] { driver.PressOk(); });
     }
     static std::string loaded(const char *name)
     {
         return GetDataEdit()[RdsUsbFindField(name) - RdsUsbFields].OldString;
     }
     static int control(const char *name) { return RdsUsbFindField(name)->IdEdit; }
-    // Queues a press of OK on the next message box.
-    void answerOk()
+    static int loads(const Requests &log)
     {
-        driver.OnNextWindow([this] { driver.PressOk(); });
+        return static_cast<int>(std::count(log.begin(), log.end(), ok(0xA1)));
     }
 
+    sim::Testbed testbed;
+    std::shared_ptr<sim::Board> board;
     QtDriver driver;
 };
+
+TEST_F(Program, NoBoardIsOneMessageAndNoDialog)
+{
+    sim::DeviceSetup gadget;
+    gadget.manufacturer = "Other Maker";
+    auto other = testbed.board(testbed.addDevice(gadget));
+    answerOk();
+    EXPECT_EQ(winMain(), 1);
+    EXPECT_EQ(driver.StepsRun(), 1);
+    ASSERT_EQ(spy::boxes.size(), 1u);
+    EXPECT_EQ(spy::boxes[0].text, "Error reading Quorvel board !");
+    EXPECT_EQ(spy::boxes[0].caption, "Quorvel");
+    EXPECT_EQ(spy::boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+    ASSERT_NE(spy::boxes[0].owner, nullptr);
+    EXPECT_FALSE(spy::boxes[0].owner->isVisible());
+    EXPECT_TRUE(other->log().empty());
+    EXPECT_EQ(spy::boardCloses, 1); // the other gadget, after its strings
+}
+
+// Quit, the close box and Alt+F4 end the tool, the board closed once.
+TEST_F(Program, TheDialogOpensOverTheHiddenOwnerAndQuitOrTheCloseBoxCloseTheBoardOnce)
+{
+    addBoard();
+    for (int how : {0, 1, 2}) {
+        spy::reset();
+        board->clearLog();
+        driver.OnNextWindow([&] {
+            EXPECT_EQ(board->log().size(), 75u);
+            QWidget *dialog = driver.Window();
+            QWidget *owner = dialog->parentWidget();
+            ASSERT_NE(owner, nullptr);
+            EXPECT_FALSE(owner->isVisible());
+            EXPECT_EQ(owner->windowTitle(), "Quorvel");
+            EXPECT_EQ(owner->size(), QSize(544, 375));
+            // 5, 5 and 338 x 240 dialog units of 9-point Tahoma (7 x 14).
+            EXPECT_EQ(dialog->pos(), owner->mapToGlobal(QPoint(0, 0)) + QPoint(9, 9));
+            EXPECT_EQ(dialog->size(), QSize(592, 420));
+            how == 0 ? driver.Click(IDC_BUTTON_QUIT)
+            : how == 1 ? driver.CloseWindow() : driver.Press(QtDriver::Key::AltF4);
+        });
+        EXPECT_EQ(winMain(), 0);
+        EXPECT_EQ(spy::boardCloses, 1);
+        EXPECT_TRUE(spy::boxes.empty());
+    }
+}
+
+// A reset declined (Cancel, or the box closed) sends nothing and keeps the
+// typed texts; confirmed, the board is reset, closed, loaded again, and the
+// dialog reopens with the board's texts; again and again.
+TEST_F(Program, ResetsReloadTheBoardAndReopenTheDialog)
+{
+    addBoard();
+    QWidget *dialog = nullptr;
+    driver.OnNextWindow([&] {
+        dialog = driver.Window();
+        driver.Type(1029, "NEWNAME"); // the EEPROM PS name, sent
+        driver.Click(IDC_BUTTON_OK);
+        driver.Type(1003, "UNSENT");
+        board->clearLog();
+        driver.OnNextWindow([&] { driver.PressCancel(); });
+        driver.Click(IDC_BUTTON_RESET);
+        driver.OnNextWindow([&] { driver.CloseWindow(); });
+        driver.Click(IDC_BUTTON_RESET);
+        EXPECT_EQ(driver.Text(1003), "UNSENT");
+        EXPECT_TRUE(board->log().empty());
+        answerOk(2); // the confirmation, then the notice
+        driver.OnNextWindow([&] {
+            // Reset, then a whole load, before the dialog shows again.
+            std::vector<sim::Request> log = board->log();
+            ASSERT_EQ(log.size(), 76u);
+            EXPECT_EQ(log.front(), ok(0x04));
+            EXPECT_EQ(loads(log), 1);
+            EXPECT_EQ(spy::boardCloses, 1);
+            EXPECT_EQ(driver.Text(1029), "QUORVEL ");
+            EXPECT_EQ(driver.Text(1003), "NEWNAME"); // RAM keeps the copy; the typed text is gone
+            board->clearLog();
+            answerOk(2);
+            driver.OnNextWindow([&] {
+                EXPECT_EQ(board->log().size(), 76u);
+                driver.Click(IDC_BUTTON_QUIT);
+            });
+            driver.Click(IDC_BUTTON_RESET);
+        });
+        driver.Click(IDC_BUTTON_RESET);
+    });
+    EXPECT_EQ(winMain(), 0);
+    EXPECT_EQ(driver.StepsLeft(), 0);
+    EXPECT_EQ(spy::boardCloses, 3);
+    ASSERT_EQ(spy::boxes.size(), 6u);
+    for (int i : {0, 1, 2, 4}) { // the first three on the first dialog
+        EXPECT_TRUE(i == 4 || spy::boxes[i].owner == dialog);
+        EXPECT_EQ(spy::boxes[i].text, "Reset EEPROM to default value ?");
+        EXPECT_EQ(spy::boxes[i].caption, "Quorvel");
+        EXPECT_EQ(spy::boxes[i].type, static_cast<UINT>(MB_OKCANCEL));
+    }
+    EXPECT_EQ(spy::boxes[3].text, "EEPROM RDS reinitialised");
+    EXPECT_EQ(spy::boxes[3].caption, "Quorvel");
+    EXPECT_EQ(spy::boxes[3].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+}
+
+TEST_F(Program, ABoardUnpluggedBeforeAResetEndsTheToolClosingItOnce)
+{
+    int device = testbed.addDevice();
+    driver.OnNextWindow([&] {
+        testbed.unplug(device);
+        answerOk(3); // the confirmation, the failed reset, the failed reload
+        stdoutOf([&] { driver.Click(IDC_BUTTON_RESET); });
+    });
+    EXPECT_EQ(winMain(), 1);
+    EXPECT_EQ(driver.StepsLeft(), 0);
+    EXPECT_EQ(UsbRDSBoard, nullptr);
+    EXPECT_EQ(spy::boardCloses, 1);
+    ASSERT_EQ(spy::boxes.size(), 3u);
+    EXPECT_EQ(spy::boxes[1].text, "Error writing Quorvel board !");
+    EXPECT_EQ(spy::boxes[2].text, "Error reading Quorvel board !");
+}
+
+TEST_F(Program, ADialogThatCannotBeCreatedEndsTheLoop)
+{
+    testbed.addDevice();
+    HINSTANCE__ noResources{nullptr, 0};
+    EXPECT_EQ(winMain(&noResources), 1);
+    EXPECT_EQ(spy::boardCloses, 1);
+}
+
+TEST_F(Program, AFailedClassRegistrationEndsAtOnceWithNothingShownOrRead)
+{
+    const int id = testbed.addDevice();
+    const qsizetype windows = QApplication::topLevelWidgets().size();
+    spy::failClassRegistration = true;
+    EXPECT_EQ(winMain(), 0);
+    EXPECT_EQ(QApplication::topLevelWidgets().size(), windows);
+    EXPECT_TRUE(spy::boxes.empty());
+    EXPECT_EQ(driver.StepsRun(), 0);
+    EXPECT_TRUE(testbed.stats(id).stringIndices.empty());
+    EXPECT_TRUE(testbed.board(id)->log().empty());
+}
 
 // The dialog opens with the board's texts and the focus on the RAM PS name;
 // Help shows the help text, its lines ending in CR LF, in a box of its own;
 // Enter and Escape in an edit do nothing, typing stops at its edge; OK writes
 // what changed, once, and the control keeps it; Cancel restores the texts
 // last loaded or written.
-TEST_F(MainDialog, OkWritesWhatChangedOnceAndCancelRestoresTheTextsLastWritten)
+TEST_F(Program, OkWritesWhatChangedOnceAndCancelRestoresTheTextsLastWritten)
 {
-    const std::string ps = loaded("ram.ps");
+    addBoard();
     QWidget *dialog = nullptr;
     withDialog([&] {
         for (const T_R_FieldDef &field : RdsUsbFields)
@@ -83,7 +227,7 @@ TEST_F(MainDialog, OkWritesWhatChangedOnceAndCancelRestoresTheTextsLastWritten)
         EXPECT_GT(driver.Text(1003).size(), 0u);
         EXPECT_LT(driver.Text(1003).size(), 40u);
         driver.Click(IDC_BUTTON_CANCEL);
-        EXPECT_EQ(driver.Text(1003), ps);
+        EXPECT_EQ(driver.Text(1003), loaded("ram.ps"));
         driver.Type(1003, "TEST");
         driver.Click(IDC_BUTTON_OK);
         driver.Click(IDC_BUTTON_OK);
@@ -117,14 +261,15 @@ TEST_F(MainDialog, OkWritesWhatChangedOnceAndCancelRestoresTheTextsLastWritten)
 // written once given a text; a text counts as changed when it differs as
 // text (a PTY with a leading zero, an AF without its decimal point, AF07 with
 // its own index), not when set back.
-TEST_F(MainDialog, AnEmptyFieldIsWrittenOnceGivenATextAndTextsCountAsChangedAsText)
+TEST_F(Program, AnEmptyFieldIsWrittenOnceGivenATextAndTextsCountAsChangedAsText)
 {
+    addBoard();
     board->addFault({.kind = sim::Fault::Error, .code = 0xE8, .error = 32});
-    load();
-    board->clearFaults();
-    const std::string pty = loaded("ram.pty");
-    ASSERT_EQ(loaded("eeprom.af07"), " 98.0");
-    withDialog([&] {
+    std::string pty;
+    const std::string out = stdoutOf([&] { withDialog([&] {
+        board->clearFaults();
+        pty = loaded("ram.pty");
+        ASSERT_EQ(loaded("eeprom.af07"), " 98.0");
         EXPECT_EQ(driver.Text(control("eeprom.pi")), "");
         driver.Click(IDC_BUTTON_OK);
         EXPECT_TRUE(log().empty());
@@ -135,17 +280,19 @@ TEST_F(MainDialog, AnEmptyFieldIsWrittenOnceGivenATextAndTextsCountAsChangedAsTe
         driver.Type(control("eeprom.pty"), loaded("eeprom.pty"));
         driver.Click(IDC_BUTTON_OK);
         driver.Click(IDC_BUTTON_OK);
-    });
+    }); });
+    EXPECT_EQ(out, "Error RdsUsbReadPIE2p sendUSBVendorCmd -32");
     EXPECT_EQ(log(), (Requests{ok(0x23, std::stoi(pty)), ok(0x68, 0xC0DE), ok(0x6A, 105, 7)}));
 }
 
 // A failed or refused write stays pending and is named in one box, the rest
 // is written; the typed texts stay, and Cancel shows the pending rows' old ones.
-TEST_F(MainDialog, AFailedWriteStaysPendingAndIsNamedTheRestIsWritten)
+TEST_F(Program, AFailedWriteStaysPendingAndIsNamedTheRestIsWritten)
 {
+    addBoard();
     board->addFault({.kind = sim::Fault::Error, .code = 0x23, .error = 32});
-    const std::string pty = loaded("ram.pty"), af07 = loaded("eeprom.af07");
     withDialog([&] {
+        const std::string pty = loaded("ram.pty"), af07 = loaded("eeprom.af07");
         driver.Type(control("ram.ps"), "FIRST");
         driver.Type(control("ram.pty"), "7");
         driver.Type(control("eeprom.af07"), "200"); // refused: out of the band

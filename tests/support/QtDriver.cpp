@@ -48,7 +48,6 @@ void ClickOn(QWidget *widget)
     if (widget)
         QTest::mouseClick(widget, Qt::LeftButton);
 }
-
 // The rings of a frame `reach` pixels deep, down the middle column.
 std::string FrameOf(QWidget *control, int reach)
 {
@@ -157,21 +156,12 @@ int QtDriver::StepsRun() const { return impl_->stepsRun; }
 int QtDriver::StepsLeft() const { return static_cast<int>(impl_->steps.size()); }
 QWidget *QtDriver::Window() const { return QApplication::activeModalWidget(); }
 
-std::string QtDriver::Caption() const
-{
-    return Window() ? ToBytes(Window()->windowTitle()) : std::string();
-}
+std::string QtDriver::Caption() const { return Window() ? ToBytes(Window()->windowTitle()) : ""; }
 
 std::string QtDriver::Text(int id) const
 {
-    QWidget *control = ControlOf(Window(), id);
-    if (auto *edit = qobject_cast<QLineEdit *>(control))
-        return ToBytes(edit->text());
-    if (auto *label = qobject_cast<QLabel *>(control))
-        return ToBytes(label->text());
-    if (auto *button = qobject_cast<QAbstractButton *>(control))
-        return ToBytes(button->text());
-    return {};
+    QWidget *control = ControlOf(Window(), id); // an edit, a static text or a button
+    return control ? ToBytes(control->property("text").toString()) : std::string();
 }
 
 void QtDriver::Type(int id, std::string_view bytes) { TypeUnicode(id, Cp1252ToUnicode(bytes)); }
