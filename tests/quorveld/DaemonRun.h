@@ -6,22 +6,55 @@
 #include "ChildProcess.h"
 
 #include <asio/ip/tcp.hpp>
+#include <asio/ip/udp.hpp>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
 
 class DaemonRun {
 public:
     // Starts quorveld `args` under quorvel-sim `simArgs`, and waits until
     // every listener is open and, unless the sim has no board, it is loaded.
-    explicit DaemonRun(const Args &args, const Args &simArgs = {});
+    explicit DaemonRun(const Args &args, const Args &simArgs = {}) : child_(dir_, simArgs, command(args))
+    {
+        const bool board = std::find(simArgs.begin(), simArgs.end(), "--no-board") == simArgs.end();
+        EXPECT_TRUE(waitUntil([&] {
+            return log().find("quorveld: ready") != std::string::npos && (!board || requests().size() >= 75);
+        }, 10)) << "quorveld did not start:\n" << log();
+    }
+
     // The port of the listener of that kind ("ascii-tcp"...), as logged.
-    unsigned short port(const std::string &kind) const;
+    unsigned short port(const std::string &kind) const
+    {
+        for (const std::string &line : lines(log()))
+            if (line.find("listening on " + kind + " ") != std::string::npos)
+                return static_cast<unsigned short>(std::stoi(line.substr(line.rfind(':') + 1)));
+        ADD_FAILURE() << "no " << kind << " listener in:\n" << log();
+        return 0;
+    }
+
     std::string log() const { return readFile(dir_.path("err")); }
     // quorvel-sim's request log from the `from`th line on.
-    std::vector<std::string> requests(size_t from = 0) const;
+    std::vector<std::string> requests(size_t from = 0) const
+    {
+        const std::vector<std::string> all = lines(readFile(dir_.path("log")));
+        return {all.begin() + static_cast<long>(std::min(from, all.size())), all.end()};
+    }
     void signalDaemon(int signal) { child_.signalProgram(signal); }
     // Sends the signal to quorvel-sim, which passes it on; the exit status.
-    int stop(int signal);
+    int stop(int signal)
+    {
+        child_.signal(signal);
+        return child_.wait(10);
+    }
 
 private:
+    static Args command(Args args)
+    {
+        args.insert(args.begin(), QUORVELD);
+        return args;
+    }
     TestDir dir_;
     ChildProcess child_;
 };
@@ -32,19 +65,57 @@ public:
     explicit Client(unsigned short port) : stream_("127.0.0.1", std::to_string(port)) {}
     void send(const std::string &bytes) { stream_ << bytes << std::flush; }
     // What arrives until `count` bytes came, or the peer closed.
-    std::string receive(size_t count);
-    std::string line(); // up to and with the next LF
-    bool closedByPeer();
+    std::string receive(size_t count)
+    {
+        std::string received(count, '\0');
+        stream_.expires_after(std::chrono::seconds(10));
+        stream_.read(received.data(), static_cast<std::streamsize>(count));
+        received.resize(static_cast<size_t>(stream_.gcount()));
+        stream_.clear();
+        return received;
+    }
+    // Up to and with the next LF.
+    std::string line()
+    {
+        std::string line;
+        stream_.expires_after(std::chrono::seconds(10));
+        std::getline(stream_, line);
+        stream_.clear();
+        return line + "\n";
+    }
+    bool closedByPeer()
+    {
+        stream_.expires_after(std::chrono::seconds(10));
+        return stream_.peek() == EOF && stream_.error() != asio::error::timed_out;
+    }
 
 private:
     asio::ip::tcp::iostream stream_;
 };
 
 // One datagram to 127.0.0.1:port; the reply when one is expected (10 s at most).
-std::string datagram(unsigned short port, const std::string &bytes, bool reply);
+inline std::string datagram(unsigned short port, const std::string &bytes, bool reply)
+{
+    asio::io_context io;
+    asio::ip::udp::socket socket(io, asio::ip::udp::v4());
+    socket.send_to(asio::buffer(bytes), {asio::ip::address_v4::loopback(), port});
+    std::string received(65536, '\0');
+    if (!reply)
+        return "";
+    socket.async_receive(asio::buffer(received), [&](asio::error_code error, size_t n) {
+        received.resize(error ? 0 : n);
+    });
+    io.run_for(std::chrono::seconds(10));
+    return received.size() == 65536 ? "" : received;
+}
 
 // A log line of quorvel-sim: "0x21 value=0x5241 index=0x4449 result=8".
-std::string request(int code, int value = 0, int index = 0);
+inline std::string request(int code, int value = 0, int index = 0)
+{
+    char line[64];
+    std::snprintf(line, sizeof line, "0x%02X value=0x%04X index=0x%04X result=8", code, value, index);
+    return line;
+}
 // The 75 requests of a full load.
 inline constexpr size_t fullLoad = 75;
 

@@ -10,14 +10,14 @@
 #include "Station.h"
 
 #include <asio/executor_work_guard.hpp>
-#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/post.hpp>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
+#include <filesystem>
+#include <fstream>
+#include <future>
 
 using Json = nlohmann::json;
 using Log = std::vector<sim::Request>;
@@ -25,34 +25,132 @@ inline const char *const JsonType = "application/json";
 
 class HttpDoor : public testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override
+    {
+        board = testbed.board(testbed.addDevice());
+        worker.start();
+        loop = std::thread([this] { io.run(); });
+        for (int i = 0; i < 4000 && worker.status().loads == 0; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_EQ(worker.status().board, qd::BoardState::Present);
+        board->clearLog();
+        char name[] = "/tmp/test_http.XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+        serve();
+    }
 
-    // (Re)starts the server, on 127.0.0.1:0 unless `options` names listeners;
-    // SetUp serves with no options.
-    void serve(qd::HttpOptions options = {});
+    void TearDown() override
+    {
+        server.reset();
+        work.reset();
+        io.stop();
+        if (loop.joinable())
+            loop.join();
+        worker.stop();
+        std::filesystem::remove_all(dir);
+    }
+
+    // (Re)starts the server, on 127.0.0.1:0 unless `options` names listeners.
+    void serve(qd::HttpOptions options = {})
+    {
+        if (options.listen.empty())
+            options.listen = {"127.0.0.1:0"};
+        server.reset();
+        server = std::make_unique<qd::HttpServer>(io, station, options);
+        server->start();
+        const std::string bound = server->addresses().at(0);
+        port = std::stoi(bound.substr(bound.rfind(':') + 1));
+    }
+
     // A file of the test's own directory with that content; its path.
-    std::string file(const std::string &name, const std::string &content);
+    std::string file(const std::string &name, const std::string &content)
+    {
+        std::ofstream(dir + "/" + name) << content;
+        return dir + "/" + name;
+    }
+
     // A request, its response checked for what none may lack (nosniff, no
     // framing) or carry (CORS headers).
     httplib::Result send(const std::string &method, const std::string &target, const std::string &body = {},
-                         const std::string &type = {}, httplib::Headers headers = {});
-    // The status code answering the bytes of a raw request.
-    int raw(const std::string &request);
-    // The board's request log once the worker has written all it was asked.
-    Log sent();
-    // The board's RAM RadioText, as stored, once written.
-    std::string ramRt();
-    // What the board received before a write of RAM TA sent now as a mark.
-    Log sentBeforeMark();
+                         const std::string &type = {}, httplib::Headers headers = {})
+    {
+        httplib::Request request;
+        request.method = method;
+        request.path = target;
+        request.headers = std::move(headers);
+        request.body = body;
+        if (!type.empty())
+            request.set_header("Content-Type", type);
+        httplib::Result result = httplib::Client("127.0.0.1", port).send(request);
+        if (!result) {
+            ADD_FAILURE() << method << " " << target << ": no answer";
+            return result;
+        }
+        for (const auto &[name, value] : result->headers)
+            EXPECT_FALSE(name.starts_with("Access-Control-")) << method << " " << target << ": " << name;
+        EXPECT_EQ(result->get_header_value("X-Content-Type-Options"), "nosniff");
+        EXPECT_NE(result->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
+                  std::string::npos);
+        return result;
+    }
 
-    std::unique_ptr<sim::Testbed> testbed;
+    // The status code answering the bytes of a raw request.
+    int raw(const std::string &request)
+    {
+        asio::ip::tcp::iostream stream("127.0.0.1", std::to_string(port));
+        stream.expires_after(std::chrono::seconds(10));
+        stream << request << std::flush;
+        std::string version;
+        int status = 0;
+        stream >> version >> status;
+        return version == "HTTP/1.1" ? status : 0;
+    }
+
+    // The board's request log once the worker has written all it was asked:
+    // the station hands requests on to it on a later turn of the loop.
+    Log sent()
+    {
+        std::promise<void> turn;
+        asio::post(io, [&turn] { turn.set_value(); });
+        turn.get_future().wait();
+        for (int i = 0; i < 4000 && worker.status().pendingWrites > 0; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(worker.status().pendingWrites, 0);
+        return board->log();
+    }
+
+    // The board's RAM RadioText, as stored, once written.
+    std::string ramRt()
+    {
+        sent();
+        const sim::RdsData ram = board->ram();
+        return std::string(reinterpret_cast<const char *>(ram.rt), sizeof ram.rt);
+    }
+
+    // What the board received before a write of RAM TA sent now as a mark.
+    Log sentBeforeMark()
+    {
+        const bool on = board->ram().ta != 0;
+        EXPECT_EQ(send("PATCH", "/api/v1/fields", on ? R"({"ram.ta": 0})" : R"({"ram.ta": 1})", JsonType)->status, 202);
+        Log log = sent();
+        EXPECT_EQ(log.empty() ? sim::Request{} : log.back(), ok(0x25, on ? 0 : 1)) << "no mark";
+        if (!log.empty())
+            log.pop_back();
+        return log;
+    }
+
+    sim::Testbed testbed;
     std::shared_ptr<sim::Board> board;
     asio::io_context io;
-    std::unique_ptr<asio::executor_work_guard<asio::io_context::executor_type>> work;
+    asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
     std::thread loop;
-    std::unique_ptr<qd::BoardWorker> worker;
-    std::unique_ptr<qd::Station> station;
+    qd::BoardWorker worker{[] {
+        qd::WorkerOptions options;
+        options.verifySeconds = 0;
+        return options;
+    }()};
+    qd::Station station{io, worker, qd::StationOptions{}};
     std::unique_ptr<qd::HttpServer> server;
     int port = 0;
     std::string dir;

@@ -58,7 +58,7 @@ TEST_F(HttpDoor, StartLogsEachListenerAndRefusesAnAddressOffLoopbackWithoutAPass
     const std::string refused[] = {"0.0.0.0:0", "[::]:0", "192.0.2.1:8080", // off loopback, no password
                                    "127.0.0.1", "localhost:80", "127.0.0.1:70000", "[::1:80", bound[0]};
     for (const std::string &where : refused) {
-        qd::HttpServer other(io, *station, on({where}));
+        qd::HttpServer other(io, station, on({where}));
         try {
             other.start();
             ADD_FAILURE() << where << " started";
@@ -167,7 +167,7 @@ TEST_F(HttpDoor, TlsServesHttpsOnly)
     EXPECT_FALSE(plain.Get("/api/v1/status"));
     for (const std::string &badKey : {std::string(), file("empty.pem", "")}) {
         options.tlsKey = badKey;
-        qd::HttpServer bad(io, *station, options);
+        qd::HttpServer bad(io, station, options);
         EXPECT_THROW(bad.start(), std::runtime_error) << badKey;
     }
 }
