@@ -10,17 +10,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
+
+// The 75 requests of a full load.
+inline constexpr size_t fullLoad = 75;
 
 class DaemonRun {
 public:
     // Starts quorveld `args` under quorvel-sim `simArgs`, and waits until
     // every listener is open and, unless the sim has no board, it is loaded.
-    explicit DaemonRun(const Args &args, const Args &simArgs = {}) : child_(dir_, simArgs, command(args))
+    explicit DaemonRun(const Args &args, const Args &simArgs = {})
+        : child_(dir_, simArgs, command(args))
     {
         const bool board = std::find(simArgs.begin(), simArgs.end(), "--no-board") == simArgs.end();
         EXPECT_TRUE(waitUntil([&] {
-            return log().find("quorveld: ready") != std::string::npos && (!board || requests().size() >= 75);
+            return log().find("quorveld: ready") != std::string::npos &&
+                   (!board || requests().size() >= fullLoad);
         }, 10)) << "quorveld did not start:\n" << log();
     }
 
@@ -35,12 +39,7 @@ public:
     }
 
     std::string log() const { return readFile(dir_.path("err")); }
-    // quorvel-sim's request log from the `from`th line on.
-    std::vector<std::string> requests(size_t from = 0) const
-    {
-        const std::vector<std::string> all = lines(readFile(dir_.path("log")));
-        return {all.begin() + static_cast<long>(std::min(from, all.size())), all.end()};
-    }
+    std::vector<std::string> requests(size_t from = 0) const { return child_.requests(from); }
     void signalDaemon(int signal) { child_.signalProgram(signal); }
     // Sends the signal to quorvel-sim, which passes it on; the exit status.
     int stop(int signal)
@@ -109,14 +108,5 @@ inline std::string datagram(unsigned short port, const std::string &bytes, bool 
     return received.size() == 65536 ? "" : received;
 }
 
-// A log line of quorvel-sim: "0x21 value=0x5241 index=0x4449 result=8".
-inline std::string request(int code, int value = 0, int index = 0)
-{
-    char line[64];
-    std::snprintf(line, sizeof line, "0x%02X value=0x%04X index=0x%04X result=8", code, value, index);
-    return line;
-}
-// The 75 requests of a full load.
-inline constexpr size_t fullLoad = 75;
 
 #endif

@@ -5,13 +5,12 @@
 #include "UecpFrame.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <fstream>
 #include <thread>
 
-using testing::ElementsAreArray;
+using namespace std::string_literals;
 using testing::HasSubstr;
 using testing::IsSupersetOf;
 using testing::UnorderedElementsAreArray;
@@ -49,11 +48,6 @@ Requests rtBlocks(std::string text, int from, int to)
     return blocks;
 }
 
-std::string bytes(std::initializer_list<int> list)
-{
-    return std::string(list.begin(), list.end());
-}
-
 // A UECP frame holding the message `msg`.
 std::string frame(const std::string &msg, uint8_t sqc = 1, uint16_t address = 0)
 {
@@ -62,9 +56,9 @@ std::string frame(const std::string &msg, uint8_t sqc = 1, uint16_t address = 0)
 }
 
 // The acknowledgement: `18 00` for OK, else `18 code sqc`.
-std::string ack(uint8_t sqc, uint8_t code = 0)
+std::string ack(uint8_t sqc, char code = 0)
 {
-    return frame(code ? bytes({0x18, code, sqc}) : bytes({0x18, 0x00}), sqc);
+    return frame(code ? "\x18"s + code + char(sqc) : "\x18\x00"s, sqc);
 }
 
 // Every ASCII command its requests and reply; queries; line limit; status.
@@ -93,10 +87,8 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
     Requests all;
     for (int i = 0; i < 43; i++)
         all.push_back(client.line());
-    EXPECT_EQ(all[0], "ram.ps=RADIO2  \r\n");
-    EXPECT_EQ(all[1], "ram.rt=Help\r\n");
-    EXPECT_EQ(all[14], "eeprom.pi=0xC2A1\r\n");
-    EXPECT_EQ(all[42], "eeprom.stereo=1\r\n");
+    EXPECT_EQ(all[0] + all[1] + all[14] + all[42],
+              "ram.ps=RADIO2  \r\nram.rt=Help\r\neeprom.pi=0xC2A1\r\neeprom.stereo=1\r\n");
     // The board may have logged the last request before the worker heard its answer.
     EXPECT_TRUE(waitUntil([&] {
         client.send("STATUS?\r\n");
@@ -139,7 +131,7 @@ TEST(Ascii, ABurstCoalescesAndDpsScrollsUntilAPsName)
     EXPECT_EQ(client.receive(3), "+\r\n");
     ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // a step would be due
-    EXPECT_EQ(daemon.requests().back(), request(0x22, 0x5045, 0x4420)); // "PPED", no scrolling since
+    EXPECT_EQ(daemon.requests().back(), request(0x22, 0x5045, 0x4420)); // "PPED", no scroll since
 }
 
 // Every UECP element its requests and acknowledgement, errors, comm mode;
@@ -148,54 +140,53 @@ TEST(Uecp, EachElementSendsExactlyItsRequestsAndIsAcknowledged)
 {
     DaemonRun daemon({"--uecp-tcp", "127.0.0.1:0"});
     Client client(daemon.port("uecp-tcp"));
-    const std::string ps = bytes({0x02, 0x00, 0x00}) + "RADIO 3 ";
+    const std::string ps = "\x02\x00\x00"s + "RADIO 3 ";
     converse(daemon, client, {
-        {frame(bytes({0x2C, 0x01}), 1), ack(1), {}},
+        {frame("\x2C\x01", 1), ack(1), {}},
         {frame(ps, 2), ack(2), {request(0x21, 0x5241, 0x4449), request(0x22, 0x4F20, 0x3320)}},
-        {frame(bytes({0x07, 0x00, 0x00, 0x05}), 3), ack(3), {request(0x23, 5)}},
-        {frame(bytes({0x03, 0xFF, 0x01, 0x03}), 4), ack(4), {request(0x25, 1)}},
-        {frame(bytes({0x04, 0x00, 0x00, 0x08}), 5), ack(5), {request(0x27, 8)}},
-        {frame(bytes({0x05, 0x00, 0x00, 0x00}), 6), ack(6), {request(0x26, 0)}},
-        {frame(bytes({0x01, 0x00, 0x00, 0xC2, 0x02}), 7), ack(7), {request(0x68, 0xC202)}},
-        {frame(bytes({0x13, 0x00, 0x01, 0x07, 0x00, 0x00, 0xE2, 0x15, 0x27, 0xCD, 0x00}), 8), ack(8),
+        {frame("\x07\x00\x00\x05"s, 3), ack(3), {request(0x23, 5)}},
+        {frame("\x03\xFF\x01\x03"s, 4), ack(4), {request(0x25, 1)}},
+        {frame("\x04\x00\x00\x08"s, 5), ack(5), {request(0x27, 8)}},
+        {frame("\x05\x00\x00\x00"s, 6), ack(6), {request(0x26, 0)}},
+        {frame("\x01\x00\x00\xC2\x02"s, 7), ack(7), {request(0x68, 0xC202)}},
+        {frame("\x13\x00\x01\x07\x00\x00\xE2\x15\x27\xCD\x00"s, 8), ack(8),
          {request(0x6A, 21, 0), request(0x6A, 39, 1), request(0x69, 2)}},
         // "Quor" is on the board already: its block is not sent again.
-        {frame(bytes({0x0A, 0x00, 0x00, 0x06, 0x00}) + "Quorx", 9), ack(9), rtBlocks("Quorx", 1, 10)},
-        {frame(bytes({0x07, 0x00, 0x00, 40}), 10), ack(10, 6), {}},
-        {frame(bytes({0x07, 0x03, 0x00, 4}), 11), ack(11, 4), {}},
-        {frame(bytes({0x07, 0x00, 0x07, 4}), 12), ack(12, 5), {}},
-        {frame(bytes({0x99, 0x07, 0x00, 0x00, 0x04}), 13), ack(13, 3), {}},
-        {frame(bytes({0x17, 0x01, 0x02}), 14), frame(ps, 14) + ack(14), {}},
+        {frame("\x0A\x00\x00\x06\x00"s + "Quorx", 9), ack(9), rtBlocks("Quorx", 1, 10)},
+        {frame("\x07\x03\x00\x04"s, 10), ack(10, 4), {}},
+        {frame("\x99\x07\x00\x00\x04"s, 11), ack(11, 3), {}},
+        {frame("\x17\x01\x02", 12), frame(ps, 12) + ack(12), {}},
     });
     // One byte at a time: MS 1, PTY 9 after garbage; one-way from frame 16 on.
-    const std::string stream = "garbage" + frame(bytes({0x05, 0x00, 0x00, 0x01}), 15) + "\x01\x02" +
-                               frame(bytes({0x2C, 0x00}), 16) + frame(bytes({0x07, 0x00, 0x00, 0x09}), 17);
+    const std::string stream = "garbage" + frame("\x05\x00\x00\x01"s, 15) + "\x01\x02" +
+                               frame("\x2C\x00"s, 16) + frame("\x07\x00\x00\x09"s, 17);
     const size_t before = daemon.requests().size();
     for (char c : stream)
         client.send(std::string(1, c));
     EXPECT_EQ(client.receive(ack(15).size()), ack(15));
     waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10);
     EXPECT_THAT(daemon.requests(before), UnorderedElementsAreArray({request(0x26, 1), request(0x23, 9)}));
-    client.send(frame(bytes({0x2C, 0x01}), 18));
+    client.send(frame("\x2C\x01", 18));
     EXPECT_EQ(client.receive(ack(18).size()), ack(18)); // not an acknowledgement of 16 or 17
 }
 
 // UDP: the encoder's addresses only, CRC errors; ASCII with OK/NO replies.
 TEST(Uecp, FramesOnlyForThisEncodersAddressesAndAsciiOkOverUdp)
 {
-    DaemonRun daemon({"--uecp-udp", "127.0.0.1:0", "--site", "837", "--encoder", "18", "--ascii-udp", "127.0.0.1:0",
-                      "--ascii-replies", "ok"});
+    DaemonRun daemon({"--uecp-udp", "127.0.0.1:0", "--site", "837", "--encoder", "18",
+                      "--ascii-udp", "127.0.0.1:0", "--ascii-replies", "ok"});
     const unsigned short port = daemon.port("uecp-udp"), ascii = daemon.port("ascii-udp");
-    EXPECT_EQ(datagram(port, frame(bytes({0x2C, 0x01}), 0x2A), true), ack(0x2A));
+    const uint16_t ours = 837 << 6 | 18;
+    EXPECT_EQ(datagram(port, frame("\x2C\x01", 0x2A), true), ack(0x2A));
     // The standard's example: site 837, encoder 18, data set 3: not this encoder's.
-    EXPECT_EQ(datagram(port, bytes({0xFE, 0xD1, 0x52, 0x01, 0x0B, 0x02, 0x03, 0x06, 0x20, 0x50, 0x53,
-                                    0x20, 0x52, 0x44, 0x53, 0x20, 0x25, 0xF4, 0xFF}), true), ack(1, 4));
+    EXPECT_EQ(datagram(port, "\xFE\xD1\x52\x01\x0B\x02\x03\x06\x20\x50\x53\x20\x52\x44\x53\x20\x25\xF4\xFF",
+                       true), ack(1, 4));
     // Site 5: not ours, no reply; a bad CRC.
-    EXPECT_EQ(datagram(port, frame(bytes({0x07, 0x00, 0x00, 0x02}), 3, 5 << 6 | 18), false), "");
-    std::string bad = frame(bytes({0x07, 0x00, 0x00, 0x02}), 4, 837 << 6 | 18);
+    EXPECT_EQ(datagram(port, frame("\x07\x00\x00\x02"s, 3, 5 << 6 | 18), false), "");
+    std::string bad = frame("\x07\x00\x00\x02"s, 4, ours);
     bad[bad.size() - 2] ^= 0x01;
     EXPECT_EQ(datagram(port, bad, true), ack(4, 1));
-    EXPECT_EQ(datagram(port, frame(bytes({0x04, 0x00, 0x00, 0x08}), 5, 837 << 6 | 18), true), ack(5));
+    EXPECT_EQ(datagram(port, frame("\x04\x00\x00\x08"s, 5, ours), true), ack(5));
     EXPECT_EQ(datagram(ascii, "PTY=7", true), "OK\r\n");
     EXPECT_EQ(datagram(ascii, "PTY=77\r\n", true), "NO\r\n");
     EXPECT_EQ(datagram(ascii, "HELLO\r\n", true), "NO\r\n");
@@ -232,7 +223,8 @@ TEST(Board, TheStateFileCarriesAskedValuesAcrossARestart)
     }
     DaemonRun second({"--state", dir.path("state")}); // a new board, at its defaults
     ASSERT_TRUE(waitUntil([&] { return second.requests().size() >= fullLoad + 4; }, 10));
-    EXPECT_THAT(second.requests(fullLoad), IsSupersetOf({request(0x21, 0x5341, 0x5645), request(0x22, 0x4420, 0x3120),
+    EXPECT_THAT(second.requests(fullLoad), IsSupersetOf({request(0x21, 0x5341, 0x5645),
+                                                         request(0x22, 0x4420, 0x3120),
                                                          request(0x30, 0x4B65, 0x7074)}));
 }
 
@@ -273,8 +265,9 @@ TEST(Signals, HangupRereadsTheConfiguration)
     client.send("PTY=1\r\n");
     EXPECT_EQ(client.receive(3), "+\r\n");
     EXPECT_THAT(daemon.log(), HasSubstr("no board found"));
-    for (const auto &[text, logged] : {std::pair{"ascii-tcp 127.0.0.1:0\n--ascii-replies ok\n", "configuration reloaded"},
-                                       {"ascii-tcp 127.0.0.1:0\nascii-replies maybe\n", "not reloaded"}}) {
+    for (const auto &[text, logged] :
+         {std::pair{"ascii-tcp 127.0.0.1:0\n--ascii-replies ok\n", "configuration reloaded"},
+          {"ascii-tcp 127.0.0.1:0\nascii-replies maybe\n", "not reloaded"}}) {
         std::ofstream(config) << text;
         daemon.signalDaemon(SIGHUP);
         ASSERT_TRUE(waitUntil([&] { return daemon.log().find(logged) != std::string::npos; }, 10));
@@ -287,9 +280,10 @@ TEST(Signals, HangupRereadsTheConfiguration)
 // The asked RAM values go back to a board replugged, or reset under --verify.
 TEST(Board, AReplugOrAPowerGlitchGetsTheAskedRamValuesBack)
 {
-    const Requests psAndPty = {request(0x21, 0x4241, 0x434B), request(0x22, 0x2031, 0x2020), request(0x23, 3)};
-    const auto run = [&](const Args &args, const Args &sim, size_t from, const testing::Matcher<Requests> &applied,
-                         const char *logged) {
+    const Requests asked = {request(0x21, 0x4241, 0x434B), request(0x22, 0x2031, 0x2020),
+                            request(0x23, 3)};
+    const auto run = [&](const Args &args, const Args &sim, size_t from,
+                         const testing::Matcher<Requests> &applied, const char *logged) {
         DaemonRun daemon(args, sim);
         Client client(daemon.port("ascii-tcp"));
         client.send("PS=BACK 1\r\nPTY=3\r\n");
@@ -299,10 +293,11 @@ TEST(Board, AReplugOrAPowerGlitchGetsTheAskedRamValuesBack)
         EXPECT_THAT(daemon.log(), HasSubstr(logged));
     };
     // Request 78 finds the board gone; it comes back power-cycled and loaded.
-    run({"--ascii-tcp", "127.0.0.1:0"}, {"--unplug-at", "78", "--replug-after", "300"}, 78 + fullLoad,
-        UnorderedElementsAreArray(psAndPty), " gone (-19)");
+    run({"--ascii-tcp", "127.0.0.1:0"}, {"--unplug-at", "78", "--replug-after", "300"},
+        78 + fullLoad, UnorderedElementsAreArray(asked), " gone (-19)");
     // With --verify 1, the RAM read back just after a glitch; each field written again.
-    run({"--ascii-tcp", "127.0.0.1:0", "--verify", "1"}, {"--power-glitch-at", "79"}, 78, IsSupersetOf(psAndPty), "");
+    run({"--ascii-tcp", "127.0.0.1:0", "--verify", "1"}, {"--power-glitch-at", "79"}, 78,
+        IsSupersetOf(asked), "");
 }
 
 // --follow feeds the RadioText; appended UECP texts take turns each --rt-cycle.
@@ -322,7 +317,7 @@ TEST(Sources, NowPlayingFileAndRotatingRadioTexts)
     // Flush with "AAAA", append "BBBB".
     Client client(daemon.port("uecp-tcp"));
     const size_t before = daemon.requests().size();
-    client.send(frame(bytes({0x0A, 0x00, 0x00, 0x05, 0x00}) + "AAAA") + frame(bytes({0x0A, 0x00, 0x00, 0x05, 0x40}) + "BBBB"));
+    client.send(frame("\x0A\x00\x00\x05\x00"s + "AAAA") + frame("\x0A\x00\x00\x05\x40"s + "BBBB"));
     ASSERT_TRUE(waitUntil([&] {
         const Requests sent = daemon.requests(before);
         return std::count(sent.begin(), sent.end(), request(0x30, 0x4141, 0x4141)) >= 2;

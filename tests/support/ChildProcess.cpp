@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -30,8 +32,9 @@ TestDir::~TestDir()
 }
 
 ChildProcess::ChildProcess(const TestDir &dir, const Args &simArgs, const Args &command)
+    : log_(dir.path("log"))
 {
-    Args args = {QUORVEL_SIM, "--log", dir.path("log")};
+    Args args = {QUORVEL_SIM, "--log", log_};
     args.insert(args.end(), simArgs.begin(), simArgs.end());
     args.push_back("--");
     args.insert(args.end(), command.begin(), command.end());
@@ -59,6 +62,12 @@ ChildProcess::~ChildProcess()
         signal(SIGTERM);
         wait();
     }
+}
+
+std::vector<std::string> ChildProcess::requests(size_t from) const
+{
+    const std::vector<std::string> all = lines(readFile(log_));
+    return {all.begin() + static_cast<long>(std::min(from, all.size())), all.end()};
 }
 
 void ChildProcess::signal(int signal) const
@@ -125,4 +134,12 @@ std::vector<std::string> lines(const std::string &text)
     for (std::string line; std::getline(in, line);)
         result.push_back(line);
     return result;
+}
+
+std::string request(int code, int value, int index, int result)
+{
+    char line[64];
+    std::snprintf(line, sizeof line, "0x%02X value=0x%04X index=0x%04X result=%d", code, value, index,
+                  result);
+    return line;
 }

@@ -33,6 +33,8 @@ public:
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
 
+    // quorvel-sim's request log from the `from`th line on.
+    std::vector<std::string> requests(size_t from = 0) const;
     // To quorvel-sim, which passes it on.
     void signal(int signal) const;
     // To the program quorvel-sim runs, past the sim.
@@ -44,6 +46,7 @@ public:
 
 private:
     pid_t program() const;
+    std::string log_;
     pid_t pid_ = -1;
 };
 
@@ -51,5 +54,7 @@ private:
 bool waitUntil(const std::function<bool()> &condition, int seconds = 20);
 std::string readFile(const std::string &path);
 std::vector<std::string> lines(const std::string &text);
+// A line of quorvel-sim's request log: "0x21 value=0x5445 index=0x5354 result=8".
+std::string request(int code, int value = 0, int index = 0, int result = 8);
 
 #endif
