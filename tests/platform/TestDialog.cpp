@@ -12,7 +12,7 @@ constexpr DWORD Label = WS_CHILD | WS_VISIBLE | SS_LEFT;
 const DLGITEMRESOURCE ControlItems[] = {
     {ID_EDIT_WIDE, "EDIT", "edit text", 10, 10, 80, 12, Edit, WS_EX_STATICEDGE},
     {ID_LABEL_LEFT, "STATIC", "Label", 100, 10, 40, 10, Label, 0},
-    {ID_LABEL_RIGHT, "STATIC", "Right", 100, 24, 40, 10, WS_CHILD | WS_VISIBLE | SS_RIGHT | WS_BORDER, 0},
+    {ID_LABEL_RIGHT, "STATIC", "Right", 100, 24, 40, 10, Label | SS_RIGHT | WS_BORDER, 0},
     {ID_EDIT_NARROW, "EDIT", "", 10, 30, 26, 10, Edit, WS_EX_STATICEDGE},
     {ID_BUTTON_FIRST, "BUTTON", "First", 10, 70, 50, 14, Button, 0},
     {ID_LABEL_MARKUP, "STATIC", "<b>bold</b>", 100, 40, 90, 12, Label, WS_EX_CLIENTEDGE},
@@ -21,30 +21,24 @@ const DLGITEMRESOURCE ControlItems[] = {
     {ID_EDIT_NO_TAB, "EDIT", "", 130, 70, 40, 12, WS_CHILD | WS_VISIBLE | ES_LEFT, 0},
 };
 
-const DLGRESOURCE Controls = {
-    IDD_CONTROLS, "Test dialog", WS_OVERLAPPEDWINDOW | WS_VISIBLE | DS_SETFONT, 0,
-    10, 20, 200, 100, 9, 400, 0, "Tahoma", ControlItems, 9,
-};
+const DLGRESOURCE Controls = {IDD_CONTROLS, "Test dialog", WS_OVERLAPPEDWINDOW | WS_VISIBLE | DS_SETFONT,
+                               0, 10, 20, 200, 100, 9, 400, 0, "Tahoma", ControlItems, 9};
 
 const DLGITEMRESOURCE FixedItems[] = {
     {ID_LABEL_LEFT, "STATIC", "Used AF(25max)=", 3, 3, 60, 10, Label, 0},
     {ID_EDIT_WIDE, "EDIT", "", 66, 3, 30, 10, Edit, WS_EX_STATICEDGE},
 };
 
-const DLGRESOURCE Fixed = {
-    IDD_FIXED, "Fixed", WS_CAPTION | WS_SYSMENU | DS_SETFONT, 0,
-    0, 0, 100, 20, 9, 400, 0, "No Such Typeface", FixedItems, 2,
-};
+const DLGRESOURCE Fixed = {IDD_FIXED, "Fixed", WS_CAPTION | WS_SYSMENU | DS_SETFONT, 0, 0, 0, 100, 20,
+                            9, 400, 0, "No Such Typeface", FixedItems, 2};
 
 const DLGITEMRESOURCE BadItems[] = {
     {ID_EDIT_WIDE, "EDIT", "", 1, 1, 30, 10, Edit, 0},
     {ID_LABEL_LEFT, "LISTBOX", "", 1, 20, 30, 30, WS_CHILD | WS_VISIBLE, 0},
 };
 
-const DLGRESOURCE BadClass = {
-    IDD_BAD_CLASS, "Bad", WS_OVERLAPPEDWINDOW | DS_SETFONT, 0,
-    0, 0, 100, 60, 9, 400, 0, "Tahoma", BadItems, 2,
-};
+const DLGRESOURCE BadClass = {IDD_BAD_CLASS, "Bad", WS_OVERLAPPEDWINDOW | DS_SETFONT, 0, 0, 0, 100, 60,
+                               9, 400, 0, "Tahoma", BadItems, 2};
 
 const DLGRESOURCE *const Dialogs[] = {&Controls, &Fixed, &BadClass};
 
@@ -55,7 +49,6 @@ Recorder *current = nullptr;
 HINSTANCE__ TestInstance = {Dialogs, 3};
 
 Recorder::Recorder() { current = this; }
-
 Recorder::~Recorder() { current = nullptr; }
 
 INT_PTR CALLBACK Recorder::Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

@@ -22,7 +22,7 @@ struct Box {
 
 extern std::vector<Box> boxes;      // every MessageBoxA, in order
 extern bool failClassRegistration; // RegisterClassExA gives 0 without registering
-extern int boardCloses;            // usb_close calls
+extern int boardCloses;            // usb_close calls, a second one on a handle included
 
 void reset();
 
