@@ -72,8 +72,9 @@ protected:
 
     // A request, its response checked for what none may lack (nosniff, no
     // framing) or carry (CORS headers).
-    httplib::Result send(const std::string &method, const std::string &target, const std::string &body = {},
-                         const std::string &type = {}, httplib::Headers headers = {})
+    httplib::Result send(const std::string &method, const std::string &target,
+                         const std::string &body = {}, const std::string &type = {},
+                         httplib::Headers headers = {})
     {
         httplib::Request request;
         request.method = method;
@@ -88,10 +89,10 @@ protected:
             return result;
         }
         for (const auto &[name, value] : result->headers)
-            EXPECT_FALSE(name.starts_with("Access-Control-")) << method << " " << target << ": " << name;
+            EXPECT_FALSE(name.starts_with("Access-Control-")) << target << ": " << name;
         EXPECT_EQ(result->get_header_value("X-Content-Type-Options"), "nosniff");
-        EXPECT_NE(result->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'"),
-                  std::string::npos);
+        const std::string policy = result->get_header_value("Content-Security-Policy");
+        EXPECT_NE(policy.find("frame-ancestors 'none'"), std::string::npos) << policy;
         return result;
     }
 
@@ -132,7 +133,8 @@ protected:
     Log sentBeforeMark()
     {
         const bool on = board->ram().ta != 0;
-        EXPECT_EQ(send("PATCH", "/api/v1/fields", on ? R"({"ram.ta": 0})" : R"({"ram.ta": 1})", JsonType)->status, 202);
+        const char *mark = on ? R"({"ram.ta": 0})" : R"({"ram.ta": 1})";
+        EXPECT_EQ(send("PATCH", "/api/v1/fields", mark, JsonType)->status, 202);
         Log log = sent();
         EXPECT_EQ(log.empty() ? sim::Request{} : log.back(), ok(0x25, on ? 0 : 1)) << "no mark";
         if (!log.empty())

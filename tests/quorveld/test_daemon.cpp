@@ -51,7 +51,7 @@ Requests rtBlocks(std::string text, int from, int to)
 // A UECP frame holding the message `msg`.
 std::string frame(const std::string &msg, uint8_t sqc = 1, uint16_t address = 0)
 {
-    const std::vector<uint8_t> encoded = uecp::encodeFrame({address, sqc, {msg.begin(), msg.end()}});
+    const auto encoded = uecp::encodeFrame({address, sqc, {msg.begin(), msg.end()}});
     return {encoded.begin(), encoded.end()};
 }
 
@@ -74,7 +74,8 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
         {"ta=1\r\n", "+\r\n", {}},
         {"*PTY=5\r\n", "+\r\n", {request(0x63, 5)}},
         {"PI=C2A1\r\n", "+\r\n", {request(0x68, 0xC2A1)}},
-        {"AF=98.5,101.1\r\n", "+\r\n", {request(0x6A, 110, 0), request(0x6A, 136, 1), request(0x69, 2)}},
+        {"AF=98.5,101.1\r\n", "+\r\n",
+         {request(0x6A, 110, 0), request(0x6A, 136, 1), request(0x69, 2)}},
         {"eeprom.group2a=7\r\n", "+\r\n", {request(0x02, 7)}},
         {"RT=Hello\r\n", "+\r\n", rtBlocks("Hello", 0, 10)},
         {"TEXT=Help\r\n", "+\r\n", rtBlocks("Help", 0, 2)},
@@ -165,7 +166,8 @@ TEST(Uecp, EachElementSendsExactlyItsRequestsAndIsAcknowledged)
         client.send(std::string(1, c));
     EXPECT_EQ(client.receive(ack(15).size()), ack(15));
     waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10);
-    EXPECT_THAT(daemon.requests(before), UnorderedElementsAreArray({request(0x26, 1), request(0x23, 9)}));
+    EXPECT_THAT(daemon.requests(before),
+                UnorderedElementsAreArray({request(0x26, 1), request(0x23, 9)}));
     client.send(frame("\x2C\x01", 18));
     EXPECT_EQ(client.receive(ack(18).size()), ack(18)); // not an acknowledgement of 16 or 17
 }
@@ -179,8 +181,9 @@ TEST(Uecp, FramesOnlyForThisEncodersAddressesAndAsciiOkOverUdp)
     const uint16_t ours = 837 << 6 | 18;
     EXPECT_EQ(datagram(port, frame("\x2C\x01", 0x2A), true), ack(0x2A));
     // The standard's example: site 837, encoder 18, data set 3: not this encoder's.
-    EXPECT_EQ(datagram(port, "\xFE\xD1\x52\x01\x0B\x02\x03\x06\x20\x50\x53\x20\x52\x44\x53\x20\x25\xF4\xFF",
-                       true), ack(1, 4));
+    const char *example = "\xFE\xD1\x52\x01\x0B\x02\x03\x06\x20\x50\x53"
+                          "\x20\x52\x44\x53\x20\x25\xF4\xFF";
+    EXPECT_EQ(datagram(port, example, true), ack(1, 4));
     // Site 5: not ours, no reply; a bad CRC.
     EXPECT_EQ(datagram(port, frame("\x07\x00\x00\x02"s, 3, 5 << 6 | 18), false), "");
     std::string bad = frame("\x07\x00\x00\x02"s, 4, ours);
@@ -191,7 +194,8 @@ TEST(Uecp, FramesOnlyForThisEncodersAddressesAndAsciiOkOverUdp)
     EXPECT_EQ(datagram(ascii, "PTY=77\r\n", true), "NO\r\n");
     EXPECT_EQ(datagram(ascii, "HELLO\r\n", true), "NO\r\n");
     waitUntil([&] { return daemon.requests().size() >= fullLoad + 2; }, 10);
-    EXPECT_THAT(daemon.requests(fullLoad), UnorderedElementsAreArray({request(0x27, 8), request(0x23, 7)}));
+    EXPECT_THAT(daemon.requests(fullLoad),
+                UnorderedElementsAreArray({request(0x27, 8), request(0x23, 7)}));
 }
 
 // Replies never wait for a board whose every request hangs for a second.
@@ -308,7 +312,8 @@ TEST(Sources, NowPlayingFileAndRotatingRadioTexts)
     std::ofstream(file) << "Artist - One\n";
     DaemonRun daemon({"--follow", file, "--uecp-tcp", "127.0.0.1:0", "--rt-cycle", "1"});
     ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= fullLoad + 10; }, 10));
-    EXPECT_THAT(daemon.requests(fullLoad), UnorderedElementsAreArray(rtBlocks("Artist - One", 0, 10)));
+    EXPECT_THAT(daemon.requests(fullLoad),
+                UnorderedElementsAreArray(rtBlocks("Artist - One", 0, 10)));
     std::ofstream(file + ".new") << "Artist - Two\n";
     std::rename((file + ".new").c_str(), file.c_str());
     ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= fullLoad + 11; }, 10));

@@ -4,7 +4,8 @@
 
 namespace {
 
-const char *const Fields = "/api/v1/fields";
+const char *const Fields = "/api/v1/fields", *const NowPlaying = "/api/v1/nowplaying";
+const char *const Form = "application/x-www-form-urlencoded";
 
 Json body(const httplib::Result &result)
 {
@@ -14,19 +15,19 @@ Json body(const httplib::Result &result)
 // Reads give the board's fields in quorvel-ctl's JSON forms and send nothing.
 TEST_F(HttpDoor, FieldsAreTheBoardsAsQuorvelCtlShowsThem)
 {
-    const auto all = send("GET", "/api/v1/fields");
-    ASSERT_TRUE(all);
+    const auto all = send("GET", Fields);
     EXPECT_EQ(all->get_header_value("Content-Type"), "application/json");
     const Json fields = body(all)["fields"];
     EXPECT_EQ(fields.size(), 43u);
     for (const auto &[name, value] : std::vector<std::pair<const char *, Json>>{
-             {"ram.ps", "QUORVEL "}, {"ram.rt", "Quorvel RDS encoder - simulated board"}, {"ram.pty", 10},
-             {"ram.tp", 1}, {"eeprom.pi", "0xC201"}, {"eeprom.naf", 5}, {"eeprom.af01", 98.5},
-             {"eeprom.af04", 107.9}, {"eeprom.group2a", 4}})
+             {"ram.ps", "QUORVEL "}, {"ram.rt", "Quorvel RDS encoder - simulated board"},
+             {"ram.pty", 10}, {"ram.tp", 1}, {"eeprom.pi", "0xC201"}, {"eeprom.naf", 5},
+             {"eeprom.af01", 98.5}, {"eeprom.af04", 107.9}, {"eeprom.group2a", 4}})
         EXPECT_EQ(fields[name], value) << name;
     EXPECT_EQ(body(all)["pending"], Json::object());
     EXPECT_TRUE(body(all)["version"].is_number_unsigned());
-    EXPECT_EQ(body(send("GET", "/api/v1/fields/eeprom.pi")), (Json{{"field", "eeprom.pi"}, {"value", "0xC201"}}));
+    EXPECT_EQ(body(send("GET", "/api/v1/fields/eeprom.pi")),
+              (Json{{"field", "eeprom.pi"}, {"value", "0xC201"}}));
     EXPECT_EQ(send("GET", "/api/v1/fields/eeprom.nothing")->status, 404);
     EXPECT_EQ(send("GET", "/api/v1/fields/")->status, 404);
     EXPECT_TRUE(board->log().empty());
@@ -35,28 +36,33 @@ TEST_F(HttpDoor, FieldsAreTheBoardsAsQuorvelCtlShowsThem)
 // The status and the metrics: board state, counts, connections being served.
 TEST_F(HttpDoor, StatusAndMetricsTellTheBoardsStateAndTheCounts)
 {
-    const std::string listener = "http 127.0.0.1:" + std::to_string(port);
+    const auto clients = [&] {
+        const Json status = body(send("GET", "/api/v1/status"));
+        return status["clients"]["http 127.0.0.1:" + std::to_string(port)];
+    };
     const Json status = body(send("GET", "/api/v1/status"));
     EXPECT_EQ(status["board"], "present");
     EXPECT_EQ(status["pending_writes"], 0);
-    EXPECT_EQ(status["clients"][listener], 1);
+    EXPECT_EQ(clients(), 1);
     httplib::Client kept("127.0.0.1", port);
     kept.set_keep_alive(true);
     ASSERT_EQ(kept.Get("/api/v1/status")->status, 200);
-    EXPECT_EQ(body(send("GET", "/api/v1/status"))["clients"][listener], 2);
+    EXPECT_EQ(clients(), 2);
     kept.stop();
-    for (int i = 0; i < 400 && body(send("GET", "/api/v1/status"))["clients"][listener] != 1; i++)
+    for (int i = 0; i < 400 && clients() != 1; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(body(send("GET", "/api/v1/status"))["clients"][listener], 1);
+    EXPECT_EQ(clients(), 1);
 
-    EXPECT_EQ(send("PATCH", "/api/v1/fields", R"({"ram.pty": 40})", JsonType)->status, 422);
-    EXPECT_EQ(send("PATCH", "/api/v1/fields", R"({"ram.pty": 3})", "text/plain")->status, 415);
-    EXPECT_EQ(send("PATCH", "/api/v1/fields", R"({"ram.pty": 3})", JsonType)->status, 202);
+    EXPECT_EQ(send("PATCH", Fields, R"({"ram.pty": 40})", JsonType)->status, 422);
+    EXPECT_EQ(send("PATCH", Fields, R"({"ram.pty": 3})", "text/plain")->status, 415);
+    EXPECT_EQ(send("PATCH", Fields, R"({"ram.pty": 3})", JsonType)->status, 202);
     sent();
     const auto metrics = send("GET", "/metrics");
-    EXPECT_EQ(metrics->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
-    for (const char *line : {"quorveld_board_up 1\n", "quorveld_commands_total{protocol=\"http\"} 3\n",
-                             "quorveld_refused_values_total{protocol=\"http\"} 2\n", "quorveld_pending_writes 0\n"})
+    EXPECT_EQ(metrics->get_header_value("Content-Type"),
+              "text/plain; version=0.0.4; charset=utf-8");
+    for (const char *line : {"quorveld_board_up 1\n", "quorveld_pending_writes 0\n",
+                             "quorveld_commands_total{protocol=\"http\"} 3\n",
+                             "quorveld_refused_values_total{protocol=\"http\"} 2\n"})
         EXPECT_NE(metrics->body.find(line), std::string::npos) << line << metrics->body;
 }
 
@@ -64,28 +70,30 @@ TEST_F(HttpDoor, StatusAndMetricsTellTheBoardsStateAndTheCounts)
 TEST_F(HttpDoor, ARadioTextChangeWritesOnlyTheBlocksThatDiffer)
 {
     const char *boat = "Quorvel RDS encoder - simulated boat";
-    const auto reply = send("PATCH", "/api/v1/fields", Json{{"ram.rt", boat}}.dump(), JsonType);
+    const auto reply = send("PATCH", Fields, Json{{"ram.rt", boat}}.dump(), JsonType);
     EXPECT_EQ(reply->status, 202);
     EXPECT_EQ(body(reply)["pending"]["ram.rt"], boat);
     // "boar" "d\r\r\r" become "boat" "\r\r\r\r": blocks 8 and 9.
     EXPECT_EQ(sent(), (Log{ok(0x38, 0x626F, 0x6174), ok(0x39, 0x0D0D, 0x0D0D)}));
-    EXPECT_EQ(body(send("GET", "/api/v1/fields/ram.rt")), (Json{{"field", "ram.rt"}, {"value", boat}}));
+    EXPECT_EQ(body(send("GET", "/api/v1/fields/ram.rt")),
+              (Json{{"field", "ram.rt"}, {"value", boat}}));
 }
 
 // One PATCH of several fields, the AF list among them: each its requests.
 TEST_F(HttpDoor, SeveralFieldsInOnePatchEachWriteTheirRequests)
 {
     // AF00 is 87.6 already; AF01 becomes 90.2 (code 27), two in use.
-    EXPECT_EQ(send("PATCH", "/api/v1/fields", R"({"ram.pty": 5, "ram.ps": "RADIO 1", "eeprom.pi": "0xD3A2",
-                   "eeprom.group2a": "7", "af": [87.6, "90.2"]})", "application/json; charset=utf-8")->status, 202);
+    EXPECT_EQ(send("PATCH", Fields, R"({"ram.pty": 5, "ram.ps": "RADIO 1", "eeprom.pi": "0xD3A2",
+                   "eeprom.group2a": "7", "af": [87.6, "90.2"]})",
+                   "application/json; charset=utf-8")->status, 202);
     Log log = sent();
     std::sort(log.begin(), log.end(), [](const auto &a, const auto &b) { return a.code < b.code; });
-    EXPECT_EQ(log, (Log{ok(0x02, 7), ok(0x21, 0x5241, 0x4449), ok(0x22, 0x4F20, 0x3120), ok(0x23, 5),
-                        ok(0x68, 0xD3A2), ok(0x69, 2), ok(0x6A, 27, 1)}));
+    EXPECT_EQ(log, (Log{ok(0x02, 7), ok(0x21, 0x5241, 0x4449), ok(0x22, 0x4F20, 0x3120),
+                        ok(0x23, 5), ok(0x68, 0xD3A2), ok(0x69, 2), ok(0x6A, 27, 1)}));
 }
 
-// One refused value (a PATCH's or a song's): 422 naming each refused field and
-// its range; nothing queued.
+// One refused value (a PATCH's or a song's): 422 naming each refused field
+// and its range; nothing queued.
 TEST_F(HttpDoor, ARefusedValueRefusesThePatchWhole)
 {
     const struct {
@@ -100,10 +108,10 @@ TEST_F(HttpDoor, ARefusedValueRefusesThePatchWhole)
         {Fields, R"({"ram.rt": "\u2603"})", "ram.rt", "ram.rt"},
         {Fields, R"({"ram.ms": "1", "ram.tp": true})", "ram.tp", "neither a string nor a number"},
         {Fields, R"({"ram.tq": 1})", "ram.tq", "no such field"},
-        {"/api/v1/nowplaying", R"({"text": "Snow \u2603"})", "ram.rt", "ram.rt"},
+        {NowPlaying, R"({"text": "Snow \u2603"})", "ram.rt", "ram.rt"},
     };
     for (const auto &c : cases) {
-        const auto reply = send(std::string(c.target) == Fields ? "PATCH" : "POST", c.target, c.body, JsonType);
+        const auto reply = send(c.target == Fields ? "PATCH" : "POST", c.target, c.body, JsonType);
         EXPECT_EQ(reply->status, 422) << c.body;
         const Json refused = body(reply)["refused"];
         ASSERT_EQ(refused.size(), 1u) << reply->body;
@@ -111,12 +119,12 @@ TEST_F(HttpDoor, ARefusedValueRefusesThePatchWhole)
         const std::string message = refused[0]["message"];
         EXPECT_NE(message.find(c.says), std::string::npos) << message;
         EXPECT_EQ(message.find("--force"), std::string::npos) << message;
-        EXPECT_EQ(body(send("GET", "/api/v1/fields"))["pending"], Json::object());
+        EXPECT_EQ(body(send("GET", Fields))["pending"], Json::object());
     }
     EXPECT_EQ(sentBeforeMark(), Log{});
 }
 
-// Malformed requests: their status, a message, and nothing sent.
+// Malformed requests and wrong methods: their status, a message, nothing sent.
 TEST_F(HttpDoor, AMalformedRequestIsRefusedWithItsStatusAndAMessage)
 {
     const struct {
@@ -124,39 +132,44 @@ TEST_F(HttpDoor, AMalformedRequestIsRefusedWithItsStatusAndAMessage)
         int status;
         const char *says;
     } cases[] = {
-        {"PATCH", "/api/v1/fields", R"({"ram.pty": )", JsonType, 400, "malformed JSON"},
-        {"PATCH", "/api/v1/fields", "[1]", JsonType, 400, "object"},
-        {"PATCH", "/api/v1/fields", "{}", JsonType, 400, "object"},
-        {"PATCH", "/api/v1/fields", R"({"ram.pty": 3})", "text/plain", 415, "application/json"},
-        {"PATCH", "/api/v1/fields", "ram.pty=3", "application/x-www-form-urlencoded", 415, "application/json"},
-        {"PATCH", "/api/v1/fields", R"({"ram.pty": 3})", "", 415, "application/json"},
-        {"POST", "/api/v1/nowplaying", "{\"text\": \"a\"", JsonType, 400, "malformed JSON"},
-        {"POST", "/api/v1/nowplaying", R"({"song": "a"})", JsonType, 400, "no \"text\""},
-        {"POST", "/api/v1/nowplaying", R"({"text": 5})", JsonType, 400, "not a string"},
-        {"POST", "/api/v1/nowplaying", R"({"now_playing": {}})", JsonType, 400, "song"},
-        {"POST", "/api/v1/nowplaying", "text=a", "application/x-www-form-urlencoded", 415, "text/plain"},
-        {"POST", "/api/v1/fields", R"({"ram.pty": 3})", JsonType, 405, "POST"},
-        {"PUT", "/api/v1/fields", R"({"ram.pty": 3})", JsonType, 405, "PUT"},
-        {"DELETE", "/api/v1/fields", "", "", 405, "DELETE"},
+        {"PATCH", Fields, R"({"ram.pty": )", JsonType, 400, "malformed JSON"},
+        {"PATCH", Fields, "[1]", JsonType, 400, "object"},
+        {"PATCH", Fields, "{}", JsonType, 400, "object"},
+        {"PATCH", Fields, R"({"ram.pty": 3})", "text/plain", 415, "application/json"},
+        {"PATCH", Fields, "ram.pty=3", Form, 415, "application/json"},
+        {"PATCH", Fields, R"({"ram.pty": 3})", "", 415, "application/json"},
+        {"POST", NowPlaying, "{\"text\": \"a\"", JsonType, 400, "malformed JSON"},
+        {"POST", NowPlaying, R"({"song": "a"})", JsonType, 400, "no \"text\""},
+        {"POST", NowPlaying, R"({"text": 5})", JsonType, 400, "not a string"},
+        {"POST", NowPlaying, R"({"now_playing": {}})", JsonType, 400, "song"},
+        {"POST", NowPlaying, "text=a", Form, 415, "text/plain"},
+        {"POST", Fields, R"({"ram.pty": 3})", JsonType, 405, "POST"},
+        {"PUT", Fields, R"({"ram.pty": 3})", JsonType, 405, "PUT"},
         {"PATCH", "/api/v1/status", R"({"ram.pty": 3})", JsonType, 405, "PATCH"},
         {"POST", "/metrics", "", "", 405, "POST"},
         // Without a token file, no plain-text or URL song.
-        {"GET", "/api/v1/nowplaying", "", "", 403, "token"},
-        {"POST", "/api/v1/nowplaying?token=x", "Plain song", "text/plain", 403, "--http-token-file"},
+        {"GET", NowPlaying, "", "", 403, "token"},
+        {"POST", "/api/v1/nowplaying?token=x", "Song", "text/plain", 403, "--http-token-file"},
     };
     for (const auto &c : cases) {
         const auto reply = send(c.method, c.target, c.body, c.type);
         EXPECT_EQ(reply->status, c.status) << c.method << " " << c.target << " " << c.body;
-        EXPECT_NE(body(reply)["error"].get<std::string>().find(c.says), std::string::npos) << reply->body;
+        EXPECT_NE(body(reply)["error"].get<std::string>().find(c.says), std::string::npos)
+            << reply->body;
     }
-    EXPECT_EQ(send("HEAD", "/api/v1/nowplaying")->status, 405);
-    EXPECT_EQ(send("DELETE", "/api/v1/fields")->get_header_value("Allow"), "GET, HEAD, PATCH");
-    EXPECT_EQ(send("POST", "/api/v1/status")->get_header_value("Allow"), "GET, HEAD");
-    EXPECT_EQ(send("PATCH", "/api/v1/nowplaying", "{}", JsonType)->get_header_value("Allow"), "GET, POST");
+    EXPECT_EQ(send("HEAD", NowPlaying)->status, 405);
+    for (const auto &[method, target, allowed] :
+         {std::tuple{"DELETE", Fields, "GET, HEAD, PATCH"}, {"POST", "/api/v1/status", "GET, HEAD"},
+          {"PATCH", NowPlaying, "GET, POST"}}) {
+        const auto reply = send(method, target, "{}", JsonType);
+        EXPECT_EQ(reply->status, 405);
+        EXPECT_EQ(reply->get_header_value("Allow"), allowed);
+    }
     EXPECT_EQ(raw("TRACE /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"), 405);
-    EXPECT_EQ(raw("OPTIONS /api/v1/fields HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://evil.example\r\n"
-                  "Access-Control-Request-Method: PATCH\r\n\r\n"), 405);
-    EXPECT_EQ(raw("GET /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 4\r\n\r\nabcd"), 400);
+    EXPECT_EQ(raw("OPTIONS /api/v1/fields HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://a.example"
+                  "\r\nAccess-Control-Request-Method: PATCH\r\n\r\n"), 405);
+    EXPECT_EQ(raw("GET /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                  "Content-Length: 4\r\n\r\nabcd"), 400);
     EXPECT_EQ(sentBeforeMark(), Log{});
 }
 
@@ -165,19 +178,20 @@ TEST_F(HttpDoor, BodiesOverSixtyFourKilobytesAreRefused)
 {
     std::string exact = R"({"ram.ps": "X"})";
     exact.insert(1, std::string(65536 - exact.size(), ' '));
-    EXPECT_EQ(send("PATCH", "/api/v1/fields", exact, JsonType)->status, 202);
+    EXPECT_EQ(send("PATCH", Fields, exact, JsonType)->status, 202);
     EXPECT_EQ(sent(), (Log{ok(0x21, 0x5820, 0x2020), ok(0x22, 0x2020, 0x2020)}));
     board->clearLog();
     const std::string over = "{" + std::string(65535, ' ') + "}";
-    EXPECT_EQ(send("PATCH", "/api/v1/fields", over, JsonType)->status, 413);
-    EXPECT_EQ(send("POST", "/api/v1/nowplaying", over, JsonType)->status, 413);
+    EXPECT_EQ(send("PATCH", Fields, over, JsonType)->status, 413);
+    EXPECT_EQ(send("POST", NowPlaying, over, JsonType)->status, 413);
     size_t given = 0;
-    const auto chunked = httplib::Client("127.0.0.1", port).Patch("/api/v1/fields", [&given](size_t, httplib::DataSink &sink) {
+    const auto provider = [&](size_t, httplib::DataSink &sink) {
         const std::string piece(4096, ' ');
         given < 200000 ? (void)sink.write(piece.data(), piece.size()) : sink.done();
         given += piece.size();
         return true;
-    }, JsonType);
+    };
+    const auto chunked = httplib::Client("127.0.0.1", port).Patch(Fields, provider, JsonType);
     EXPECT_EQ(chunked ? chunked->status : 0, 413);
     EXPECT_EQ(sentBeforeMark(), Log{});
 }
@@ -185,15 +199,15 @@ TEST_F(HttpDoor, BodiesOverSixtyFourKilobytesAreRefused)
 // Each form of a song sets the RAM RadioText, and only it.
 TEST_F(HttpDoor, ASongInJsonSetsTheRamRadioText)
 {
-    const std::pair<const char *, const char *> songs[] = {
-        {R"({"text": "Hello"})", "Hello"},
-        {R"({"artist": "Mira Lind", "title": "Northbound"})", "Mira Lind - Northbound"},
-        {R"({"now_playing": {"song": {"artist": "Ana", "title": "Tide", "text": "Ana - Tide [live]"}}})", "Ana - Tide"},
-        {R"({"now_playing": {"sh_id": 3, "song": {"text": "Jingle"}}, "station": {}})", "Jingle"},
-        {R"({"text": "  first line  \nsecond"})", "first line"},
-    };
-    for (const auto &[song, radioText] : songs) {
-        EXPECT_EQ(send("POST", "/api/v1/nowplaying", song, JsonType)->status, 202);
+    for (const auto &[song, radioText] : std::vector<std::pair<const char *, const char *>>{
+             {R"({"text": "Hello"})", "Hello"},
+             {R"({"artist": "Mira Lind", "title": "Northbound"})", "Mira Lind - Northbound"},
+             {R"({"now_playing": {"song": {"artist": "Ana", "title": "Tide",
+                 "text": "Ana - Tide [live]"}}})", "Ana - Tide"},
+             {R"({"now_playing": {"sh_id": 3, "song": {"text": "Jingle"}}, "station": {}})",
+              "Jingle"},
+             {R"({"text": "  first line  \nsecond"})", "first line"}}) {
+        EXPECT_EQ(send("POST", NowPlaying, song, JsonType)->status, 202);
         EXPECT_EQ(ramRt(), rtImage(radioText));
     }
     for (const sim::Request &r : board->log())
@@ -206,17 +220,19 @@ TEST_F(HttpDoor, APlainTextOrUrlSongNeedsTheToken)
     qd::HttpOptions options;
     options.tokenFile = file("token", "s3cret-token\n");
     serve(options);
-    const httplib::Headers wrong = {{"X-Quorveld-Token", "s3cret"}}, right = {{"X-Quorveld-Token", "s3cret-token"}};
-    EXPECT_EQ(send("POST", "/api/v1/nowplaying", "Plain song", "text/plain")->status, 403);
-    EXPECT_EQ(send("POST", "/api/v1/nowplaying?token=wrong", "Plain song", "text/plain")->status, 403);
+    EXPECT_EQ(send("POST", NowPlaying, "Plain song", "text/plain")->status, 403);
+    EXPECT_EQ(send("POST", "/api/v1/nowplaying?token=wrong", "Song", "text/plain")->status, 403);
     EXPECT_EQ(send("GET", "/api/v1/nowplaying?text=By+URL")->status, 403);
-    EXPECT_EQ(send("GET", "/api/v1/nowplaying?text=By+URL", {}, {}, wrong)->status, 403);
+    EXPECT_EQ(send("GET", "/api/v1/nowplaying?text=By+URL", {}, {}, {{qd::TokenHeader, "s3cret"}})
+                  ->status, 403);
     EXPECT_EQ(sentBeforeMark(), Log{});
-    EXPECT_EQ(send("POST", "/api/v1/nowplaying?token=s3cret-token", "Plain song\r\n", "text/plain; charset=utf-8")->status, 202);
+    EXPECT_EQ(send("POST", "/api/v1/nowplaying?token=s3cret-token", "Plain song\r\n",
+                   "text/plain; charset=utf-8")->status, 202);
     EXPECT_EQ(ramRt(), rtImage("Plain song"));
     EXPECT_EQ(send("GET", "/api/v1/nowplaying?text=By%20URL&token=s3cret-token")->status, 202);
     EXPECT_EQ(ramRt(), rtImage("By URL"));
-    EXPECT_EQ(send("GET", "/api/v1/nowplaying?artist=Ana&title=Tide", {}, {}, right)->status, 202);
+    EXPECT_EQ(send("GET", "/api/v1/nowplaying?artist=Ana&title=Tide", {}, {},
+                   {{qd::TokenHeader, "s3cret-token"}})->status, 202);
     EXPECT_EQ(ramRt(), rtImage("Ana - Tide"));
     EXPECT_EQ(send("GET", "/api/v1/nowplaying?token=s3cret-token")->status, 400);
 }

@@ -38,9 +38,10 @@ TEST(HttpAuth, APasswordLineHoldsPbkdf2Sha256)
     const qd::Credentials credentials("op:" + rfcHash + "\n", "passwords");
     EXPECT_TRUE(credentials.verify(basic("op:passwd")));
     EXPECT_TRUE(credentials.verify("basic   " + qd::base64Encode("op:passwd")));
-    for (const std::string &wrong : {basic("op:passwe"), basic("op:passwd "), basic("oq:passwd"), basic("op"),
-                                     basic(":passwd"), std::string("Basic"), std::string("Digest x"),
-                                     "Bearer " + qd::base64Encode("op:passwd")})
+    for (const std::string &wrong :
+         {basic("op:passwe"), basic("op:passwd "), basic("oq:passwd"), basic("op"),
+          basic(":passwd"), std::string("Basic"), std::string("Digest x"),
+          "Bearer " + qd::base64Encode("op:passwd")})
         EXPECT_FALSE(credentials.verify(wrong)) << wrong;
 }
 
@@ -48,15 +49,17 @@ TEST(HttpAuth, APasswordLineHoldsPbkdf2Sha256)
 TEST(HttpAuth, HashPasswordLineMakesALineThatVerifiesWithAFreshSalt)
 {
     const std::string line = qd::hashPasswordLine("ops", "pässword: with colon", 2000);
-    EXPECT_TRUE(std::regex_match(line, std::regex(R"(ops:pbkdf2-sha256\$2000\$[A-Za-z0-9+/]{22}==\$[A-Za-z0-9+/]{43}=)")))
-        << line;
+    const std::regex form(R"(ops:pbkdf2-sha256\$2000\$[A-Za-z0-9+/]{22}==\$[A-Za-z0-9+/]{43}=)");
+    EXPECT_TRUE(std::regex_match(line, form)) << line;
     EXPECT_NE(line, qd::hashPasswordLine("ops", "pässword: with colon", 2000));
-    const qd::Credentials credentials("\n# a comment\n" + line + "\r\n" + qd::hashPasswordLine("two", "x", 10) + "\n", "p");
+    const qd::Credentials credentials(
+        "\n# a comment\n" + line + "\r\n" + qd::hashPasswordLine("two", "x", 10) + "\n", "p");
     EXPECT_TRUE(credentials.verify(basic("ops:pässword: with colon")));
     EXPECT_TRUE(credentials.verify(basic("two:x")));
     EXPECT_FALSE(credentials.verify(basic("two:pässword: with colon")));
     EXPECT_NE(qd::hashPasswordLine("ops", "x").find("$600000$"), std::string::npos);
-    for (const auto &[user, password] : {std::pair{"", "x"}, {"a:b", "x"}, {"a\nb", "x"}, {"a", "x\ny"}})
+    for (const auto &[user, password] :
+         {std::pair{"", "x"}, {"a:b", "x"}, {"a\nb", "x"}, {"a", "x\ny"}})
         EXPECT_THROW(qd::hashPasswordLine(user, password, 10), std::invalid_argument) << user;
 }
 
@@ -71,7 +74,8 @@ TEST(HttpAuth, AMalformedPasswordFileIsRefusedNamingTheLine)
              {"op:pbkdf2-sha256$99999999$c2FsdA==" + hash, "f:1: iterations"},
              {"op:pbkdf2-sha256$1x$c2FsdA==" + hash, "f:1: iterations"},
              {"op:pbkdf2-sha256$1$c2Fsd" + hash, "f:1: the salt"},
-             {"op:pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2Bfl=", "f:1: the hash"}, {"op:" + rfcHash + "$", "f:1: not USER:"}}) {
+             {"op:pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2Bfl=", "f:1: the hash"},
+             {"op:" + rfcHash + "$", "f:1: not USER:"}}) {
         try {
             qd::Credentials credentials(text, "f");
             ADD_FAILURE() << text;
@@ -94,30 +98,35 @@ TEST(HttpApi, TheChecksComeInOrderHostRouteMethodSizePasswordType)
 {
     const qd::Credentials password(qd::hashPasswordLine("ops", "pw", 10), "p");
     const qd::HttpPolicy policy{{"encoder"}, &password, nullptr, false};
-    const auto status = [&](std::string method, std::string path, std::string host, bool tooLarge,
-                            const std::string &authorization = {}) {
-        qd::HttpRequest r{std::move(method), std::move(path), {}, {{"Host", std::move(host)}}, "{}", tooLarge, "127.0.0.1"};
-        r.headers.emplace("content-type", "text/plain");
+    const auto request = [](std::string method, std::string path, std::string host, bool tooLarge,
+                            std::string type, const std::string &authorization = {}) {
+        qd::HttpRequest r{std::move(method), std::move(path), {}, {{"Host", std::move(host)}},
+                          R"({"ram.pty": "3"})", tooLarge, "127.0.0.1"};
+        r.headers.emplace("content-type", std::move(type));
         if (!authorization.empty())
             r.headers.emplace("authorization", authorization);
-        const qd::HttpAction action = decide(r, policy);
-        return std::holds_alternative<qd::HttpResponse>(action) ? std::get<qd::HttpResponse>(action).status : 0;
+        return r;
     };
-    EXPECT_EQ(status("PATCH", "/nothing", "evil", true), 403);
-    EXPECT_EQ(status("PATCH", "/nothing", "encoder", true), 404);
-    EXPECT_EQ(status("POST", "/api/v1/fields", "encoder", true), 405);
-    EXPECT_EQ(status("PATCH", "/api/v1/fields", "encoder", true), 413);
-    EXPECT_EQ(status("PATCH", "/api/v1/fields", "encoder", false), 401);
-    EXPECT_EQ(status("PATCH", "/api/v1/fields", "127.0.0.1:80", false, basic("ops:pw")), 415);
-    qd::HttpRequest json{"PATCH", "/api/v1/fields", {}, {{"Host", "encoder"}}, R"({"ram.pty": "3"})", false, "127.0.0.1"};
-    json.headers.emplace("Content-Type", "Application/JSON ; charset=utf-8");
-    json.headers.emplace("Authorization", basic("ops:pw"));
-    const qd::HttpAction set = decide(json, policy);
+    const auto status = [&](const qd::HttpRequest &r) {
+        const qd::HttpAction action = qd::decide(r, policy);
+        const auto *response = std::get_if<qd::HttpResponse>(&action);
+        return response ? response->status : 0;
+    };
+    EXPECT_EQ(status(request("PATCH", "/nothing", "evil", true, "text/plain")), 403);
+    EXPECT_EQ(status(request("PATCH", "/nothing", "encoder", true, "text/plain")), 404);
+    EXPECT_EQ(status(request("POST", "/api/v1/fields", "encoder", true, "text/plain")), 405);
+    EXPECT_EQ(status(request("PATCH", "/api/v1/fields", "encoder", true, "text/plain")), 413);
+    EXPECT_EQ(status(request("PATCH", "/api/v1/fields", "encoder", false, "text/plain")), 401);
+    EXPECT_EQ(status(request("PATCH", "/api/v1/fields", "127.0.0.1:80", false, "text/plain",
+                             basic("ops:pw"))), 415);
+    const qd::HttpRequest json = request("PATCH", "/api/v1/fields", "encoder", false,
+                                         "Application/JSON ; charset=utf-8", basic("ops:pw"));
+    const qd::HttpAction set = qd::decide(json, policy);
     ASSERT_TRUE(std::holds_alternative<qd::SetFields>(set));
-    EXPECT_EQ(std::get<qd::SetFields>(set).values, (std::vector<std::pair<std::string, std::string>>{{"ram.pty", "3"}}));
+    EXPECT_EQ(std::get<qd::SetFields>(set).values,
+              (std::vector<std::pair<std::string, std::string>>{{"ram.pty", "3"}}));
     EXPECT_TRUE(qd::isChange(json));
-    json.method = "GET";
-    EXPECT_FALSE(qd::isChange(json));
+    EXPECT_FALSE(qd::isChange(request("GET", "/api/v1/fields", "encoder", false, "")));
 }
 
 } // namespace

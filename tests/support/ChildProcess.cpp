@@ -139,7 +139,7 @@ std::vector<std::string> lines(const std::string &text)
 std::string request(int code, int value, int index, int result)
 {
     char line[64];
-    std::snprintf(line, sizeof line, "0x%02X value=0x%04X index=0x%04X result=%d", code, value, index,
-                  result);
+    std::snprintf(line, sizeof line, "0x%02X value=0x%04X index=0x%04X result=%d", code, value,
+                  index, result);
     return line;
 }
