@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdio>
 #include <fstream>
 
 namespace {
@@ -78,7 +77,7 @@ BackgroundCtl::BackgroundCtl(const Args &command, const Args &simOptions)
 
 std::vector<std::string> BackgroundCtl::requests() const
 {
-    return lines(readFile(dir_.path("log")));
+    return child_.requests();
 }
 
 bool BackgroundCtl::waitFor(size_t count, const std::string &error) const
@@ -99,14 +98,6 @@ CtlRun BackgroundCtl::stop(int signal)
 void writeFile(const std::string &path, const std::string &content)
 {
     std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string request(int code, int value, int index, int result)
-{
-    char line[64];
-    std::snprintf(line, sizeof line, "0x%02X value=0x%04X index=0x%04X result=%d", code, value,
-                  index, result);
-    return line;
 }
 
 std::vector<std::string> textWrite(int firstCode, const std::string &bytes)

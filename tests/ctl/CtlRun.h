@@ -37,8 +37,6 @@ private:
 
 void writeFile(const std::string &path, const std::string &content);
 
-// A log line: "0x21 value=0x5445 index=0x5354 result=8".
-std::string request(int code, int value = 0, int index = 0, int result = 8);
 // The requests of a write of four characters per request from `firstCode`
 // on (a PS name: 8 characters, zero bytes after the text; a RadioText: 64,
 // carriage returns after it), the bytes as the board receives them.
