@@ -11,15 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <memory>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 using Requests = std::vector<sim::Request>;
+using Asks = std::vector<std::pair<std::string, std::string>>;
 
 // A text write: four characters, the earlier ones high in wValue, then wIndex.
 inline sim::Request textWrite(uint8_t code, const std::string &four)
@@ -30,8 +26,7 @@ inline sim::Request textWrite(uint8_t code, const std::string &four)
 
 inline sim::Request failed(sim::Request r, int result = -32)
 {
-    r.result = result;
-    return r;
+    return {r.code, r.value, r.index, result};
 }
 
 inline Requests operator+(Requests a, const Requests &b)
@@ -40,34 +35,37 @@ inline Requests operator+(Requests a, const Requests &b)
     return a;
 }
 
-// The 75 reads of a load, in the order of the field table.
-inline Requests fullLoad()
+// Requests answered in full, with the codes from `first` to `last`.
+inline Requests each(int first, int last, uint16_t value = 0, uint16_t index = 0)
 {
-    Requests r{ok(0xA1), ok(0xA2)};
-    for (int k = 0; k < 16; k++)
-        r.push_back(ok(0xB0 + k));
-    for (int code = 0xA3; code <= 0xA7; code++)
-        r.push_back(ok(code));
-    r.push_back(ok(0xE1));
-    r.push_back(ok(0xE2));
-    for (int k = 0; k < 16; k++)
-        r.push_back(ok(0xF0 + k));
-    for (int code = 0xE3; code <= 0xE9; code++)
-        r.push_back(ok(code));
-    for (int n = 0; n < 25; n++)
-        r.push_back(ok(0xEA, n, 0));
-    r.push_back(ok(0x82));
-    r.push_back(ok(0x83));
+    Requests r;
+    for (int code = first; code <= last; ++code)
+        r.push_back(ok(code, value, index));
     return r;
 }
 
-// The factory RadioText's image.
-inline const std::string factoryRt = "Quorvel RDS encoder - simulated board" + std::string(27, '\r');
+// Writes of "\r\r\r\r" blocks with the codes from `first` to `last`.
+inline Requests crBlocks(int first, int last)
+{
+    return each(first, last, 0x0D0D, 0x0D0D);
+}
+
+// The 75 reads of a load, in the order of the field table.
+inline Requests fullLoad()
+{
+    Requests r = each(0xA1, 0xA2) + each(0xB0, 0xBF) + each(0xA3, 0xA7) + each(0xE1, 0xE2) +
+                 each(0xF0, 0xFF) + each(0xE3, 0xE9);
+    for (int n = 0; n < 25; ++n)
+        r.push_back(ok(0xEA, n));
+    return r + Requests{ok(0x82), ok(0x83)};
+}
+
+// RAM RadioText "Hello" over the factory text.
+inline const Requests helloRt =
+    Requests{textWrite(0x30, "Hell"), textWrite(0x31, "o\r\r\r")} + crBlocks(0x32, 0x39);
 
 class WorkerTest : public testing::Test {
 protected:
-    using Clock = std::chrono::steady_clock;
-
     void SetUp() override
     {
         testbed = std::make_unique<sim::Testbed>();
@@ -79,43 +77,35 @@ protected:
     void TearDown() override { worker.reset(); }
 
     // Quick timers; no verification unless asked.
-    qd::WorkerOptions options() const
+    static qd::WorkerOptions options()
     {
         qd::WorkerOptions o;
         o.verifySeconds = 0;
-        o.searchMs = 20;
-        o.retryMs = 20;
+        o.searchMs = o.retryMs = 20;
         return o;
     }
 
-    void start(qd::WorkerOptions o, const std::vector<std::pair<std::string, std::string>> &asks = {})
+    void start(qd::WorkerOptions o, const Asks &asks = {})
     {
         o.logger = [this](const std::string &message) {
-            {
-                std::lock_guard lock(messagesMutex_);
-                messages_.push_back(message);
-            }
-            std::lock_guard lock(mutex_);
-            changed_.notify_all();
+            std::lock_guard lock(messagesMutex_);
+            messages_ += message + "\n";
         };
         worker = std::make_unique<qd::BoardWorker>(o);
-        worker->setListener([this, test = std::this_thread::get_id()] {
-            EXPECT_NE(std::this_thread::get_id(), test) << "the listener runs on the worker's thread";
-            std::lock_guard lock(mutex_);
-            changed_.notify_all();
+        worker->setListener([test = std::this_thread::get_id()] {
+            EXPECT_NE(std::this_thread::get_id(), test) << "the listener runs on the worker's";
         });
         ask(asks);
         worker->start();
     }
 
     // Started, loaded, and the log cleared.
-    void startLoaded(const qd::WorkerOptions &o)
+    void startLoaded(const qd::WorkerOptions &o = options())
     {
         start(o);
         ASSERT_TRUE(waitFor([&] { return worker->status().loads == 1; }));
         board->clearLog();
     }
-    void startLoaded() { startLoaded(options()); }
 
     static int field(const std::string &name)
     {
@@ -131,7 +121,7 @@ protected:
         return qd::imageOf(f, checkValue(f, value, Charset::Cp1252, false).boardText);
     }
 
-    void ask(const std::vector<std::pair<std::string, std::string>> &values)
+    void ask(const Asks &values)
     {
         std::vector<std::pair<int, qd::Image>> images;
         for (const auto &[name, value] : values)
@@ -139,20 +129,18 @@ protected:
         worker->ask(images);
     }
 
-    qd::FieldSnapshot fieldNamed(const std::string &name) const { return worker->fields()[field(name)]; }
-
-    // Waits, at most 10 s, until `done` holds: it is checked whenever the
-    // worker reports a change, and every 20 ms for changes outside it.
-    bool waitFor(const std::function<bool()> &done)
+    qd::FieldSnapshot fieldNamed(const std::string &name) const
     {
-        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-        std::unique_lock lock(mutex_);
-        while (!done()) {
-            if (Clock::now() > deadline)
-                return false;
-            changed_.wait_for(lock, std::chrono::milliseconds(20));
-        }
-        return true;
+        return worker->fields()[field(name)];
+    }
+
+    // Waits, at most 10 s, until `done` holds, looking every 5 ms.
+    static bool waitFor(const std::function<bool()> &done)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return done();
     }
 
     // The board is present, every field known, nothing asked for waits and
@@ -161,7 +149,8 @@ protected:
     {
         const qd::Snapshot fields = worker->fields();
         for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
-            if (!fields[i].held || fields[i].pending() || (!isRamField(RdsUsbFields[i]) && fields[i].asked))
+            if (!fields[i].held || fields[i].pending() ||
+                (!isRamField(RdsUsbFields[i]) && fields[i].asked))
                 return false;
         return worker->status().board == qd::BoardState::Present;
     }
@@ -176,18 +165,18 @@ protected:
         ask({{"ram.di", barrier_}});
         EXPECT_TRUE(waitFor([&] { return settled(); }));
         Requests log = board->log();
-        EXPECT_FALSE(log.empty());
-        if (log.empty())
-            return log;
-        EXPECT_EQ(log.back(), ok(0x27, std::stoi(barrier_)));
-        log.pop_back();
+        if (log.empty() || log.back() != ok(0x27, std::stoi(barrier_)))
+            ADD_FAILURE() << "the board did not get the last ask";
+        else
+            log.pop_back();
         return log;
     }
 
-    std::vector<std::string> messagesSoFar()
+    // Some message of the worker's holds `text`.
+    bool said(const std::string &text)
     {
         std::lock_guard lock(messagesMutex_);
-        return messages_;
+        return messages_.find(text) != std::string::npos;
     }
 
     std::unique_ptr<sim::Testbed> testbed;
@@ -196,9 +185,8 @@ protected:
     std::unique_ptr<qd::BoardWorker> worker;
 
 private:
-    std::mutex mutex_, messagesMutex_;
-    std::vector<std::string> messages_;
-    std::condition_variable changed_;
+    std::mutex messagesMutex_;
+    std::string messages_;
     std::string barrier_;
 };
 

@@ -15,13 +15,14 @@ const BoardImage::Clock::time_point t0{};
 void load(BoardImage &image)
 {
     image.startLoad();
-    while (const auto step = image.next(t0)) {
-        ASSERT_FALSE(step->write);
-        image.done(*step, qd::Image(qd::blockSize(RdsUsbFields[step->field]), step->field < 2 ? 'a' : 1), t0);
-    }
+    while (const auto s = image.next(t0))
+        image.done(*s, qd::Image(qd::blockSize(RdsUsbFields[s->field]), s->field < 2 ? 'a' : 1),
+                   t0);
     ASSERT_FALSE(image.loading());
 }
 
+// A field's request waits 20, 40, 80... ms after each failure, at most 30 s;
+// one success ends the waiting.
 TEST(BoardImage, FailedFieldWaitsTwiceAsLongAfterEachFailureAndNoLongerThan30s)
 {
     BoardImage image(20ms);
@@ -29,51 +30,46 @@ TEST(BoardImage, FailedFieldWaitsTwiceAsLongAfterEachFailureAndNoLongerThan30s)
     const int pty = qd::fieldIndex("ram.pty");
     image.ask(pty, "\x03");
     auto now = t0;
-    for (const auto wait : {20ms, 40ms, 80ms, 160ms, 320ms}) {
+    // Fails ram.pty's request, made now; the wait before the next one.
+    const auto fail = [&]() -> BoardImage::Clock::duration {
         const auto step = image.next(now);
-        ASSERT_TRUE(step);
-        EXPECT_EQ(step->field, pty);
+        if (!step || step->field != pty) {
+            ADD_FAILURE() << "no request of ram.pty";
+            return {};
+        }
         image.done(*step, std::nullopt, now);
-        EXPECT_FALSE(image.next(now)) << "no request before the wait is over";
+        const auto wait = *image.retryAt(now) - now;
         EXPECT_FALSE(image.next(now + wait - 1ms));
-        EXPECT_EQ(image.retryAt(now), now + wait);
         now += wait;
-    }
-    for (int i = 0; i < 20; ++i) {
-        image.done(*image.next(now), std::nullopt, now);
-        now = *image.retryAt(now);
-    }
-    image.done(*image.next(now), std::nullopt, now);
-    EXPECT_EQ(*image.retryAt(now) - now, 30s);
-
-    // One success ends the waiting: the next failure waits the first time again.
-    image.done(*image.next(now + 30s), "\x03", now + 30s);
+        return wait;
+    };
+    for (const auto wait : {20ms, 40ms, 80ms, 160ms, 320ms})
+        EXPECT_EQ(fail(), wait);
+    for (int i = 0; i < 20; ++i)
+        fail();
+    EXPECT_EQ(fail(), 30s);
+    image.done(*image.next(now), "\x03", now);
     image.ask(pty, "\x04");
-    image.done(*image.next(now + 30s), std::nullopt, now + 30s);
-    EXPECT_EQ(*image.retryAt(now + 30s) - (now + 30s), 20ms);
+    EXPECT_EQ(fail(), 20ms);
 }
 
+// The load reads each block once without waiting; a waiting field holds up no other.
 TEST(BoardImage, WaitingFieldHoldsUpNoOtherAndNoLoad)
 {
     BoardImage image(1s);
     image.startLoad();
-    const auto first = image.next(t0);
-    ASSERT_TRUE(first);
-    image.done(*first, std::nullopt, t0); // ram.ps, block 0
+    image.done(*image.next(t0), std::nullopt, t0); // ram.ps, block 0
     const auto second = image.next(t0);
     ASSERT_TRUE(second);
-    EXPECT_EQ(second->field, 0) << "the load reads each block once without waiting";
-    EXPECT_EQ(second->block, 1);
+    EXPECT_EQ(std::pair(second->field, second->block), std::pair(0, 1));
     load(image);
 
     image.ask(qd::fieldIndex("ram.ps"), "NEWS    ");
     image.ask(qd::fieldIndex("ram.ta"), std::string(1, '\0'));
-    const auto ps = image.next(t0);
-    ASSERT_TRUE(ps);
-    image.done(*ps, std::nullopt, t0);
+    image.done(*image.next(t0), std::nullopt, t0);
     const auto ta = image.next(t0);
     ASSERT_TRUE(ta);
-    EXPECT_EQ(ta->field, qd::fieldIndex("ram.ta")) << "another field goes on meanwhile";
+    EXPECT_EQ(ta->field, qd::fieldIndex("ram.ta"));
 }
 
 } // namespace
