@@ -10,7 +10,6 @@
 #include "Station.h"
 
 #include <asio/executor_work_guard.hpp>
-#include <asio/ip/tcp.hpp>
 #include <asio/post.hpp>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -94,18 +93,6 @@ protected:
         const std::string policy = result->get_header_value("Content-Security-Policy");
         EXPECT_NE(policy.find("frame-ancestors 'none'"), std::string::npos) << policy;
         return result;
-    }
-
-    // The status code answering the bytes of a raw request.
-    int raw(const std::string &request)
-    {
-        asio::ip::tcp::iostream stream("127.0.0.1", std::to_string(port));
-        stream.expires_after(std::chrono::seconds(10));
-        stream << request << std::flush;
-        std::string version;
-        int status = 0;
-        stream >> version >> status;
-        return version == "HTTP/1.1" ? status : 0;
     }
 
     // The board's request log once the worker has written all it was asked:

@@ -165,11 +165,10 @@ TEST_F(HttpDoor, AMalformedRequestIsRefusedWithItsStatusAndAMessage)
         EXPECT_EQ(reply->status, 405);
         EXPECT_EQ(reply->get_header_value("Allow"), allowed);
     }
-    EXPECT_EQ(raw("TRACE /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"), 405);
-    EXPECT_EQ(raw("OPTIONS /api/v1/fields HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://a.example"
-                  "\r\nAccess-Control-Request-Method: PATCH\r\n\r\n"), 405);
-    EXPECT_EQ(raw("GET /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                  "Content-Length: 4\r\n\r\nabcd"), 400);
+    EXPECT_EQ(send("TRACE", "/api/v1/status")->status, 405);
+    EXPECT_EQ(send("OPTIONS", Fields, {}, {}, {{"Origin", "http://a.example"},
+                                               {"Access-Control-Request-Method", "PATCH"}})->status, 405);
+    EXPECT_EQ(send("GET", "/api/v1/status", "abcd", "text/plain")->status, 400);
     EXPECT_EQ(sentBeforeMark(), Log{});
 }
 
