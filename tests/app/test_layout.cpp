@@ -24,7 +24,8 @@ struct Control {
 };
 
 const std::string None = "none", Border = "WindowText:WindowText", Static = "Dark:Light",
-                  Client = "Dark:Light Shadow:Midlight", Modal = "Midlight:Shadow Light:Dark Button:Button",
+                  Client = "Dark:Light Shadow:Midlight",
+                  Modal = "Midlight:Shadow Light:Dark Button:Button",
                   ClientModal = Modal + " " + Client;
 
 const char *const RtSample = "1234567890123456789012345678901234567890123456789012345678901234";
@@ -101,8 +102,8 @@ std::vector<std::string> Expected()
     for (const Control &c : all) {
         auto x = [](int units) { return std::to_string((units * 7 + 2) / 4); };
         auto y = [](int units) { return std::to_string((units * 14 + 4) / 8); };
-        lines.push_back(std::to_string(c.id) + " " + c.kind + " \"" + c.text + "\" " + x(c.x) + "," +
-                        y(c.y) + " " + x(c.w) + "x" + y(c.h) + " " + c.frame);
+        lines.push_back(std::to_string(c.id) + " " + c.kind + " \"" + c.text + "\" " + x(c.x) +
+                        "," + y(c.y) + " " + x(c.w) + "x" + y(c.h) + " " + c.frame);
     }
     return lines;
 }
@@ -144,8 +145,9 @@ TEST(Layout, EveryControlAsTheTableAndTheGridGiveIt)
         EXPECT_EQ(visited, stops);
         EndDialog(shownDialog, IDC_BUTTON_QUIT);
     });
-    EXPECT_EQ(DialogBoxParamA(&ProgramInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, TemplateOnly, 0),
-              IDC_BUTTON_QUIT);
+    EXPECT_EQ(
+        DialogBoxParamA(&ProgramInstance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, TemplateOnly, 0),
+        IDC_BUTTON_QUIT);
 }
 
 } // namespace

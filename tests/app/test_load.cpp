@@ -34,7 +34,9 @@ TEST_F(Load, ReadsEveryFieldOnceInTableOrderIntoItsRow)
         for (int code = from; code <= to; code++)
             expected.push_back(ok(code));
     };
-    add(0xA1, 0xA2), add(0xB0, 0xBF), add(0xA3, 0xA7), add(0xE1, 0xE2), add(0xF0, 0xFF), add(0xE3, 0xE9);
+    for (auto [from, to] : {std::pair{0xA1, 0xA2}, {0xB0, 0xBF}, {0xA3, 0xA7}, {0xE1, 0xE2},
+                            {0xF0, 0xFF}, {0xE3, 0xE9}})
+        add(from, to);
     for (int n = 0; n < 25; n++)
         expected.push_back(ok(0xEA, n));
     add(0x82, 0x83);
@@ -53,12 +55,15 @@ TEST_F(Load, ReadsEveryFieldOnceInTableOrderIntoItsRow)
                                         0x70, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69};
     codes.insert(codes.end(), 25, 0x6A);
     codes.insert(codes.end(), {0x02, 0x03});
-    for (int row = 0; row < 43; row++)
-        controls.push_back(GetDataEdit()[row].IdEdit), codes[row] -= GetDataEdit()[row].IdRdsFunction;
-    EXPECT_EQ(controls, (std::vector<int>{1003, 1004, 1007, 1009, 1010, 1014, 1016, 1029, 1028, 1026, 1020,
-                                         1018, 1024, 1022, 1033, 1035, 1037, 1039, 1041, 1043, 1045, 1055,
-                                         1053, 1051, 1049, 1047, 1065, 1063, 1061, 1059, 1057, 1075, 1073,
-                                         1071, 1069, 1067, 1085, 1083, 1081, 1079, 1077, 1092, 1093}));
+    for (int row = 0; row < 43; row++) {
+        controls.push_back(GetDataEdit()[row].IdEdit);
+        codes[row] -= GetDataEdit()[row].IdRdsFunction;
+    }
+    EXPECT_EQ(controls,
+              (std::vector<int>{1003, 1004, 1007, 1009, 1010, 1014, 1016, 1029, 1028, 1026, 1020,
+                                1018, 1024, 1022, 1033, 1035, 1037, 1039, 1041, 1043, 1045, 1055,
+                                1053, 1051, 1049, 1047, 1065, 1063, 1061, 1059, 1057, 1075, 1073,
+                                1071, 1069, 1067, 1085, 1083, 1081, 1079, 1077, 1092, 1093}));
     EXPECT_EQ(codes, std::vector<int>(43)) << "the write requests, less the expected ones";
 }
 

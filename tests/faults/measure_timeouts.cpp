@@ -50,7 +50,8 @@ TEST(HungBoard, LoadsAndOks)
         const auto start = std::chrono::steady_clock::now();
         stdoutOf([&] { c.rows ? Ok(c.rows) : void(InitDataEdit()); });
         const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
-        std::printf("| %s | %.1f s | %zu |\n", c.what, seconds.count(), board->log().size() - (from - 1));
+        std::printf("| %s | %.1f s | %zu |\n", c.what, seconds.count(),
+                    board->log().size() - (from - 1));
         std::fflush(stdout);
         usbCloseDevice(UsbRDSBoard);
         UsbRDSBoard = nullptr;

@@ -155,12 +155,14 @@ TEST_P(FaultMatrix, LoadWithEachRequestFailingInTurn)
         const Faulted run = withFault(clean, kind, failing, failing);
         EXPECT_EQ(log(), run.log());
         int errors = 0;
-        for (size_t at = out.find("Error Rds"); at != std::string::npos; at = out.find("Error Rds", at + 1))
+        for (size_t at = out.find("Error Rds"); at != std::string::npos;
+             at = out.find("Error Rds", at + 1))
             errors++;
         EXPECT_EQ(errors, static_cast<int>(run.failed.size())) << out;
         for (int row = 0, sent = 0; row < RDS_USB_FIELD_COUNT; sent += run.rows[row++].size()) {
             std::string text = texts[row];
-            if (std::count(run.failed.begin(), run.failed.end(), row)) // a text as far as it was read
+            // A failed row holds its text as far as it was read.
+            if (std::count(run.failed.begin(), run.failed.end(), row))
                 text = requestsOfRow(row) > 1 ? text.substr(0, 4 * (run.rows[row].size() - 1)) : "";
             else if (kind == Kind::Short && failing > sent && failing <= sent + requestsOfRow(row))
                 continue; // taken from a short reply

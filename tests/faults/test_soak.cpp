@@ -63,7 +63,8 @@ public:
 
     std::string replay() const
     {
-        return "QUORVEL_SOAK_SEED=" + std::to_string(seed_) + " (step " + std::to_string(step_) + ")";
+        return "QUORVEL_SOAK_SEED=" + std::to_string(seed_) + " (step " + std::to_string(step_) +
+               ")";
     }
 
 private:
@@ -117,9 +118,10 @@ private:
         board_->clearFaults();
         const int at = static_cast<int>(board_->log().size()) + 1 + pick(12), kind = pick(100);
         if (kind < 48)
-            board_->addFault(kind < 30   ? sim::Fault{.at = at, .error = pick(2) ? EPIPE : ETIMEDOUT}
-                             : kind < 45 ? sim::Fault{.kind = sim::Fault::Short, .at = at, .bytes = pick(8)}
-                                         : sim::Fault{.kind = sim::Fault::Unplug, .at = at});
+            board_->addFault(kind < 30 ? sim::Fault{.at = at, .error = pick(2) ? EPIPE : ETIMEDOUT}
+                             : kind < 45
+                                 ? sim::Fault{.kind = sim::Fault::Short, .at = at, .bytes = pick(8)}
+                                 : sim::Fault{.kind = sim::Fault::Unplug, .at = at});
     }
 
     void edit()

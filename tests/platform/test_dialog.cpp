@@ -95,7 +95,8 @@ TEST(DialogTemplate, BuildsEveryControlInOrderAtItsPixelsWithItsFrameAndResizing
     WithTestDialog([&](QtDriver &driver) {
         QWidget *dialog = driver.Window();
         EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
-        EXPECT_EQ(dialog->windowFlags() & (Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
+        EXPECT_EQ(dialog->windowFlags() &
+                      (Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
                   Qt::WindowCloseButtonHint);
         EndDialog(recorder.dialog, 5);
     }, IDD_FIXED);
@@ -114,7 +115,8 @@ TEST(DialogFont, TahomaHasWindowsBaseUnitsAndAMissingTypefaceASansFontThatFits)
     QFontMetrics metrics(font.font);
     EXPECT_NE(QFontInfo(font.font).family(), "No Such Typeface");
     EXPECT_EQ(font.baseY, metrics.height());
-    const int extent = metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int extent =
+        metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     EXPECT_EQ(font.baseX, (extent / 26 + 1) / 2);
     // Its dialog still shows a label's text whole in the label's room.
     Recorder recorder;
@@ -149,7 +151,8 @@ TEST(DialogMessages, InitDialogBeforeShowingDestroyLastAndTheResultWhole)
     for (INT_PTR endAtInit : {0, 77}) {
         Recorder recorder;
         bool visibleAtInit = true;
-        recorder.override = [&](HWND dialog, UINT message, WPARAM, LPARAM) -> std::optional<INT_PTR> {
+        recorder.override = [&](HWND dialog, UINT message, WPARAM,
+                                LPARAM) -> std::optional<INT_PTR> {
             if (message != WM_INITDIALOG)
                 return std::nullopt;
             visibleAtInit = platform::WidgetOf(dialog)->isVisible();
@@ -184,7 +187,8 @@ TEST(DialogMessages, CloseBoxAltF4AndClicksAsCommands)
 {
     Recorder recorder;
     bool handleClose = true;
-    recorder.override = [&](HWND dialog, UINT message, WPARAM wParam, LPARAM) -> std::optional<INT_PTR> {
+    recorder.override = [&](HWND dialog, UINT message, WPARAM wParam,
+                            LPARAM) -> std::optional<INT_PTR> {
         if (message == WM_CLOSE && handleClose)
             return TRUE; // handled, and the dialog stays
         if (message == WM_COMMAND && wParam == IDCANCEL)
@@ -234,7 +238,8 @@ TEST(DialogKeys, EnterEscapeSpaceAndTab)
         driver.Press(Key::Tab);
         driver.Press(Key::Space);
     }), 1000 + ID_BUTTON_SECOND);
-    EXPECT_EQ(recorder.Commands(), (Ids{IDOK, IDCANCEL, ID_BUTTON_FIRST, ID_BUTTON_FIRST, ID_BUTTON_SECOND}));
+    EXPECT_EQ(recorder.Commands(),
+              (Ids{IDOK, IDCANCEL, ID_BUTTON_FIRST, ID_BUTTON_FIRST, ID_BUTTON_SECOND}));
 }
 
 // Texts are Windows-1252: every byte survives in every kind of control, and

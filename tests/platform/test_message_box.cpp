@@ -52,8 +52,8 @@ TEST(MessageBox, ShowsItsTextAndButtonsAndAnswersAsWin32Does)
                 buttonIcons = buttonIcons || !button->icon().isNull();
             answer.act(driver);
         });
-        EXPECT_EQ(MessageBoxA(nullptr, "First <b>line</b>\r\n  second \xE9\rthird\nlast", "Caption \x80",
-                              answer.type),
+        EXPECT_EQ(MessageBoxA(nullptr, "First <b>line</b>\r\n  second \xE9\rthird\nlast",
+                              "Caption \x80", answer.type),
                   answer.expected);
         EXPECT_EQ(view.caption, "Caption \x80");
         EXPECT_EQ(view.text, "First <b>line</b>\n  second \xE9\nthird\nlast");
@@ -71,7 +71,8 @@ TEST(MessageBox, ShowsItsTextAndButtonsAndAnswersAsWin32Does)
 TEST(MessageBox, CentredOnAShownOwnerOrTheScreenInTheDialogsFont)
 {
     Recorder recorder;
-    recorder.override = [](HWND dialog, UINT message, WPARAM wParam, LPARAM) -> std::optional<INT_PTR> {
+    recorder.override = [](HWND dialog, UINT message, WPARAM wParam,
+                           LPARAM) -> std::optional<INT_PTR> {
         if (message == WM_COMMAND && LOWORD(wParam) == ID_BUTTON_FIRST)
             return EndDialog(dialog, MessageBoxA(dialog, "Owned", "Quorvel", MB_OKCANCEL));
         return std::nullopt;
@@ -87,7 +88,8 @@ TEST(MessageBox, CentredOnAShownOwnerOrTheScreenInTheDialogsFont)
             EXPECT_NE(box->parentWidget(), nullptr);
             EXPECT_TRUE(centredOn(box, dialog));
             EXPECT_EQ(box->font().pixelSize(), 12);
-            EXPECT_EQ(QFontInfo(box->findChild<QLabel *>("qt_msgbox_label")->font()).family(), "Tahoma");
+            EXPECT_EQ(QFontInfo(box->findChild<QLabel *>("qt_msgbox_label")->font()).family(),
+                      "Tahoma");
             driver.PressCancel();
         });
         driver.Click(ID_BUTTON_FIRST);
@@ -97,7 +99,8 @@ TEST(MessageBox, CentredOnAShownOwnerOrTheScreenInTheDialogsFont)
     for (HWND owner : {hidden, HWND(nullptr)}) {
         QtDriver driver;
         driver.OnNextWindow([&] {
-            EXPECT_TRUE(centredOn(driver.Window(), QGuiApplication::primaryScreen()->availableGeometry()));
+            EXPECT_TRUE(
+                centredOn(driver.Window(), QGuiApplication::primaryScreen()->availableGeometry()));
             driver.PressOk();
         });
         EXPECT_EQ(MessageBoxA(owner, "Error reading the board !", "Quorvel", MB_OK), IDOK);

@@ -40,7 +40,8 @@ TEST(WindowClass, RegistrationNeedsANameAndAProcedure)
     EXPECT_NE(LoadCursorA(nullptr, IDC_ARROW), nullptr);
     EXPECT_NE(GetStockObject(LTGRAY_BRUSH), nullptr);
     EXPECT_EQ(RegisterClassExA(nullptr), 0);
-    for (WNDCLASSEXA bad : {ClassNamed(nullptr, RecordingProcedure), ClassNamed("NoProcedure", nullptr)})
+    for (WNDCLASSEXA bad :
+         {ClassNamed(nullptr, RecordingProcedure), ClassNamed("NoProcedure", nullptr)})
         EXPECT_EQ(RegisterClassExA(&bad), 0);
     EXPECT_EQ(CreateWindowExA(0, "NoProcedure", "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                               CW_USEDEFAULT, 10, 10, nullptr, nullptr, nullptr, nullptr),
@@ -68,8 +69,9 @@ TEST(OwnerWindow, IsCreatedHiddenCentredAndQuiet)
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_LE((widget->geometry().center() - screen.center()).manhattanLength(), 2);
     EXPECT_TRUE(received.empty());
-    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
-              nullptr);
+    EXPECT_EQ(
+        CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+        nullptr);
     EXPECT_TRUE(DestroyWindow(window));
     EXPECT_EQ(received, std::vector<UINT>{WM_DESTROY});
     EXPECT_EQ(platform::WidgetOf(window), nullptr);

@@ -32,7 +32,8 @@ usb_dev_handle *__real_usb_open(struct usb_device *);
 
 int __wrap__Z11MessageBoxAP6HWND__PKcS2_j(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
-    spy::boxes.push_back({platform::WidgetOf(owner), text ? text : "", caption ? caption : "", type});
+    spy::boxes.push_back(
+        {platform::WidgetOf(owner), text ? text : "", caption ? caption : "", type});
     return __real__Z11MessageBoxAP6HWND__PKcS2_j(owner, text, caption, type);
 }
 

@@ -29,7 +29,8 @@ std::string ToBytes(const QString &text) { return UnicodeToCp1252(text.toStdU32S
 QWidget *ControlOf(const QWidget *window, int id)
 {
     QWidget *control =
-        window ? window->findChild<QWidget *>(QString::number(id), Qt::FindDirectChildrenOnly) : nullptr;
+        window ? window->findChild<QWidget *>(QString::number(id), Qt::FindDirectChildrenOnly)
+               : nullptr;
     if (!control)
         ADD_FAILURE() << "the active window has no control " << id;
     return control;
@@ -247,7 +248,9 @@ QtDriver::MessageBoxView QtDriver::MessageBox() const
         return view;
     auto buttonOf = [box](QAbstractButton *button) {
         const auto b = box->standardButton(button);
-        return b == QMessageBox::Ok ? Button::Ok : b == QMessageBox::Cancel ? Button::Cancel : Button::Other;
+        return b == QMessageBox::Ok       ? Button::Ok
+               : b == QMessageBox::Cancel ? Button::Cancel
+                                          : Button::Other;
     };
     view.caption = ToBytes(box->windowTitle());
     view.text = ToBytes(box->text());
