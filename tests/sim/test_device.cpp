@@ -27,9 +27,11 @@ protected:
                 found[names.emplace_back(std::string(bus->dirname) + '/' + dev->filename)] = dev;
         return names;
     }
+    // Opens a device as the last scan listed it (scanning when it did not).
     usb_dev_handle *open(int device)
     {
-        scan();
+        if (!found.count(testbed.busDev(device)))
+            scan();
         return handles.emplace_back(usb_open(found.at(testbed.busDev(device))), usb_close).get();
     }
     static Bytes string(usb_dev_handle *h, int index, int length = 255)
