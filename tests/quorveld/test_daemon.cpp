@@ -269,7 +269,8 @@ TEST(Board, APowerGlitchGetsTheAskedRamValuesBackUnderVerify)
     EXPECT_EQ(client.receive(6), "+\r\n+\r\n");
     ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= 78 + 23 + 3; }, 10));
     EXPECT_THAT(daemon.requests(78), IsSupersetOf({request(0x21, 0x4241, 0x434B),
-                                                   request(0x22, 0x2031, 0x2020), request(0x23, 3)}));
+                                                   request(0x22, 0x2031, 0x2020),
+                                                   request(0x23, 3)}));
 }
 
 // --follow feeds the RadioText; appended UECP texts take turns each --rt-cycle.

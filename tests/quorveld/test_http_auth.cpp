@@ -19,7 +19,7 @@ std::string basic(const std::string &pair)
 // iteration, first 32 bytes 55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc.
 const std::string rfcHash = "pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=";
 
-TEST(HttpAuth, APasswordLineHoldsPbkdf2Sha256)
+TEST(HttpAuth, APasswordLineHoldsPbkdf2Sha256WithAFreshSalt)
 {
     const qd::Credentials credentials("op:" + rfcHash + "\n", "passwords");
     EXPECT_TRUE(credentials.verify(basic("op:passwd")));
@@ -29,27 +29,25 @@ TEST(HttpAuth, APasswordLineHoldsPbkdf2Sha256)
           basic(":passwd"), std::string("Basic"), std::string("Digest x"),
           "Bearer " + qd::base64Encode("op:passwd")})
         EXPECT_FALSE(credentials.verify(wrong)) << wrong;
-}
 
-// --hash-password's line: the format, a fresh salt, 600,000 iterations by default.
-TEST(HttpAuth, HashPasswordLineMakesALineThatVerifiesWithAFreshSalt)
-{
+    // --hash-password's line: the format, a fresh salt, 600,000 iterations by default.
     const std::string line = qd::hashPasswordLine("ops", "pässword: with colon", 2000);
     const std::regex form(R"(ops:pbkdf2-sha256\$2000\$[A-Za-z0-9+/]{22}==\$[A-Za-z0-9+/]{43}=)");
     EXPECT_TRUE(std::regex_match(line, form)) << line;
     EXPECT_NE(line, qd::hashPasswordLine("ops", "pässword: with colon", 2000));
-    const qd::Credentials credentials(
+    const qd::Credentials two(
         "\n# a comment\n" + line + "\r\n" + qd::hashPasswordLine("two", "x", 10) + "\n", "p");
-    EXPECT_TRUE(credentials.verify(basic("ops:pässword: with colon")));
-    EXPECT_TRUE(credentials.verify(basic("two:x")));
-    EXPECT_FALSE(credentials.verify(basic("two:pässword: with colon")));
+    EXPECT_TRUE(two.verify(basic("ops:pässword: with colon")));
+    EXPECT_TRUE(two.verify(basic("two:x")));
+    EXPECT_FALSE(two.verify(basic("two:pässword: with colon")));
     EXPECT_NE(qd::hashPasswordLine("ops", "x").find("$600000$"), std::string::npos);
     for (const auto &[user, password] :
          {std::pair{"", "x"}, {"a:b", "x"}, {"a\nb", "x"}, {"a", "x\ny"}})
         EXPECT_THROW(qd::hashPasswordLine(user, password, 10), std::invalid_argument) << user;
 }
 
-// A malformed password file or token is refused, naming the file and line.
+// A malformed password file or token is refused, naming the file and line;
+// so is text that is not base64.
 TEST(HttpAuth, AMalformedPasswordFileIsRefusedNamingTheLine)
 {
     const std::string hash = rfcHash.substr(rfcHash.rfind('$'));
@@ -77,6 +75,9 @@ TEST(HttpAuth, AMalformedPasswordFileIsRefusedNamingTheLine)
     for (const char *empty : {"", "\n", "  \nsecond\n"})
         EXPECT_THROW(qd::Token(empty, "t"), std::runtime_error) << empty;
     EXPECT_THROW(qd::Token::load("/nonexistent/token"), std::runtime_error);
+    std::string decoded; // base64 (RFC 4648) with its padding only
+    for (const char *bad : {"Zg=", "Zg", "Z===", "Zm9v!", "=Zm9", "Zg==Zg==", "Zm 9"})
+        EXPECT_FALSE(qd::base64Decode(bad, decoded)) << bad;
 }
 
 // A request failing several checks gets the first one's status.
