@@ -129,10 +129,7 @@ protected:
         worker->ask(images);
     }
 
-    qd::FieldSnapshot fieldNamed(const std::string &name) const
-    {
-        return worker->fields()[field(name)];
-    }
+    qd::FieldSnapshot fieldNamed(const std::string &n) const { return worker->fields()[field(n)]; }
 
     // Waits, at most 10 s, until `done` holds, looking every 5 ms.
     static bool waitFor(const std::function<bool()> &done)

@@ -15,6 +15,8 @@ struct ImageCase {
     std::string shown; // as quorvel-ctl shows it
 };
 
+void PrintTo(const ImageCase &c, std::ostream *os) { *os << c.field << '=' << c.value; }
+
 class Images : public testing::TestWithParam<ImageCase> {};
 
 const ImageCase images[] = {

@@ -8,7 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 namespace {
 
@@ -16,9 +16,8 @@ namespace fs = std::filesystem;
 
 std::string readFile(const fs::path &path)
 {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class StateFile : public WorkerTest {

@@ -17,6 +17,8 @@ struct KindCase {
     uint64_t eepromWrites;
 };
 
+void PrintTo(const KindCase &c, std::ostream *os) { *os << c.name << '=' << c.value; }
+
 class EachKind : public WorkerTest, public testing::WithParamInterface<KindCase> {};
 
 // From the factory defaults: PS "QUORVEL ", RadioText "Quorvel RDS encoder -
@@ -130,6 +132,8 @@ struct RetryCase {
     Asks asks, during; // before the start, and while the faulty request is made
     Requests afterLoad;
 };
+
+void PrintTo(const RetryCase &c, std::ostream *os) { *os << c.what; }
 
 class Retry : public WorkerTest, public testing::WithParamInterface<RetryCase> {};
 
