@@ -67,7 +67,7 @@ std::string FrameOf(QWidget *control, int reach)
     };
     std::string rings;
     for (int i = 0; i < reach; i++)
-        rings += (i ? " " : "") + role(i) + ":" + role(image.height() - 1 - i);
+        rings.append(i ? " " : "").append(role(i)).append(":").append(role(image.height() - 1 - i));
     return rings;
 }
 

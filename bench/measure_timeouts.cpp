@@ -1,6 +1,6 @@
 // Figures for the README, not a test: how long the tool takes when the board
 // stops answering and every request runs into the board's 1000 ms time-out.
-// Run by tests/faults/measure-timeouts.
+// Run by bench/measure-timeouts.
 #include "QtDriver.h"
 #include "RdsUsbFields.h"
 #include "RdsUsbMain.h"
