@@ -31,8 +31,10 @@ std::vector<CtlRun> runSession(const std::vector<Args> &commands, const Args &si
         const std::string n = std::to_string(i);
         script += "\"$CTL\"";
         for (const std::string &arg : commands[i])
-            script += " " + quoted(arg);
-        script += " >out" + n + " 2>err" + n + "; echo $? >status" + n + "; cp \"$LOG\" log" + n + "\n";
+            script.append(" ").append(quoted(arg));
+        for (const char *part : {" >out", " 2>err", "; echo $? >status", "; cp \"$LOG\" log"})
+            script.append(part).append(n);
+        script += "\n";
     }
     TestDir dir;
     const CtlRun all = runScript("cd " + quoted(dir.path("")) + "\n" + script, simOptions);
