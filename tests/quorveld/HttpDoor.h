@@ -8,13 +8,13 @@
 #include "HttpServer.h"
 #include "SimFixture.h"
 #include "Station.h"
+#include "TestDir.h"
 
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include <filesystem>
 #include <fstream>
 #include <future>
 
@@ -33,9 +33,6 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ASSERT_EQ(worker.status().board, qd::BoardState::Present);
         board->clearLog();
-        char name[] = "/tmp/test_http.XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
         serve();
     }
 
@@ -47,7 +44,6 @@ protected:
         if (loop.joinable())
             loop.join();
         worker.stop();
-        std::filesystem::remove_all(dir);
     }
 
     // (Re)starts the server, on 127.0.0.1:0 unless `options` names listeners.
@@ -65,8 +61,8 @@ protected:
     // A file of the test's own directory with that content; its path.
     std::string file(const std::string &name, const std::string &content)
     {
-        std::ofstream(dir + "/" + name) << content;
-        return dir + "/" + name;
+        std::ofstream(dir.path(name)) << content;
+        return dir.path(name);
     }
 
     // A request, its response checked for what none may lack (nosniff, no
@@ -142,7 +138,7 @@ protected:
     qd::Station station{io, worker, qd::StationOptions{}};
     std::unique_ptr<qd::HttpServer> server;
     int port = 0;
-    std::string dir;
+    TestDir dir;
 };
 
 // A RadioText as the board holds it: the text, then carriage returns to 64.

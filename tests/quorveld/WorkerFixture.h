@@ -7,10 +7,10 @@
 #include "BoardWorker.h"
 #include "FieldValues.h"
 #include "SimFixture.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -131,14 +131,8 @@ protected:
 
     qd::FieldSnapshot fieldNamed(const std::string &n) const { return worker->fields()[field(n)]; }
 
-    // Waits, at most 10 s, until `done` holds, looking every 5 ms.
-    static bool waitFor(const std::function<bool()> &done)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!done() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return done();
-    }
+    // Waits, at most 10 s, until `done` holds.
+    static bool waitFor(const std::function<bool()> &done) { return waitUntil(done, 10); }
 
     // The board is present, every field known, nothing asked for waits and
     // no EEPROM ask is left.

@@ -137,8 +137,8 @@ TEST_F(HttpDoor, NoFileOfTheMachineIsEverServed)
 TEST_F(HttpDoor, TlsServesHttpsOnly)
 {
     qd::HttpOptions options = on({"127.0.0.1:0"});
-    options.tlsCert = dir + "/cert.pem";
-    options.tlsKey = dir + "/key.pem";
+    options.tlsCert = dir.path("cert.pem");
+    options.tlsKey = dir.path("key.pem");
     const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
                              "-days 1 -subj /CN=127.0.0.1 -out " + options.tlsCert + " -keyout " +
                              options.tlsKey + " 2>/dev/null";

@@ -4,7 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,32 +13,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 class StateFile : public WorkerTest {
 protected:
     void SetUp() override
     {
         WorkerTest::SetUp();
-        std::string pattern = testing::TempDir() + "quorveld-state-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        dir = testDir.path("");
         path = dir / "state.json";
         withState.stateFile = path;
-    }
-    void TearDown() override
-    {
-        WorkerTest::TearDown();
-        fs::remove_all(dir);
     }
 
 
     long files() const { return std::distance(fs::directory_iterator(dir), {}); }
 
+    TestDir testDir;
     fs::path dir, path;
     qd::WorkerOptions withState = options();
 };

@@ -9,27 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <thread>
 
 extern char **environ;
-
-TestDir::TestDir()
-{
-    std::string pattern = testing::TempDir() + "quorvel-test-XXXXXX";
-    dir_ = mkdtemp(pattern.data()) ? pattern : "";
-    EXPECT_FALSE(dir_.empty()) << "cannot make a test directory";
-}
-
-TestDir::~TestDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-}
 
 ChildProcess::ChildProcess(const TestDir &dir, const Args &simArgs, const Args &command)
     : log_(dir.path("log"))
@@ -106,25 +89,6 @@ int ChildProcess::wait(int seconds)
     }
     pid_ = -1;
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-}
-
-bool waitUntil(const std::function<bool()> &condition, int seconds)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 std::vector<std::string> lines(const std::string &text)

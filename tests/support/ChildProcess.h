@@ -5,26 +5,14 @@
 #ifndef CHILD_PROCESS_H
 #define CHILD_PROCESS_H
 
+#include "TestDir.h"
+
 #include <sys/types.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 using Args = std::vector<std::string>;
-
-// A directory of its own for each test, removed at its end.
-class TestDir {
-public:
-    TestDir();
-    ~TestDir();
-    TestDir(const TestDir &) = delete;
-    TestDir &operator=(const TestDir &) = delete;
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-
-private:
-    std::string dir_;
-};
 
 class ChildProcess {
 public:
@@ -50,9 +38,6 @@ private:
     pid_t pid_ = -1;
 };
 
-// Whether the condition held within `seconds`, tried every 10 ms.
-bool waitUntil(const std::function<bool()> &condition, int seconds = 20);
-std::string readFile(const std::string &path);
 std::vector<std::string> lines(const std::string &text);
 // A line of quorvel-sim's request log: "0x21 value=0x5445 index=0x5354 result=8".
 std::string request(int code, int value = 0, int index = 0, int result = 8);
