@@ -29,8 +29,7 @@ protected:
         board = testbed.board(testbed.addDevice());
         worker.start();
         loop = std::thread([this] { io.run(); });
-        for (int i = 0; i < 4000 && worker.status().loads == 0; i++)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        waitUntil([this] { return worker.status().loads > 0; });
         ASSERT_EQ(worker.status().board, qd::BoardState::Present);
         board->clearLog();
         serve();
@@ -98,8 +97,7 @@ protected:
         std::promise<void> turn;
         asio::post(io, [&turn] { turn.set_value(); });
         turn.get_future().wait();
-        for (int i = 0; i < 4000 && worker.status().pendingWrites > 0; i++)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        waitUntil([this] { return worker.status().pendingWrites == 0; });
         EXPECT_EQ(worker.status().pendingWrites, 0);
         return board->log();
     }

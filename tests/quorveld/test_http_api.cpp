@@ -49,8 +49,7 @@ TEST_F(HttpDoor, StatusAndMetricsTellTheBoardsStateAndTheCounts)
     ASSERT_EQ(kept.Get("/api/v1/status")->status, 200);
     EXPECT_EQ(clients(), 2);
     kept.stop();
-    for (int i = 0; i < 400 && clients() != 1; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waitUntil([&] { return clients() == 1; }, 2);
     EXPECT_EQ(clients(), 1);
 
     EXPECT_EQ(send("PATCH", Fields, R"({"ram.pty": 40})", JsonType)->status, 422);
