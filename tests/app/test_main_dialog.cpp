@@ -14,7 +14,6 @@
 
 namespace {
 
-using Requests = std::vector<sim::Request>;
 
 class Program : public testing::Test {
 protected:

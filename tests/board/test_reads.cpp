@@ -7,16 +7,8 @@
 
 namespace {
 
-using Requests = std::vector<sim::Request>;
 using Read = std::function<bool(usb_dev_handle *, char *)>;
 
-Requests run(int first, int count)
-{
-    Requests r;
-    for (int k = 0; k < count; k++)
-        r.push_back(ok(first + k));
-    return r;
-}
 Read small(int code)
 {
     return [code](usb_dev_handle *h, char *d) { return RdsUsbReadPTY_TP_TA_MS_DI(h, d, code); };
@@ -66,16 +58,16 @@ TEST_F(Reads, EachFieldsRequestsAndDisplayText)
         std::string text;
         Requests sent;
     } cases[] = {
-        {RdsUsbReadPSRam, "RADIO   ", run(0xA1, 2)},
-        {RdsUsbReadPSE2p, "AB", run(0xE1, 2)}, // a zero byte ends the text
-        {RdsUsbReadRTRam, "A   \xE9" + std::string(59, 'x'), run(0xB0, 16)}, // controls show as blanks
-        {RdsUsbReadRTE2p, "Quorvel RDS encoder - simulated board" + std::string(27, ' '), run(0xF0, 16)},
-        {small(0xA3), "31", run(0xA3, 1)}, {small(0xA4), "0", run(0xA4, 1)},
-        {small(0xA5), "255", run(0xA5, 1)}, {small(0xA6), "1", run(0xA6, 1)},
-        {small(0xA7), "9", run(0xA7, 1)},  {small(0xE3), "0", run(0xE3, 1)},
-        {small(0xE7), "15", run(0xE7, 1)}, {RdsUsbReadPIE2p, "0x12FE", run(0xE8, 1)},
-        {RdsUsbReadNAFE2p, "25", run(0xE9, 1)}, {RdsUsbRead2AE2p, "200", run(0x82, 1)},
-        {RdsUsbReadSTE2p, "1", run(0x83, 1)},
+        {RdsUsbReadPSRam, "RADIO   ", each(0xA1, 0xA2)},
+        {RdsUsbReadPSE2p, "AB", each(0xE1, 0xE2)}, // a zero byte ends the text
+        {RdsUsbReadRTRam, "A   \xE9" + std::string(59, 'x'), each(0xB0, 0xBF)}, // controls show as blanks
+        {RdsUsbReadRTE2p, "Quorvel RDS encoder - simulated board" + std::string(27, ' '), each(0xF0, 0xFF)},
+        {small(0xA3), "31", {ok(0xA3)}}, {small(0xA4), "0", {ok(0xA4)}},
+        {small(0xA5), "255", {ok(0xA5)}}, {small(0xA6), "1", {ok(0xA6)}},
+        {small(0xA7), "9", {ok(0xA7)}},  {small(0xE3), "0", {ok(0xE3)}},
+        {small(0xE7), "15", {ok(0xE7)}}, {RdsUsbReadPIE2p, "0x12FE", {ok(0xE8)}},
+        {RdsUsbReadNAFE2p, "25", {ok(0xE9)}}, {RdsUsbRead2AE2p, "200", {ok(0x82)}},
+        {RdsUsbReadSTE2p, "1", {ok(0x83)}},
         {af(0), " 87.6", {ok(0xEA, 0)}}, {af(3), " 98.5", {ok(0xEA, 3)}},
         {af(7), "107.9", {ok(0xEA, 7)}}, {af(8), " 87.5", {ok(0xEA, 8)}},
         {af(24), "113.0", {ok(0xEA, 24)}},

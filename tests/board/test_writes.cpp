@@ -6,7 +6,6 @@
 
 namespace {
 
-using Requests = std::vector<sim::Request>;
 
 class Writes : public SimBoardTest {
 protected:
@@ -31,18 +30,6 @@ protected:
     std::string message;
 };
 
-// The 16 requests of a RadioText from `first` on: cut to 64, carriage returns after.
-Requests rt(int first, std::string text)
-{
-    text.resize(64, '\r');
-    Requests expected;
-    for (int k = 0; k < 16; k++) {
-        auto c = [&](int i) { return static_cast<unsigned char>(text[4 * k + i]); };
-        expected.push_back(ok(first + k, c(0) << 8 | c(1), c(2) << 8 | c(3)));
-    }
-    return expected;
-}
-
 // Two characters per 16 bits, the earlier one high; a shorter PS name after a
 // longer one sends zeros; numbers read as "%d" and the PI code as "%X" would.
 TEST_F(Writes, EachFieldsTextBecomesItsRequests)
@@ -55,9 +42,9 @@ TEST_F(Writes, EachFieldsTextBecomesItsRequests)
         {0x21, "ABCDEFGHIJ", {ok(0x21, 0x4142, 0x4344), ok(0x22, 0x4546, 0x4748)}},
         {0x21, "TEST", {ok(0x21, 0x5445, 0x5354), ok(0x22, 0, 0)}},
         {0x61, "A\xE9", {ok(0x61, 0x41E9, 0), ok(0x62, 0, 0)}}, // bytes above 127 keep their value
-        {0x30, "HELLO", rt(0x30, "HELLO")}, {0x70, "", rt(0x70, "")},
-        {0x30, std::string(70, 'z'), rt(0x30, std::string(64, 'z'))},
-        {0x30, "END   ", rt(0x30, "END   ")},
+        {0x30, "HELLO", textWrite(0x30, "HELLO")}, {0x70, "", textWrite(0x70, "")},
+        {0x30, std::string(70, 'z'), textWrite(0x30, std::string(64, 'z'))},
+        {0x30, "END   ", textWrite(0x30, "END   ")},
         {0x04, "", {ok(0x04)}},
         {0x23, " 12", {ok(0x23, 12)}},   {0x23, "12abc", {ok(0x23, 12)}}, {0x23, "1.5", {ok(0x23, 1)}},
         {0x23, "0x10", {ok(0x23, 0)}},   {0x23, "-1", {ok(0x23, 0xFFFF)}}, {0x23, "+7", {ok(0x23, 7)}},

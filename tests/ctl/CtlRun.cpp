@@ -18,7 +18,7 @@ std::string quoted(const std::string &arg)
 CtlRun result(int status, const TestDir &dir, const std::string &name)
 {
     return {status, readFile(dir.path("out" + name)), readFile(dir.path("err" + name)),
-            lines(readFile(dir.path("log" + name)))};
+            parseLog(readFile(dir.path("log" + name)))};
 }
 
 } // namespace
@@ -77,7 +77,7 @@ BackgroundCtl::BackgroundCtl(const Args &command, const Args &simOptions)
 {
 }
 
-std::vector<std::string> BackgroundCtl::requests() const
+Requests BackgroundCtl::requests() const
 {
     return child_.requests();
 }
@@ -100,41 +100,4 @@ CtlRun BackgroundCtl::stop(int signal)
 void writeFile(const std::string &path, const std::string &content)
 {
     std::ofstream(path, std::ios::binary) << content;
-}
-
-std::vector<std::string> textWrite(int firstCode, const std::string &bytes)
-{
-    const bool psName = (firstCode & 0x3F) == 0x21; // 0x21 or 0x61
-    std::string text = bytes;
-    text.resize(psName ? 8 : 64, psName ? '\0' : '\r');
-    std::vector<std::string> requests;
-    for (size_t at = 0; at < text.size(); at += 4) {
-        const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[at + i]); };
-        requests.push_back(request(firstCode + static_cast<int>(at / 4), byte(0) << 8 | byte(1),
-                                   byte(2) << 8 | byte(3)));
-    }
-    return requests;
-}
-
-std::vector<std::string> readAllRequests()
-{
-    std::vector<std::string> r;
-    for (int store : {0xA0, 0xE0}) { // RAM, then EEPROM: PS, RadioText, PTY TP TA MS DI
-        for (int code : {1, 2})
-            r.push_back(request(store + code));
-        for (int k = 0; k < 16; ++k)
-            r.push_back(request(store + 0x10 + k));
-        for (int k = 3; k < 8; ++k)
-            r.push_back(request(store + k));
-    }
-    r.insert(r.end(), {request(0xE8), request(0xE9)});
-    for (int n = 0; n < 25; ++n)
-        r.push_back(request(0xEA, n));
-    return r + std::vector<std::string>{request(0x82), request(0x83)};
-}
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string> &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }

@@ -9,7 +9,7 @@
 struct CtlRun {
     int status = -1;
     std::string out, err;
-    std::vector<std::string> requests;
+    Requests requests;
 };
 
 // Runs quorvel-ctl with each of `commands` in turn against one simulated board
@@ -22,7 +22,7 @@ CtlRun runScript(const std::string &script, const Args &simOptions = {});
 class BackgroundCtl {
 public:
     BackgroundCtl(const Args &command, const Args &simOptions = {});
-    std::vector<std::string> requests() const;
+    Requests requests() const;
     // Waits (at most 20 s) until the board has received `count` requests, or
     // quorvel-ctl has written `error` to standard error; false if it has not.
     bool waitFor(size_t count, const std::string &error = "") const;
@@ -36,13 +36,5 @@ private:
 };
 
 void writeFile(const std::string &path, const std::string &content);
-
-// The requests of a write of four characters per request from `firstCode`
-// on (a PS name: 8 characters, zero bytes after the text; a RadioText: 64,
-// carriage returns after it), the bytes as the board receives them.
-std::vector<std::string> textWrite(int firstCode, const std::string &bytes);
-// The 75 read requests of every field, in table order.
-std::vector<std::string> readAllRequests();
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string> &b);
 
 #endif

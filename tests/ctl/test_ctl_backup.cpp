@@ -6,7 +6,6 @@
 #include <nlohmann/json.hpp>
 
 using testing::HasSubstr;
-using Requests = std::vector<std::string>;
 
 // Export, reset, import: every field back, only the differing ones written,
 // EEPROM first, then RAM PS and RadioText again, which the board replaced
@@ -28,7 +27,7 @@ TEST(CtlBackup, ExportResetImportRestoresEveryField)
     });
     for (const CtlRun &run : runs)
         ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(runs[2].requests, readAllRequests());
+    EXPECT_EQ(runs[2].requests, fullLoad());
     EXPECT_EQ(runs[2].out, "exported 43 fields to " + backup + "\n");
     const nlohmann::ordered_json file = nlohmann::ordered_json::parse(readFile(backup));
     EXPECT_EQ(file["format"], "quorvel-ctl backup");
@@ -40,17 +39,17 @@ TEST(CtlBackup, ExportResetImportRestoresEveryField)
     EXPECT_EQ(file["fields"]["eeprom.af05"], 99.9);
     EXPECT_EQ(file["fields"]["eeprom.naf"], 2);
 
-    EXPECT_EQ(runs[4].requests, readAllRequests()); // dry run: reads only
+    EXPECT_EQ(runs[4].requests, fullLoad()); // dry run: reads only
     EXPECT_THAT(runs[4].out, HasSubstr("would write eeprom.ps \"HELLO\" (board: \"QUORVEL \")\n"));
     EXPECT_THAT(runs[4].out, HasSubstr("would write ram.ps \"WORLD\" (board: \"HELLO\")\n"));
-    const Requests small = {request(0x63, 5), request(0x67, 9), request(0x68, 0xD3A1), request(0x69, 2),
-                            request(0x6A, 124, 5), request(0x02, 7), request(0x03, 0)};
-    EXPECT_EQ(runs[5].requests, readAllRequests() + textWrite(0x61, "HELLO") +
+    const Requests small = {ok(0x63, 5), ok(0x67, 9), ok(0x68, 0xD3A1), ok(0x69, 2),
+                            ok(0x6A, 124, 5), ok(0x02, 7), ok(0x03, 0)};
+    EXPECT_EQ(runs[5].requests, fullLoad() + textWrite(0x61, "HELLO") +
                                     textWrite(0x70, "Default text") + small + textWrite(0x21, "WORLD") +
                                     textWrite(0x30, "On air now"));
     EXPECT_THAT(runs[5].out, HasSubstr("wrote eeprom.pi 0xD3A1 (was 0xC201)\n"));
     EXPECT_EQ(nlohmann::ordered_json::parse(runs[6].out), file); // to standard output
-    EXPECT_EQ(runs[7].requests, readAllRequests());
+    EXPECT_EQ(runs[7].requests, fullLoad());
     EXPECT_EQ(runs[7].out, "the board already holds " + backup + "\n");
 }
 
@@ -85,9 +84,9 @@ TEST(CtlBackup, ImportChecksTheWholeFileThenWritesOnlyWhatDiffers)
     EXPECT_THAT(runs[2].err, HasSubstr("unknown field \"ram.colour\""));
     EXPECT_EQ(runs[4].status, 5);
     EXPECT_THAT(runs[4].err, HasSubstr("ram.pty (RAM PTY): 32 is outside 0-31"));
-    EXPECT_EQ(runs[4].requests, readAllRequests());
+    EXPECT_EQ(runs[4].requests, fullLoad());
     EXPECT_EQ(runs[5].status, 2);
     EXPECT_EQ(runs[6].status, 0) << runs[6].err;
-    EXPECT_EQ(runs[6].requests, readAllRequests() + textWrite(0x21, "Caf\x82"));
+    EXPECT_EQ(runs[6].requests, fullLoad() + textWrite(0x21, "Caf\x82"));
     EXPECT_EQ(runs[6].out, "wrote ram.ps \"Café\" (was \"QUORVEL \")\n");
 }

@@ -10,7 +10,6 @@
 #include <regex>
 
 using testing::HasSubstr;
-using Requests = std::vector<std::string>;
 
 namespace {
 
@@ -90,7 +89,7 @@ TEST(CtlDevice, PicksTheBoardByBusAndDevice)
     EXPECT_EQ(run.out, "10\nboard 0\nQUORVEL \nboard, short 0\nother 3\nnone 3\n1\nfirst board 0\n"
                        "quorvel-ctl: --device takes BUS/DEV, as probe shows it (for example 001/007), "
                        "not \"3\"\nTry 'quorvel-ctl --help'.\nbad 2\n");
-    EXPECT_EQ(run.requests, (Requests{request(0xA3), request(0xA1), request(0xA2), request(0xA4)}));
+    EXPECT_EQ(run.requests, (Requests{ok(0xA3), ok(0xA1), ok(0xA2), ok(0xA4)}));
 }
 
 // show reads every field once in table order, as text or as one JSON object;
@@ -99,11 +98,11 @@ TEST(CtlShow, ShowsEveryFieldOrTheOnesAskedFor)
 {
     expectSteps({
         {{"get", "eeprom.pi", "ram.ps", "eeprom.af03"}, 0,
-         {request(0xE8), request(0xA1), request(0xA2), request(0xEA, 3)}, "0xC201\nQUORVEL \n104.3\n"},
+         {ok(0xE8), ok(0xA1), ok(0xA2), ok(0xEA, 3)}, "0xC201\nQUORVEL \n104.3\n"},
         {{"get", "ram.nothing"}, 2, {}, "", "unknown field \"ram.nothing\""},
     });
     const std::vector<CtlRun> show = runSession({{"show"}, {"show", "--json"}});
-    EXPECT_EQ(show[0].requests, readAllRequests());
+    EXPECT_EQ(show[0].requests, fullLoad());
     EXPECT_THAT(show[0].out, testing::StartsWith("ram.ps          \"QUORVEL \"\n"
                                                  "ram.rt          \"Quorvel RDS encoder - simulated board\"\n"
                                                  "ram.pty         10\n"));
@@ -111,7 +110,7 @@ TEST(CtlShow, ShowsEveryFieldOrTheOnesAskedFor)
     EXPECT_THAT(show[0].out, HasSubstr("\neeprom.af00     87.6\n"));
     EXPECT_THAT(show[0].out, testing::EndsWith("\neeprom.af24     87.5\neeprom.group2a  4\neeprom.stereo   1\n"));
     EXPECT_EQ(std::count(show[0].out.begin(), show[0].out.end(), '\n'), 43);
-    EXPECT_EQ(show[1].requests, readAllRequests());
+    EXPECT_EQ(show[1].requests, fullLoad());
     const nlohmann::ordered_json fields = nlohmann::ordered_json::parse(show[1].out);
     ASSERT_EQ(fields.size(), 43u);
     EXPECT_EQ(fields.begin().key(), "ram.ps");
@@ -130,16 +129,16 @@ TEST(CtlFailures, AFailedRequestEndsWithStatus1)
     TestDir dir;
     const std::string old = dir.path("old.json");
     writeFile(old, "old backup\n");
-    Requests failedRead = readAllRequests();
-    failedRead[46] = request(0xE8, 0, 0, -32);
+    Requests failedRead = fullLoad();
+    failedRead[46] = failed(ok(0xE8));
     const std::string readFailed = "eeprom.pi: read failed", piError = "Error RdsUsbReadPIE2p sendUSBVendorCmd -32\n";
     expectSteps({
         {{"show", "--json"}, 1, failedRead, piError, readFailed},
-        {{"get", "ram.ps", "eeprom.pi"}, 1, {request(0xA1), request(0xA2), request(0xE8, 0, 0, -32)},
+        {{"get", "ram.ps", "eeprom.pi"}, 1, {ok(0xA1), ok(0xA2), failed(ok(0xE8))},
          piError, readFailed},
         {{"export", old}, 1, failedRead, piError, "nothing exported"},
         {{"set", "ram.tp=1", "ram.pty=3", "ram.ps=AB"}, 1,
-         textWrite(0x21, "AB") + Requests{request(0x23, 3, 0, -32)},
+         textWrite(0x21, "AB") + Requests{failed(ok(0x23, 3))},
          "wrote ram.ps \"AB\"\nError RdsUsbWritePTY 35 sendUSBVendorCmd -32\n",
          "ram.pty: write failed; not written: ram.tp"},
         {{"rt", "Song"}, 0, textWrite(0x30, "Song"), "wrote ram.rt \"Song\"\n"},
@@ -161,13 +160,13 @@ TEST(CtlWrite, SendsExactlyTheCheckedValues)
     const std::string utf8Ps = "Café";
     expectSteps({
         {{"set", "eeprom.af07=98.5", "ram.pty=5", "eeprom.pi=c0de", "ram.ps=TEST"}, 0,
-         textWrite(0x21, "TEST") + Requests{request(0x23, 5), request(0x68, 0xC0DE), request(0x6A, 110, 7)},
+         textWrite(0x21, "TEST") + Requests{ok(0x23, 5), ok(0x68, 0xC0DE), ok(0x6A, 110, 7)},
          "wrote ram.ps \"TEST\"\nwrote ram.pty 5\nwrote eeprom.pi 0xC0DE\nwrote eeprom.af07 98.5\n"},
         {{"set", "ram.ta=1", "ram.pty=32"}, 5, {}, "", "ram.pty (RAM PTY): 32 is outside 0-31"},
         {{"set", "ram.ta=1", "eeprom.af00=87.5"}, 5, {}, "", "87.5 MHz is outside 87.6-107.9 MHz"},
         {{"set", "ram.ta=1", "ram.rt=" + Rt65}, 5, {}, "", "a RadioText of 65 characters, at most 64"},
         {{"set", "--force", "ram.pty=32", "ram.ps=ABCDEFGHIJ", "eeprom.pi=123"}, 0,
-         textWrite(0x21, Ps8) + Requests{request(0x23, 32), request(0x68, 0x0123)},
+         textWrite(0x21, Ps8) + Requests{ok(0x23, 32), ok(0x68, 0x0123)},
          "wrote ram.ps \"ABCDEFGH\"\nwrote ram.pty 32\nwrote eeprom.pi 0x0123\n",
          "warning: eeprom.pi (PI Code): 0x0123 has country code 0"},
         {{"set", "--force", "eeprom.af00=108.0"}, 5, {}, "", "108.0 MHz is outside"}, // no code for it
@@ -176,8 +175,8 @@ TEST(CtlWrite, SendsExactlyTheCheckedValues)
         {{"set", "ram.colour=red"}, 2, {}, "", "unknown field \"ram.colour\""},
         {{"set", "ram.ps=" + utf8Ps}, 0, textWrite(0x21, "Caf\xE9"), "wrote ram.ps \"Café\"\n"},
         {{"set", "--charset", "rds", "ram.ps=Café"}, 0, textWrite(0x21, "Caf\x82"), "wrote ram.ps \"Café\"\n"},
-        {{"get", "--charset", "rds", "ram.ps"}, 0, {request(0xA1), request(0xA2)}, "Café\n"},
-        {{"get", "ram.ps"}, 0, {request(0xA1), request(0xA2)}, "Caf‚\n"}, // 0x82 in Windows-1252
+        {{"get", "--charset", "rds", "ram.ps"}, 0, {ok(0xA1), ok(0xA2)}, "Café\n"},
+        {{"get", "ram.ps"}, 0, {ok(0xA1), ok(0xA2)}, "Caf‚\n"}, // 0x82 in Windows-1252
         {{"set", "--charset", "rds", "eeprom.ps=5$ 5€"}, 0, textWrite(0x61, "5\xAB 5\xA9"),
          "wrote eeprom.ps \"5$ 5€\"\n"},
         {{"set", "ram.ps=Győr"}, 5, {}, "", "\"ő\" (U+0151) is not in Windows-1252"},
@@ -185,14 +184,14 @@ TEST(CtlWrite, SendsExactlyTheCheckedValues)
         {{"set", "--charset", "rds", "ram.ps=Ωmega"}, 5, {}, "", "\"Ω\" (U+03A9) is not in the RDS character table"},
         {{"rt", "tab\there"}, 5, {}, "", "control character U+0009 is not allowed"},
         {{"set", "ram.ps=ÿ"}, 0, textWrite(0x21, "\xFF"), "wrote ram.ps \"ÿ\"\n"},
-        {{"get", "--charset", "rds", "ram.ps"}, 5, {request(0xA1), request(0xA2)}, "",
+        {{"get", "--charset", "rds", "ram.ps"}, 5, {ok(0xA1), ok(0xA2)}, "",
          "byte 0xFF has no character in the RDS character table"},
         {{"set", "ram.ps=\xC3"}, 5, {}, "", "invalid UTF-8"},
         {{"rt", "HELLO"}, 0, textWrite(0x30, "HELLO"), "wrote ram.rt \"HELLO\"\n"},
         {{"rt", "--eeprom", "Now: Artist - Title"}, 0, textWrite(0x70, "Now: Artist - Title"),
          "wrote eeprom.rt \"Now: Artist - Title\"\n"},
         {{"rt", Rt65}, 5, {}, "", "at most 64"},
-        {{"reset", "--yes"}, 0, {request(0x04)}, "EEPROM data reset to the board's defaults\n"},
+        {{"reset", "--yes"}, 0, {ok(0x04)}, "EEPROM data reset to the board's defaults\n"},
         {{"reset"}, 7, {}, "", "--yes"}, // standard input is not a terminal: no prompt, no reset
         {{}, 2, {}, "", "Try 'quorvel-ctl --help'"},
         {{"frobnicate"}, 2, {}, "", "--help"},

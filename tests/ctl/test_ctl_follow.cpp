@@ -61,6 +61,6 @@ TEST(CtlFollow, AFailedWriteEndsIt)
     ASSERT_TRUE(ctl.waitFor(2));
     const CtlRun run = ctl.stop(0); // it ends by itself
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.requests, (std::vector<std::string>{request(0x30, 0x536F, 0x6E67), request(0x31, 0x0D0D, 0x0D0D, -32)}));
+    EXPECT_EQ(run.requests, (Requests{ok(0x30, 0x536F, 0x6E67), failed(ok(0x31, 0x0D0D, 0x0D0D))}));
     EXPECT_THAT(run.err, testing::HasSubstr("ram.rt: write failed"));
 }

@@ -17,7 +17,6 @@
 
 namespace {
 
-using Requests = std::vector<sim::Request>;
 using Texts = std::vector<std::string>;
 
 enum class Kind { Stall, Timeout, Short, Unplug };

@@ -11,8 +11,7 @@
 
 #include <algorithm>
 
-// The 75 requests of a full load.
-inline constexpr size_t fullLoad = 75;
+inline const size_t loadSize = fullLoad().size();
 
 class DaemonRun {
 public:
@@ -24,7 +23,7 @@ public:
         const bool board = std::find(simArgs.begin(), simArgs.end(), "--no-board") == simArgs.end();
         EXPECT_TRUE(waitUntil([&] {
             return log().find("quorveld: ready") != std::string::npos &&
-                   (!board || requests().size() >= fullLoad);
+                   (!board || requests().size() >= loadSize);
         }, 10)) << "quorveld did not start:\n" << log();
     }
 
@@ -39,7 +38,7 @@ public:
     }
 
     std::string log() const { return readFile(dir_.path("err")); }
-    std::vector<std::string> requests(size_t from = 0) const { return child_.requests(from); }
+    Requests requests(size_t from = 0) const { return child_.requests(from); }
     void signalDaemon(int signal) { child_.signalProgram(signal); }
     // Sends the signal to quorvel-sim, which passes it on; the exit status.
     int stop(int signal)

@@ -19,7 +19,6 @@
 #include <future>
 
 using Json = nlohmann::json;
-using Log = std::vector<sim::Request>;
 inline const char *const JsonType = "application/json";
 
 class HttpDoor : public testing::Test {
@@ -92,7 +91,7 @@ protected:
 
     // The board's request log once the worker has written all it was asked:
     // the station hands requests on to it on a later turn of the loop.
-    Log sent()
+    Requests sent()
     {
         std::promise<void> turn;
         asio::post(io, [&turn] { turn.set_value(); });
@@ -111,12 +110,12 @@ protected:
     }
 
     // What the board received before a write of RAM TA sent now as a mark.
-    Log sentBeforeMark()
+    Requests sentBeforeMark()
     {
         const bool on = board->ram().ta != 0;
         const char *mark = on ? R"({"ram.ta": 0})" : R"({"ram.ta": 1})";
         EXPECT_EQ(send("PATCH", "/api/v1/fields", mark, JsonType)->status, 202);
-        Log log = sent();
+        Requests log = sent();
         EXPECT_EQ(log.empty() ? sim::Request{} : log.back(), ok(0x25, on ? 0 : 1)) << "no mark";
         if (!log.empty())
             log.pop_back();

@@ -14,35 +14,7 @@
 #include <mutex>
 #include <thread>
 
-using Requests = std::vector<sim::Request>;
 using Asks = std::vector<std::pair<std::string, std::string>>;
-
-// A text write: four characters, the earlier ones high in wValue, then wIndex.
-inline sim::Request textWrite(uint8_t code, const std::string &four)
-{
-    const auto at = [&](int i) { return static_cast<uint8_t>(four.at(i)); };
-    return ok(code, at(0) << 8 | at(1), at(2) << 8 | at(3));
-}
-
-inline sim::Request failed(sim::Request r, int result = -32)
-{
-    return {r.code, r.value, r.index, result};
-}
-
-inline Requests operator+(Requests a, const Requests &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// Requests answered in full, with the codes from `first` to `last`.
-inline Requests each(int first, int last, uint16_t value = 0, uint16_t index = 0)
-{
-    Requests r;
-    for (int code = first; code <= last; ++code)
-        r.push_back(ok(code, value, index));
-    return r;
-}
 
 // Writes of "\r\r\r\r" blocks with the codes from `first` to `last`.
 inline Requests crBlocks(int first, int last)
@@ -50,29 +22,15 @@ inline Requests crBlocks(int first, int last)
     return each(first, last, 0x0D0D, 0x0D0D);
 }
 
-// The 75 reads of a load, in the order of the field table.
-inline Requests fullLoad()
-{
-    Requests r = each(0xA1, 0xA2) + each(0xB0, 0xBF) + each(0xA3, 0xA7) + each(0xE1, 0xE2) +
-                 each(0xF0, 0xFF) + each(0xE3, 0xE9);
-    for (int n = 0; n < 25; ++n)
-        r.push_back(ok(0xEA, n));
-    return r + Requests{ok(0x82), ok(0x83)};
-}
+// RAM RadioText "Hello" over the factory text, whose last six blocks hold
+// carriage returns already.
+inline const Requests helloRt = [] {
+    Requests r = textWrite(0x30, "Hello");
+    return r.resize(10), r;
+}();
 
-// RAM RadioText "Hello" over the factory text.
-inline const Requests helloRt =
-    Requests{textWrite(0x30, "Hell"), textWrite(0x31, "o\r\r\r")} + crBlocks(0x32, 0x39);
-
-class WorkerTest : public testing::Test {
+class WorkerTest : public SimBoardTest {
 protected:
-    void SetUp() override
-    {
-        testbed = std::make_unique<sim::Testbed>();
-        device = testbed->addDevice();
-        board = testbed->board(device);
-    }
-
     // The worker closes the board before the testbed goes.
     void TearDown() override { worker.reset(); }
 
@@ -170,9 +128,6 @@ protected:
         return messages_.find(text) != std::string::npos;
     }
 
-    std::unique_ptr<sim::Testbed> testbed;
-    int device = 0;
-    std::shared_ptr<sim::Board> board;
     std::unique_ptr<qd::BoardWorker> worker;
 
 private:

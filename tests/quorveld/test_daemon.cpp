@@ -14,7 +14,6 @@ using namespace std::string_literals;
 using testing::HasSubstr;
 using testing::IsSupersetOf;
 using testing::UnorderedElementsAreArray;
-using Requests = std::vector<std::string>;
 
 namespace {
 
@@ -37,15 +36,10 @@ void converse(DaemonRun &daemon, Client &client, const std::vector<Exchange> &ex
 }
 
 // The writes of RadioText blocks [from, to) of `text` (carriage returns after it).
-Requests rtBlocks(std::string text, int from, int to)
+Requests rtBlocks(const std::string &text, int from, int to)
 {
-    text.resize(64, '\r');
-    Requests blocks;
-    for (int b = from; b < to; b++) {
-        const auto at = [&](int i) { return static_cast<unsigned char>(text[4 * b + i]); };
-        blocks.push_back(request(0x30 + b, at(0) << 8 | at(1), at(2) << 8 | at(3)));
-    }
-    return blocks;
+    const Requests all = textWrite(0x30, text);
+    return {all.begin() + from, all.begin() + to};
 }
 
 // A UECP frame holding the message `msg`.
@@ -68,25 +62,25 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
     DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--dps-step", "1"});
     Client client(daemon.port("ascii-tcp"));
     converse(daemon, client, {
-        {"PS=RADIO1\r\n", "+\r\n", {request(0x21, 0x5241, 0x4449), request(0x22, 0x4F31, 0x2020)}},
-        {"PS=RADIO2\n", "+\r\n", {request(0x22, 0x4F32, 0x2020)}},
+        {"PS=RADIO1\r\n", "+\r\n", {ok(0x21, 0x5241, 0x4449), ok(0x22, 0x4F31, 0x2020)}},
+        {"PS=RADIO2\n", "+\r\n", {ok(0x22, 0x4F32, 0x2020)}},
         {"PTY=40\r", "-\r\n", {}},
-        {"TA=1\r\n", "+\r\n", {request(0x25, 1)}},
+        {"TA=1\r\n", "+\r\n", {ok(0x25, 1)}},
         {"ta=1\r\n", "+\r\n", {}},
-        {"*PTY=5\r\n", "+\r\n", {request(0x63, 5)}},
-        {"PI=C2A1\r\n", "+\r\n", {request(0x68, 0xC2A1)}},
+        {"*PTY=5\r\n", "+\r\n", {ok(0x63, 5)}},
+        {"PI=C2A1\r\n", "+\r\n", {ok(0x68, 0xC2A1)}},
         {"AF=98.5,101.1\r\n", "+\r\n",
-         {request(0x6A, 110, 0), request(0x6A, 136, 1), request(0x69, 2)}},
-        {"eeprom.group2a=7\r\n", "+\r\n", {request(0x02, 7)}},
+         {ok(0x6A, 110, 0), ok(0x6A, 136, 1), ok(0x69, 2)}},
+        {"eeprom.group2a=7\r\n", "+\r\n", {ok(0x02, 7)}},
         {"RT=Hello\r\n", "+\r\n", rtBlocks("Hello", 0, 10)},
         {"TEXT=Help\r\n", "+\r\n", rtBlocks("Help", 0, 2)},
         {"FOO=1\r\n", "!\r\n", {}},
         {"PS?\r\n", "PS=RADIO2  \r\n", {}},
         {"AF?\r\n", "AF=98.5,101.1\r\n", {}},
-        {std::string(1025, 'A') + "\r\nPTY=3\r\n", "-\r\n+\r\n", {request(0x23, 3)}},
+        {std::string(1025, 'A') + "\r\nPTY=3\r\n", "-\r\n+\r\n", {ok(0x23, 3)}},
     });
     client.send("??\r\n");
-    Requests all;
+    std::vector<std::string> all;
     for (int i = 0; i < 43; i++)
         all.push_back(client.line());
     EXPECT_EQ(all[0] + all[1] + all[14] + all[42],
@@ -103,14 +97,14 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
     // "Now on a", then "ir      ", then again "Now on a".
     ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= before + 6; }, 10));
     EXPECT_THAT(daemon.requests(before),
-                IsSupersetOf({request(0x21, 0x4E6F, 0x7720), request(0x22, 0x6F6E, 0x2061),
-                              request(0x21, 0x6972, 0x2020), request(0x22, 0x2020, 0x2020)}));
+                IsSupersetOf({ok(0x21, 0x4E6F, 0x7720), ok(0x22, 0x6F6E, 0x2061),
+                              ok(0x21, 0x6972, 0x2020), ok(0x22, 0x2020, 0x2020)}));
     before = daemon.requests().size();
     client.send("PS=STOPPED\r\n");
     EXPECT_EQ(client.receive(3), "+\r\n");
     ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // a step would be due
-    EXPECT_EQ(daemon.requests().back(), request(0x22, 0x5045, 0x4420)); // "PPED", no scroll since
+    EXPECT_EQ(daemon.requests().back(), ok(0x22, 0x5045, 0x4420)); // "PPED", no scroll since
 }
 
 // Every UECP element its requests and acknowledgement, errors, comm mode;
@@ -122,14 +116,14 @@ TEST(Uecp, EachElementSendsExactlyItsRequestsAndIsAcknowledged)
     const std::string ps = "\x02\x00\x00"s + "RADIO 3 ";
     converse(daemon, client, {
         {frame("\x2C\x01", 1), ack(1), {}},
-        {frame(ps, 2), ack(2), {request(0x21, 0x5241, 0x4449), request(0x22, 0x4F20, 0x3320)}},
-        {frame("\x07\x00\x00\x05"s, 3), ack(3), {request(0x23, 5)}},
-        {frame("\x03\xFF\x01\x03"s, 4), ack(4), {request(0x25, 1)}},
-        {frame("\x04\x00\x00\x08"s, 5), ack(5), {request(0x27, 8)}},
-        {frame("\x05\x00\x00\x00"s, 6), ack(6), {request(0x26, 0)}},
-        {frame("\x01\x00\x00\xC2\x02"s, 7), ack(7), {request(0x68, 0xC202)}},
+        {frame(ps, 2), ack(2), {ok(0x21, 0x5241, 0x4449), ok(0x22, 0x4F20, 0x3320)}},
+        {frame("\x07\x00\x00\x05"s, 3), ack(3), {ok(0x23, 5)}},
+        {frame("\x03\xFF\x01\x03"s, 4), ack(4), {ok(0x25, 1)}},
+        {frame("\x04\x00\x00\x08"s, 5), ack(5), {ok(0x27, 8)}},
+        {frame("\x05\x00\x00\x00"s, 6), ack(6), {ok(0x26, 0)}},
+        {frame("\x01\x00\x00\xC2\x02"s, 7), ack(7), {ok(0x68, 0xC202)}},
         {frame("\x13\x00\x01\x07\x00\x00\xE2\x15\x27\xCD\x00"s, 8), ack(8),
-         {request(0x6A, 21, 0), request(0x6A, 39, 1), request(0x69, 2)}},
+         {ok(0x6A, 21, 0), ok(0x6A, 39, 1), ok(0x69, 2)}},
         // "Quor" is on the board already: its block is not sent again.
         {frame("\x0A\x00\x00\x06\x00"s + "Quorx", 9), ack(9), rtBlocks("Quorx", 1, 10)},
         {frame("\x07\x03\x00\x04"s, 10), ack(10, 4), {}},
@@ -145,7 +139,7 @@ TEST(Uecp, EachElementSendsExactlyItsRequestsAndIsAcknowledged)
     EXPECT_EQ(client.receive(ack(15).size()), ack(15));
     waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10);
     EXPECT_THAT(daemon.requests(before),
-                UnorderedElementsAreArray({request(0x26, 1), request(0x23, 9)}));
+                UnorderedElementsAreArray({ok(0x26, 1), ok(0x23, 9)}));
     client.send(frame("\x2C\x01", 18));
     EXPECT_EQ(client.receive(ack(18).size()), ack(18)); // not an acknowledgement of 16 or 17
 }
@@ -171,9 +165,9 @@ TEST(Uecp, FramesOnlyForThisEncodersAddressesAndAsciiOkOverUdp)
     EXPECT_EQ(datagram(ascii, "PTY=7", true), "OK\r\n");
     EXPECT_EQ(datagram(ascii, "PTY=77\r\n", true), "NO\r\n");
     EXPECT_EQ(datagram(ascii, "HELLO\r\n", true), "NO\r\n");
-    waitUntil([&] { return daemon.requests().size() >= fullLoad + 2; }, 10);
-    EXPECT_THAT(daemon.requests(fullLoad),
-                UnorderedElementsAreArray({request(0x27, 8), request(0x23, 7)}));
+    waitUntil([&] { return daemon.requests().size() >= loadSize + 2; }, 10);
+    EXPECT_THAT(daemon.requests(loadSize),
+                UnorderedElementsAreArray({ok(0x27, 8), ok(0x23, 7)}));
 }
 
 // Replies never wait for a board whose every request hangs for a second.
@@ -188,7 +182,7 @@ TEST(Board, AHungBoardNeverSlowsAReply)
     }
     EXPECT_EQ(replies.size(), 60u);
     // Twenty replies came while the board took at most a few requests.
-    EXPECT_LT(daemon.requests().size(), fullLoad + 10);
+    EXPECT_LT(daemon.requests().size(), loadSize + 10);
 }
 
 // The asked-for values, saved on SIGTERM, are applied to a new board on start.
@@ -204,10 +198,10 @@ TEST(Board, TheStateFileCarriesAskedValuesAcrossARestart)
         EXPECT_THAT(first.log(), HasSubstr("stopped"));
     }
     DaemonRun second({"--state", dir.path("state")}); // a new board, at its defaults
-    ASSERT_TRUE(waitUntil([&] { return second.requests().size() >= fullLoad + 4; }, 10));
-    EXPECT_THAT(second.requests(fullLoad), IsSupersetOf({request(0x21, 0x5341, 0x5645),
-                                                         request(0x22, 0x4420, 0x3120),
-                                                         request(0x30, 0x4B65, 0x7074)}));
+    ASSERT_TRUE(waitUntil([&] { return second.requests().size() >= loadSize + 4; }, 10));
+    EXPECT_THAT(second.requests(loadSize), IsSupersetOf({ok(0x21, 0x5341, 0x5645),
+                                                         ok(0x22, 0x4420, 0x3120),
+                                                         ok(0x30, 0x4B65, 0x7074)}));
 }
 
 // --allow, and at most 64 clients per listener.
@@ -268,9 +262,9 @@ TEST(Board, APowerGlitchGetsTheAskedRamValuesBackUnderVerify)
     client.send("PS=BACK 1\r\nPTY=3\r\n");
     EXPECT_EQ(client.receive(6), "+\r\n+\r\n");
     ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= 78 + 23 + 3; }, 10));
-    EXPECT_THAT(daemon.requests(78), IsSupersetOf({request(0x21, 0x4241, 0x434B),
-                                                   request(0x22, 0x2031, 0x2020),
-                                                   request(0x23, 3)}));
+    EXPECT_THAT(daemon.requests(78), IsSupersetOf({ok(0x21, 0x4241, 0x434B),
+                                                   ok(0x22, 0x2031, 0x2020),
+                                                   ok(0x23, 3)}));
 }
 
 // --follow feeds the RadioText; appended UECP texts take turns each --rt-cycle.
@@ -280,13 +274,13 @@ TEST(Sources, NowPlayingFileAndRotatingRadioTexts)
     const std::string file = dir.path("np");
     std::ofstream(file) << "Artist - One\n";
     DaemonRun daemon({"--follow", file, "--uecp-tcp", "127.0.0.1:0", "--rt-cycle", "1"});
-    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= fullLoad + 10; }, 10));
-    EXPECT_THAT(daemon.requests(fullLoad),
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= loadSize + 10; }, 10));
+    EXPECT_THAT(daemon.requests(loadSize),
                 UnorderedElementsAreArray(rtBlocks("Artist - One", 0, 10)));
     std::ofstream(file + ".new") << "Artist - Two\n";
     std::rename((file + ".new").c_str(), file.c_str());
-    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= fullLoad + 11; }, 10));
-    EXPECT_EQ(daemon.requests().back(), request(0x32, 0x2054, 0x776F));
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= loadSize + 11; }, 10));
+    EXPECT_EQ(daemon.requests().back(), ok(0x32, 0x2054, 0x776F));
 
     // Flush with "AAAA", append "BBBB".
     Client client(daemon.port("uecp-tcp"));
@@ -294,9 +288,9 @@ TEST(Sources, NowPlayingFileAndRotatingRadioTexts)
     client.send(frame("\x0A\x00\x00\x05\x00"s + "AAAA") + frame("\x0A\x00\x00\x05\x40"s + "BBBB"));
     ASSERT_TRUE(waitUntil([&] {
         const Requests sent = daemon.requests(before);
-        return std::count(sent.begin(), sent.end(), request(0x30, 0x4141, 0x4141)) >= 2;
+        return std::count(sent.begin(), sent.end(), ok(0x30, 0x4141, 0x4141)) >= 2;
     }, 10));
-    EXPECT_THAT(daemon.requests(before), testing::Contains(request(0x30, 0x4242, 0x4242)));
+    EXPECT_THAT(daemon.requests(before), testing::Contains(ok(0x30, 0x4242, 0x4242)));
 }
 
 } // namespace

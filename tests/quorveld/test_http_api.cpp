@@ -74,7 +74,7 @@ TEST_F(HttpDoor, APatchWritesOnlyWhatDiffers)
     EXPECT_EQ(reply->status, 202);
     EXPECT_EQ(body(reply)["pending"]["ram.rt"], boat);
     // "boar" "d\r\r\r" become "boat" "\r\r\r\r": blocks 8 and 9.
-    EXPECT_EQ(sent(), (Log{ok(0x38, 0x626F, 0x6174), ok(0x39, 0x0D0D, 0x0D0D)}));
+    EXPECT_EQ(sent(), (Requests{ok(0x38, 0x626F, 0x6174), ok(0x39, 0x0D0D, 0x0D0D)}));
     EXPECT_EQ(body(send("GET", "/api/v1/fields/ram.rt")),
               (Json{{"field", "ram.rt"}, {"value", boat}}));
     board->clearLog();
@@ -84,9 +84,9 @@ TEST_F(HttpDoor, APatchWritesOnlyWhatDiffers)
     EXPECT_EQ(send("PATCH", Fields, R"({"ram.pty": 5, "ram.ps": "RADIO 1", "eeprom.pi": "0xD3A2",
                    "eeprom.group2a": "7", "af": [87.6, "90.2"]})",
                    "application/json; charset=utf-8")->status, 202);
-    Log log = sent();
+    Requests log = sent();
     std::sort(log.begin(), log.end(), [](const auto &a, const auto &b) { return a.code < b.code; });
-    EXPECT_EQ(log, (Log{ok(0x02, 7), ok(0x21, 0x5241, 0x4449), ok(0x22, 0x4F20, 0x3120),
+    EXPECT_EQ(log, (Requests{ok(0x02, 7), ok(0x21, 0x5241, 0x4449), ok(0x22, 0x4F20, 0x3120),
                         ok(0x23, 5), ok(0x68, 0xD3A2), ok(0x69, 2), ok(0x6A, 27, 1)}));
 }
 
@@ -119,7 +119,7 @@ TEST_F(HttpDoor, ARefusedValueRefusesThePatchWhole)
         EXPECT_EQ(message.find("--force"), std::string::npos) << message;
         EXPECT_EQ(body(send("GET", Fields))["pending"], Json::object());
     }
-    EXPECT_EQ(sentBeforeMark(), Log{});
+    EXPECT_EQ(sentBeforeMark(), Requests{});
 }
 
 // Malformed requests and wrong methods: their status, a message, nothing sent.
@@ -168,7 +168,7 @@ TEST_F(HttpDoor, AMalformedRequestIsRefusedWithItsStatusAndAMessage)
                                         {"Access-Control-Request-Method", "PATCH"}};
     EXPECT_EQ(send("OPTIONS", Fields, {}, {}, preflight)->status, 405);
     EXPECT_EQ(send("GET", "/api/v1/status", "abcd", "text/plain")->status, 400);
-    EXPECT_EQ(sentBeforeMark(), Log{});
+    EXPECT_EQ(sentBeforeMark(), Requests{});
 }
 
 // Bodies up to 64 KB pass; longer ones, chunked or not, get 413.
@@ -177,7 +177,7 @@ TEST_F(HttpDoor, BodiesOverSixtyFourKilobytesAreRefused)
     std::string exact = R"({"ram.ps": "X"})";
     exact.insert(1, std::string(65536 - exact.size(), ' '));
     EXPECT_EQ(send("PATCH", Fields, exact, JsonType)->status, 202);
-    EXPECT_EQ(sent(), (Log{ok(0x21, 0x5820, 0x2020), ok(0x22, 0x2020, 0x2020)}));
+    EXPECT_EQ(sent(), (Requests{ok(0x21, 0x5820, 0x2020), ok(0x22, 0x2020, 0x2020)}));
     board->clearLog();
     const std::string over = "{" + std::string(65535, ' ') + "}";
     EXPECT_EQ(send("PATCH", Fields, over, JsonType)->status, 413);
@@ -191,7 +191,7 @@ TEST_F(HttpDoor, BodiesOverSixtyFourKilobytesAreRefused)
     };
     const auto chunked = httplib::Client("127.0.0.1", port).Patch(Fields, provider, JsonType);
     EXPECT_EQ(chunked ? chunked->status : 0, 413);
-    EXPECT_EQ(sentBeforeMark(), Log{});
+    EXPECT_EQ(sentBeforeMark(), Requests{});
 }
 
 // Each form of a song sets the RAM RadioText, and only it.
@@ -223,7 +223,7 @@ TEST_F(HttpDoor, APlainTextOrUrlSongNeedsTheToken)
     EXPECT_EQ(send("GET", "/api/v1/nowplaying?text=By+URL")->status, 403);
     EXPECT_EQ(send("GET", "/api/v1/nowplaying?text=By+URL", {}, {}, {{"X-Quorveld-Token", "s3cr"}})
                   ->status, 403);
-    EXPECT_EQ(sentBeforeMark(), Log{});
+    EXPECT_EQ(sentBeforeMark(), Requests{});
     EXPECT_EQ(send("POST", "/api/v1/nowplaying?token=s3cret-token", "Plain song\r\n",
                    "text/plain; charset=utf-8")->status, 202);
     EXPECT_EQ(ramRt(), rtImage("Plain song"));

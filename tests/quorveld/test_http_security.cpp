@@ -100,10 +100,10 @@ TEST_F(HttpDoor, EveryChangeNeedsThePasswordAndReadsDoNot)
     }
     for (const char *read : {Fields, "/api/v1/status", "/"})
         EXPECT_EQ(send("GET", read)->status, 200) << read;
-    EXPECT_EQ(sent(), Log{});
+    EXPECT_EQ(sent(), Requests{});
 
     EXPECT_EQ(send("PATCH", Fields, Pty7, JsonType, basic("ops:right horse"))->status, 202);
-    EXPECT_EQ(sent(), Log{ok(0x23, 7)});
+    EXPECT_EQ(sent(), Requests{ok(0x23, 7)});
     // The remembered credentials let only the same pair in.
     EXPECT_EQ(send("PATCH", Fields, Pty7, JsonType, basic("ops:right hors"))->status, 401);
     EXPECT_EQ(send("GET", "/metrics", {}, {}, basic("ops:right horse"))->status, 200);
@@ -151,7 +151,7 @@ TEST_F(HttpDoor, TlsServesHttpsOnly)
     secure.enable_server_certificate_verification(false);
     const auto reply = secure.Patch(Fields, R"({"ram.pty": 9})", JsonType);
     EXPECT_EQ(reply ? reply->status : 0, 202);
-    EXPECT_EQ(sent(), Log{ok(0x23, 9)});
+    EXPECT_EQ(sent(), Requests{ok(0x23, 9)});
     httplib::Client plain("127.0.0.1", port);
     plain.set_read_timeout(5);
     EXPECT_FALSE(plain.Get("/api/v1/status"));

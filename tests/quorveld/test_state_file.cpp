@@ -56,7 +56,7 @@ TEST_F(StateFile, AskedValuesSurviveARestartAndTheFileIsReplaced)
     board->clearLog();
     start(withState, {{"ram.ps", "SECOND"}});
     ASSERT_TRUE(waitFor([&] { return worker->status().loads == 1 && settled(); }));
-    const Requests second = {textWrite(0x21, "SECO"), textWrite(0x22, "ND  ")};
+    const Requests second = {block(0x21, "SECO"), block(0x22, "ND  ")};
     EXPECT_EQ(drained(), fullLoad() + second + helloRt);
     worker.reset();
     EXPECT_EQ(readFile(dir / "before"), first) << "the old file is untouched";

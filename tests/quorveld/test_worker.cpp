@@ -105,8 +105,8 @@ TEST_F(WorkerTest, BurstWhileARequestHangsEndsWithTheLastTextOnly)
     EXPECT_EQ(fields[field("ram.pty")].asked, "\x03");
     EXPECT_EQ(status.pendingWrites, 2);
     EXPECT_EQ(status.requestsSent, 76u);
-    const Requests last = {textWrite(0x30, "Song"), textWrite(0x31, " num"),
-                           textWrite(0x32, "ber "), textWrite(0x33, "1000")};
+    const Requests last = {block(0x30, "Song"), block(0x31, " num"),
+                           block(0x32, "ber "), block(0x33, "1000")};
     EXPECT_EQ(drained(), Requests{ok(0x23, 3)} + last + crBlocks(0x34, 0x39));
 }
 
@@ -116,13 +116,13 @@ TEST_F(WorkerTest, EepromTextWriteIsWhatRamHoldsToo)
 {
     startLoaded();
     ask({{"eeprom.ps", "STATION"}});
-    EXPECT_EQ(drained(), (Requests{textWrite(0x61, "STAT"), textWrite(0x62, "ION ")}));
+    EXPECT_EQ(drained(), (Requests{block(0x61, "STAT"), block(0x62, "ION ")}));
     EXPECT_EQ(fieldNamed("ram.ps").held, "STATION ");
 
     board->clearLog();
     ask({{"eeprom.ps", "QUORVEL"}, {"ram.ps", "STATION"}});
-    EXPECT_EQ(drained(), (Requests{textWrite(0x61, "QUOR"), textWrite(0x62, "VEL "),
-                                   textWrite(0x21, "STAT"), textWrite(0x22, "ION ")}));
+    EXPECT_EQ(drained(), (Requests{block(0x61, "QUOR"), block(0x62, "VEL "),
+                                   block(0x21, "STAT"), block(0x22, "ION ")}));
     EXPECT_EQ(worker->status().eepromWrites, 4u);
 }
 
@@ -144,9 +144,9 @@ const RetryCase retries[] = {
     {"a failed block write is written again", {.at = 77}, hello, {},
      Requests{helloRt[0], failed(helloRt[1])} + Requests(helloRt.begin() + 1, helloRt.end())},
     {"a block whose write failed is written though asked back", {.at = 77}, hello, factoryRt,
-     {helloRt[0], failed(helloRt[1]), textWrite(0x30, "Quor"), textWrite(0x31, "vel ")}},
+     {helloRt[0], failed(helloRt[1]), block(0x30, "Quor"), block(0x31, "vel ")}},
     {"a block whose read failed is written though asked as it was", {.at = 3}, factoryRt, {},
-     {textWrite(0x30, "Quor")}},
+     {block(0x30, "Quor")}},
     {"a block whose read failed and nobody asked for is read again", {.at = 3}, {}, {}, {ok(0xB0)}},
     {"a short reply is a failed read", {.kind = sim::Fault::Short, .at = 3, .bytes = 2}, {}, {},
      {ok(0xB0)}},
@@ -198,7 +198,7 @@ TEST_F(WorkerTest, LostBoardIsReloadedAndGivenTheRamAsksAgain)
     board->clearLog();
     const int again = testbed->addDevice({}, board);
     ASSERT_TRUE(waitFor([&] { return worker->status().loads == 2 && settled(); }));
-    const Requests reapplied = Requests{textWrite(0x21, "NEWS"), textWrite(0x22, "    ")} + helloRt;
+    const Requests reapplied = Requests{block(0x21, "NEWS"), block(0x22, "    ")} + helloRt;
     EXPECT_EQ(drained(), fullLoad() + reapplied + Requests{ok(0x25, 1)});
     EXPECT_EQ(worker->status().device, testbed->busDev(again));
     EXPECT_EQ(fieldNamed("eeprom.pty").held, "\x07") << "an EEPROM ask held is not made again";
@@ -272,7 +272,7 @@ TEST_F(WorkerTest, VerificationReappliesAskedRamAndAdoptsTheRest)
     board->setEeprom(eeprom);
     board->addFault({.kind = sim::Fault::Glitch, .at = 78}); // the first read after the writes
     start(o, {{"ram.ps", "NEWS"}});
-    const Requests load = fullLoad(), news = {textWrite(0x21, "NEWS"), textWrite(0x22, "    ")};
+    const Requests load = fullLoad(), news = {block(0x21, "NEWS"), block(0x22, "    ")};
     const Requests expected = load + news + Requests{ok(0xA1), news[0], ok(0xA2), news[1]} +
                               Requests(load.begin() + 2, load.begin() + 23) + Requests{ok(0xA1)};
     ASSERT_TRUE(waitFor([&] { return board->log().size() >= expected.size(); }));

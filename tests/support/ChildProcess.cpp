@@ -47,9 +47,9 @@ ChildProcess::~ChildProcess()
     }
 }
 
-std::vector<std::string> ChildProcess::requests(size_t from) const
+Requests ChildProcess::requests(size_t from) const
 {
-    const std::vector<std::string> all = lines(readFile(log_));
+    const Requests all = parseLog(readFile(log_));
     return {all.begin() + static_cast<long>(std::min(from, all.size())), all.end()};
 }
 
@@ -100,10 +100,18 @@ std::vector<std::string> lines(const std::string &text)
     return result;
 }
 
-std::string request(int code, int value, int index, int result)
+Requests parseLog(const std::string &log)
 {
-    char line[64];
-    std::snprintf(line, sizeof line, "0x%02X value=0x%04X index=0x%04X result=%d", code, value,
-                  index, result);
-    return line;
+    Requests requests;
+    for (const std::string &line : lines(log)) {
+        unsigned code, value, index;
+        int result;
+        if (std::sscanf(line.c_str(), "0x%X value=0x%X index=0x%X result=%d", &code, &value, &index,
+                        &result) != 4)
+            ADD_FAILURE() << "not a request: " << line;
+        else
+            requests.push_back({static_cast<uint8_t>(code), static_cast<uint16_t>(value),
+                                static_cast<uint16_t>(index), result});
+    }
+    return requests;
 }

@@ -5,6 +5,7 @@
 #ifndef CHILD_PROCESS_H
 #define CHILD_PROCESS_H
 
+#include "Requests.h"
 #include "TestDir.h"
 
 #include <sys/types.h>
@@ -22,7 +23,7 @@ public:
     ChildProcess &operator=(const ChildProcess &) = delete;
 
     // quorvel-sim's request log from the `from`th line on.
-    std::vector<std::string> requests(size_t from = 0) const;
+    Requests requests(size_t from = 0) const;
     // To quorvel-sim, which passes it on.
     void signal(int signal) const;
     // To the program quorvel-sim runs, past the sim.
@@ -39,7 +40,7 @@ private:
 };
 
 std::vector<std::string> lines(const std::string &text);
-// A line of quorvel-sim's request log: "0x21 value=0x5445 index=0x5354 result=8".
-std::string request(int code, int value = 0, int index = 0, int result = 8);
+// The requests of quorvel-sim's log: lines "0x21 value=0x5445 index=0x5354 result=8".
+Requests parseLog(const std::string &log);
 
 #endif

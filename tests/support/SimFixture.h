@@ -3,6 +3,7 @@
 #ifndef SIM_FIXTURE_H
 #define SIM_FIXTURE_H
 
+#include "Requests.h"
 #include "SimTestbed.h"
 #include "usbInterface.h"
 
@@ -10,29 +11,8 @@
 
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
-
-namespace sim {
-inline bool operator==(const Request &a, const Request &b)
-{
-    return a.code == b.code && a.value == b.value && a.index == b.index && a.result == b.result;
-}
-inline void PrintTo(const Request &r, std::ostream *os)
-{
-    char line[64];
-    snprintf(line, sizeof(line), "0x%02X value=0x%04X index=0x%04X result=%d", r.code, r.value,
-             r.index, r.result);
-    *os << line;
-}
-} // namespace sim
-
-// A request the board answered in full.
-inline sim::Request ok(uint8_t code, uint16_t value = 0, uint16_t index = 0)
-{
-    return {code, value, index, 8};
-}
 
 // Standard output written while `action` runs.
 inline std::string stdoutOf(const std::function<void()> &action)
@@ -67,7 +47,7 @@ protected:
         return handle;
     }
 
-    std::vector<sim::Request> log() const { return board->log(); }
+    Requests log() const { return board->log(); }
 
     std::unique_ptr<sim::Testbed> testbed;
     int device = 0;
