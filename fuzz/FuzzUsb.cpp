@@ -4,6 +4,7 @@
 
 #include <usb.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -42,6 +43,14 @@ bool isWriteCode(int code)
 }
 
 } // namespace fuzzusb
+
+// The code under test prints its error lines on standard output.
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    if (!freopen("/dev/null", "w", stdout))
+        abort();
+    return 0;
+}
 
 int usb_control_msg(usb_dev_handle *, int requesttype, int request, int value, int index,
                     char *bytes, int size, int timeout)

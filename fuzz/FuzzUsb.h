@@ -1,8 +1,9 @@
-// A fuzz-local stand-in for libusb's usb_control_msg, linked into a fuzz
-// target in place of the library's: every control transfer of the code under
-// test goes to the handler the target installs. The stand-in itself aborts on
-// a frame no request of the board has (another request type, length or
-// time-out, a value or index beyond 16 bits).
+// What every fuzz target links: a stand-in for libusb's usb_control_msg, in
+// place of the library's, through which every control transfer of the code
+// under test goes to the handler the target installs (the stand-in itself
+// aborts on a frame no request of the board has: another request type,
+// length or time-out, a value or index beyond 16 bits); standard output
+// silenced; the fuzzer's bytes read from the front; and check().
 #ifndef FUZZ_USB_H
 #define FUZZ_USB_H
 

@@ -3,21 +3,15 @@
 // limit; every line parses, a setting keeping its value as given.
 #include "AsciiCommand.h"
 #include "AsciiLines.h"
+#include "FuzzUsb.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 using namespace ascii;
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        abort();
-}
 
 bool lowerName(const std::string &name)
 {
@@ -26,14 +20,14 @@ bool lowerName(const std::string &name)
 
 void checkLine(const Line &line)
 {
-    check(line.text.size() <= maxLine && line.text.find_first_of("\r\n") == std::string::npos);
-    check(!line.tooLong || line.text.empty());
+    fuzzusb::check(line.text.size() <= maxLine && line.text.find_first_of("\r\n") == std::string::npos);
+    fuzzusb::check(!line.tooLong || line.text.empty());
     const Command command = parseLine(line.text);
-    check(std::holds_alternative<Empty>(command) == line.text.empty());
+    fuzzusb::check(std::holds_alternative<Empty>(command) == line.text.empty());
     if (const auto *set = std::get_if<Set>(&command))
-        check(lowerName(set->name) && line.text.substr(line.text.find('=') + 1) == set->value);
+        fuzzusb::check(lowerName(set->name) && line.text.substr(line.text.find('=') + 1) == set->value);
     if (const auto *query = std::get_if<Query>(&command))
-        check(lowerName(query->name) && line.text.ends_with('?'));
+        fuzzusb::check(lowerName(query->name) && line.text.ends_with('?'));
 }
 
 std::vector<Line> split(LineSplitter &splitter, std::string_view bytes,
@@ -59,9 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         lines = split(chunked, chunk, std::move(lines));
     }
     LineSplitter whole;
-    check(split(whole, stream) == lines);
+    fuzzusb::check(split(whole, stream) == lines);
     const std::optional<Line> rest = chunked.finish();
-    check(whole.finish() == rest);
+    fuzzusb::check(whole.finish() == rest);
     if (rest)
         lines.push_back(*rest);
     for (const Line &line : lines)

@@ -8,16 +8,7 @@
 #include "FuzzUsb.h"
 #include "RdsUsbFields.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    if (!freopen("/dev/null", "w", stdout))
-        abort();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

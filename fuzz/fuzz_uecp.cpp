@@ -2,28 +2,21 @@
 // TCP stream cut in chunks whose sizes come from its last bytes. Cutting the
 // stream changes nothing; every frame taken encodes back to itself, and every
 // element taken to a set form that decodes to it.
+#include "FuzzUsb.h"
 #include "UecpDeframer.h"
 #include "UecpEncode.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <cstdlib>
-
 using namespace uecp;
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        abort();
-}
 
 void checkMessage(const Message &message)
 {
     for (const Command &command : message.commands) {
         const Message back = decodeMessage(encodeElement(command));
-        check(back.error == Ok && back.commands == std::vector{command});
+        fuzzusb::check(back.error == Ok && back.commands == std::vector{command});
     }
 }
 
@@ -31,16 +24,16 @@ void checkDecoded(const Decoded &decoded)
 {
     if (const auto *error = std::get_if<FrameError>(&decoded)) {
         const AckCode code = error->code;
-        check(code == CrcError || code == BadFrameLength || code == EndMissing ||
+        fuzzusb::check(code == CrcError || code == BadFrameLength || code == EndMissing ||
               code == BadStuffing || code == UnexpectedEnd);
         return;
     }
     const Frame &frame = std::get<Frame>(decoded);
-    check(frame.msg.size() <= maxMessage);
+    fuzzusb::check(frame.msg.size() <= maxMessage);
     const std::vector<uint8_t> bytes = encodeFrame(frame);
-    check(decodeDatagram(bytes) == decoded);
+    fuzzusb::check(decodeDatagram(bytes) == decoded);
     StreamDeframer deframer;
-    check(deframer.feed(bytes) == std::vector{decoded});
+    fuzzusb::check(deframer.feed(bytes) == std::vector{decoded});
     checkMessage(decodeMessage(frame.msg));
 }
 
@@ -64,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             decoded.push_back(std::move(d));
     }
     StreamDeframer whole;
-    check(whole.feed(stream) == decoded);
+    fuzzusb::check(whole.feed(stream) == decoded);
     for (const Decoded &d : decoded)
         checkDecoded(d);
     return 0;

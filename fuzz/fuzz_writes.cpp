@@ -9,8 +9,6 @@
 #include "RdsUsbDriver.h"
 #include "rds_usb.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -39,13 +37,6 @@ const std::pair<Text, int> texts[] = {
     {RdsUsbWrite2AE2p, RDS_USB_WRITE_2A_E2P},  {RdsUsbWriteSTE2p, RDS_USB_WRITE_ST_E2P}};
 
 } // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    if (!freopen("/dev/null", "w", stdout)) // the writes' error lines
-        abort();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -1,4 +1,7 @@
-// quorvel-sim end to end: a libusb program run against the simulated board.
+// quorvel-sim end to end: a libusb program run against the simulated board,
+// what its requests read back, and quorvel-sim's options.
+#include "TestDir.h"
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -6,7 +9,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -17,12 +19,13 @@ struct Outcome {
     std::string out;
 };
 
-// Runs quorvel-sim with `args`, outside the test's own umockdev environment
+// Runs quorvel-sim with `args` (its standard error too, unless they redirect
+// it), sim_client's path in $C, outside the test's own umockdev environment
 // (and, in a sanitizer build, without the ASan options that make it work).
 Outcome runSim(const std::string &args)
 {
-    const std::string command =
-        "env -u LD_PRELOAD -u UMOCKDEV_DIR -u ASAN_OPTIONS " QUORVEL_SIM " " + args + " 2>&1";
+    const std::string command = "env -u LD_PRELOAD -u UMOCKDEV_DIR -u ASAN_OPTIONS C=" SIM_CLIENT
+                                " " QUORVEL_SIM " 2>&1 " + args;
     FILE *pipe = popen(command.c_str(), "r");
     Outcome run{-1, ""};
     char buf[256];
@@ -43,10 +46,7 @@ TEST(Runner, ServesTheBoardToTheCommandAndLogsEachRequest)
                                SIM_CLIENT " A1 21:5445:5354 E8 A1 A1");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "8 51554F5200000000\n-5\n2 C201\n-32\n8 51554F5200000000\n");
-    std::ifstream in(log);
-    std::stringstream logged;
-    logged << in.rdbuf();
-    EXPECT_EQ(logged.str(), "0xA1 value=0x0000 index=0x0000 result=8\n"
+    EXPECT_EQ(readFile(log), "0xA1 value=0x0000 index=0x0000 result=8\n"
                             "0x21 value=0x5445 index=0x5354 result=-5\n"
                             "0xE8 value=0x0000 index=0x0000 result=2\n"
                             "0xA1 value=0x0000 index=0x0000 result=-32\n"
@@ -69,3 +69,49 @@ TEST(Runner, GivesTheCommandsExitStatusAndLeavesNoTestbedBehind)
         EXPECT_EQ(runSim(bad).status, 2) << bad;
     EXPECT_EQ(runSim("-- /nonexistent/command").status, 127);
 }
+
+namespace {
+
+struct SimCase {
+    const char *options;
+    const char *script; // the shell's, with $C for sim_client
+    int status;
+    const char *out; // the end of standard output
+};
+
+// PS written "NEWS", read back, then read until it is the EEPROM's "QUOR"
+// again: after a glitch, or after an unplug and a replug power-cycled.
+const char *const untilEeprom = "$C 21:4E45:5753 A1; n=0; until $C A1 | grep -q ^8.5155; do "
+                                "n=$((n+1)); [ $n -lt 3000 ] || exit 9; done; echo back";
+const SimCase cases[] = {
+    {"--power-glitch-at 2", "$C 21:4E45:5753 A1", 0, "8 51554F5200000000\n"},
+    {"--power-glitch-at 3", "$C 21:4E45:5753 A1", 0, "8 4E45575300000000\n"},
+    {"--unplug-after 300 --replug-after 100", untilEeprom, 0, "back\n"},
+    {"--unplug-at 2 --replug-after 100", untilEeprom, 0, "-19\nback\n"},
+    {"--unplug-after 0 --replug-after 0x10 --power-glitch-at 3", "true", 0, ""},
+    {"--unplug-after -1", "true", 2, ""},
+    {"--replug-after 1.5", "true", 2, ""},
+    {"--power-glitch-at 0", "true", 2, ""},
+    {"--help", "", 0, "--unplug-after MS\n--replug-after MS\n--power-glitch-at N"}, // listed
+};
+
+void PrintTo(const SimCase &c, std::ostream *os) { *os << c.options; }
+
+class SimOptions : public testing::TestWithParam<SimCase> {};
+
+TEST_P(SimOptions, DoWhatTheySay)
+{
+    const SimCase &c = GetParam();
+    const std::string script = *c.script ? " -- sh -c '" + std::string(c.script) + "'" : "";
+    const Outcome run = runSim(c.options + script + " 2>/dev/null");
+    EXPECT_EQ(run.status, c.status) << run.out;
+    const bool help = std::string(c.options) == "--help";
+    EXPECT_TRUE(help || run.out.ends_with(c.out)) << run.out;
+    std::istringstream listed(help ? c.out : "");
+    for (std::string option; std::getline(listed, option);)
+        EXPECT_NE(run.out.find("  " + option + " "), std::string::npos) << option;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sim, SimOptions, testing::ValuesIn(cases));
+
+} // namespace
