@@ -22,13 +22,16 @@ protected:
     {
         return WinMain(instance, nullptr, const_cast<char *>(""), SW_SHOWDEFAULT);
     }
-    // A board whose AF07 is 98.0 MHz (shown as " 98.0").
+    // A board whose AF07 is 98.0 MHz (shown as " 98.0"), and whose every field
+    // differs from the text its control has in the template.
     void addBoard()
     {
         board = testbed.board(testbed.addDevice());
         sim::Eeprom eeprom = board->eeprom();
-        eeprom.af[7] = 105;
+        sim::RdsData ram = board->ram();
+        eeprom.af[7] = 105, eeprom.af[4] = 110, eeprom.ta = ram.ta = 1, eeprom.stereo = 2;
         board->setEeprom(eeprom);
+        board->setRam(ram);
     }
     // Runs the tool with `actions` on its dialog, then Quit; log() holds the
     // requests from the dialog's showing on.
@@ -57,6 +60,10 @@ protected:
     {
         return static_cast<int>(std::count(log.begin(), log.end(), ok(0xA1)));
     }
+    // The text, caption and type of message box `i`.
+    using Box = std::tuple<std::string, std::string, UINT>;
+    static Box box(size_t i) { return {spy::boxes.at(i).text, spy::boxes[i].caption, spy::boxes[i].type}; }
+    static constexpr UINT Info = MB_OK | MB_ICONINFORMATION;
 
     sim::Testbed testbed;
     std::shared_ptr<sim::Board> board;
@@ -72,9 +79,7 @@ TEST_F(Program, NoBoardIsOneMessageAndNoDialog)
     EXPECT_EQ(winMain(), 1);
     EXPECT_EQ(driver.StepsRun(), 1);
     ASSERT_EQ(spy::boxes.size(), 1u);
-    EXPECT_EQ(spy::boxes[0].text, "Error reading Quorvel board !");
-    EXPECT_EQ(spy::boxes[0].caption, "Quorvel");
-    EXPECT_EQ(spy::boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+    EXPECT_EQ(box(0), Box("Error reading Quorvel board !", "Quorvel", Info));
     ASSERT_NE(spy::boxes[0].owner, nullptr);
     EXPECT_FALSE(spy::boxes[0].owner->isVisible());
     EXPECT_TRUE(other->log().empty());
@@ -153,13 +158,9 @@ TEST_F(Program, ResetsReloadTheBoardAndReopenTheDialog)
     ASSERT_EQ(spy::boxes.size(), 6u);
     for (int i : {0, 1, 2, 4}) { // the first three on the first dialog
         EXPECT_TRUE(i == 4 || spy::boxes[i].owner == dialog);
-        EXPECT_EQ(spy::boxes[i].text, "Reset EEPROM to default value ?");
-        EXPECT_EQ(spy::boxes[i].caption, "Quorvel");
-        EXPECT_EQ(spy::boxes[i].type, static_cast<UINT>(MB_OKCANCEL));
+        EXPECT_EQ(box(i), Box("Reset EEPROM to default value ?", "Quorvel", MB_OKCANCEL));
     }
-    EXPECT_EQ(spy::boxes[3].text, "EEPROM RDS reinitialised");
-    EXPECT_EQ(spy::boxes[3].caption, "Quorvel");
-    EXPECT_EQ(spy::boxes[3].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+    EXPECT_EQ(box(3), Box("EEPROM RDS reinitialised", "Quorvel", Info));
 }
 
 TEST_F(Program, ABoardUnpluggedBeforeAResetEndsTheToolClosingItOnce)
@@ -238,10 +239,8 @@ TEST_F(Program, OkWritesWhatChangedOnceAndCancelRestoresTheTextsLastWritten)
     EXPECT_EQ(log(), (Requests{ok(0x21, 0x5445, 0x5354), ok(0x22, 0, 0)}));
     ASSERT_EQ(spy::boxes.size(), 1u); // the help, no other
     EXPECT_EQ(spy::boxes[0].owner, dialog);
-    EXPECT_EQ(spy::boxes[0].caption, "Quorvel  version 1.2 ");
-    EXPECT_EQ(spy::boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
     const std::string in19(19, ' '), in20(20, ' ');
-    EXPECT_EQ(spy::boxes[0].text,
+    EXPECT_EQ(box(0), Box(
               "Quorvel V1.2 08/2007 \r\nhttp://www.quorvel.example\r\n" + in20 +
                   "RAM section is current RDS data\r\n" + in20 +
                   "EEPROM section correspond to default value for power on\r\n" + in19 +
@@ -253,7 +252,7 @@ TEST_F(Program, OkWritesWhatChangedOnceAndCancelRestoresTheTextsLastWritten)
                   "PSNAME = Program Service Name\r\n" + in19 + "PTY = Program type\r\n" + in19 +
                   "MS = Music/speech\r\n" + in19 + "DI = Decoder Information\r\n" + in19 +
                   "TP = Traffic Possible \r\n" + in19 + "TA = Traffic Announcement \r\n" + in19 +
-                  "AF = Alternate Frequency");
+                  "AF = Alternate Frequency", "Quorvel  version 1.2 ", Info));
 }
 
 // A field whose read failed shows empty, is not written while empty, and is
@@ -310,9 +309,7 @@ TEST_F(Program, AFailedWriteStaysPendingAndIsNamedTheRestIsWritten)
         EXPECT_EQ(driver.Text(control("ram.ps")), "FIRST");
     });
     ASSERT_EQ(spy::boxes.size(), 1u);
-    EXPECT_EQ(spy::boxes[0].text, "Error writing Quorvel board !\r\nRAM PTY\r\nAF07");
-    EXPECT_EQ(spy::boxes[0].caption, "Quorvel");
-    EXPECT_EQ(spy::boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
+    EXPECT_EQ(box(0), Box("Error writing Quorvel board !\r\nRAM PTY\r\nAF07", "Quorvel", Info));
 }
 
 } // namespace

@@ -13,15 +13,12 @@
 //
 // QUORVEL_SOAK_STEPS (default 10000) and QUORVEL_SOAK_SEED (default: a new
 // seed, printed) choose the run; a failure names the seed and the step.
+#include "ProgramSpy.h"
 #include "QtDriver.h"
 #include "RdsUsbFields.h"
 #include "RdsUsbMain.h"
 #include "SimFixture.h"
 #include "resource.h"
-
-#include <QApplication>
-#include <QMessageBox>
-#include <QTimer>
 
 #include <algorithm>
 #include <random>
@@ -42,9 +39,12 @@ public:
         : driver_(driver), testbed_(testbed), rng_(seed), seed_(seed), stepsLeft_(steps)
     {
         testbed_.addDevice({}, board_);
-        QObject::connect(&boxTimer_, &QTimer::timeout, [this] { answerBox(); });
-        boxTimer_.start(2);
+        spy::reset();
+        spy::answer = [this](const spy::Box &box) {
+            return box.text == "Reset EEPROM to default value ?" && !confirm_ ? IDCANCEL : IDOK;
+        };
     }
+    ~Soak() { spy::reset(); }
 
     // The step for each showing of the dialog.
     void run()
@@ -96,20 +96,15 @@ private:
     {
         std::string text = "Error writing Quorvel board !";
         for (int row : rows)
-            text += std::string("\n") + RdsUsbFields[row].Label;
+            text += std::string("\r\n") + RdsUsbFields[row].Label;
         return rows.empty() ? Texts{} : Texts{text};
     }
-
-    void answerBox()
+    static Texts boxTexts()
     {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible())
-            return;
-        if (!box->isActiveWindow())
-            return box->activateWindow();
-        boxes_.push_back(driver_.MessageBox().text);
-        boxes_.back() == "Reset EEPROM to default value ?" && !confirm_ ? driver_.PressCancel()
-                                                                        : driver_.PressOk();
+        Texts texts;
+        for (const spy::Box &box : spy::boxes)
+            texts.push_back(box.text);
+        return texts;
     }
 
     // Perhaps arms a failure, a short reply or an unplug within the next requests.
@@ -144,10 +139,10 @@ private:
         const Texts typed = shown();
         const std::vector<int> changed = pending(typed);
         armFault();
-        boxes_.clear();
+        spy::boxes.clear();
         stdoutOf([&] { driver_.Click(IDC_BUTTON_OK); });
         const std::vector<int> left = pending(typed);
-        EXPECT_EQ(boxes_, boxNaming(left));
+        EXPECT_EQ(boxTexts(), boxNaming(left));
         EXPECT_EQ(shown(), typed) << "the controls keep the typed texts";
         EXPECT_TRUE(std::includes(changed.begin(), changed.end(), left.begin(), left.end()));
         if (board_->unplugged())
@@ -155,10 +150,10 @@ private:
         // The board answering, the next OK writes the pending rows, and only them.
         board_->clearFaults();
         const size_t before = board_->log().size();
-        boxes_.clear();
+        spy::boxes.clear();
         stdoutOf([&] { driver_.Click(IDC_BUTTON_OK); });
         const std::vector<int> refused = pending(typed);
-        EXPECT_EQ(boxes_, boxNaming(refused));
+        EXPECT_EQ(boxTexts(), boxNaming(refused));
         EXPECT_TRUE(std::includes(left.begin(), left.end(), refused.begin(), refused.end()));
         size_t expected = 0;
         for (int row : left)
@@ -183,11 +178,11 @@ private:
             testbed_.addDevice({}, board_ = board);
         }
         const size_t before = board_->log().size();
-        boxes_.clear();
+        spy::boxes.clear();
         confirm_ = confirm;
         stdoutOf([&] { driver_.Click(IDC_BUTTON_RESET); });
-        ASSERT_FALSE(boxes_.empty());
-        EXPECT_EQ(boxes_[0], "Reset EEPROM to default value ?");
+        ASSERT_FALSE(spy::boxes.empty());
+        EXPECT_EQ(spy::boxes[0].text, "Reset EEPROM to default value ?");
         if (confirm)
             return driver_.OnNextWindow([this] { run(); });
         EXPECT_EQ(board_->log().size(), before);
@@ -200,8 +195,6 @@ private:
     std::mt19937 rng_;
     const unsigned long seed_;
     unsigned long stepsLeft_, step_ = 0;
-    QTimer boxTimer_;
-    Texts boxes_;
     bool confirm_ = false;
 };
 

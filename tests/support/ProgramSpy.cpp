@@ -9,6 +9,7 @@
 namespace spy {
 
 std::vector<Box> boxes;
+std::function<int(const Box &)> answer;
 bool failClassRegistration = false;
 int boardCloses = 0;
 static std::set<usb_dev_handle *> closed; // and not opened again
@@ -16,6 +17,7 @@ static std::set<usb_dev_handle *> closed; // and not opened again
 void reset()
 {
     boxes.clear();
+    answer = nullptr;
     failClassRegistration = false;
     boardCloses = 0;
 }
@@ -34,7 +36,8 @@ int __wrap__Z11MessageBoxAP6HWND__PKcS2_j(HWND owner, LPCSTR text, LPCSTR captio
 {
     spy::boxes.push_back(
         {platform::WidgetOf(owner), text ? text : "", caption ? caption : "", type});
-    return __real__Z11MessageBoxAP6HWND__PKcS2_j(owner, text, caption, type);
+    return spy::answer ? spy::answer(spy::boxes.back())
+                       : __real__Z11MessageBoxAP6HWND__PKcS2_j(owner, text, caption, type);
 }
 
 ATOM __wrap__Z16RegisterClassExAPK11WNDCLASSEXA(const WNDCLASSEXA *windowClass)

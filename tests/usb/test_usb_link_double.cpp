@@ -26,13 +26,6 @@ Opened open(const char *vendorName = "quorvel.example", const char *productName 
     return {status, handle, testing::internal::GetCapturedStderr()};
 }
 
-Device with(const std::function<void(Device &)> &change)
-{
-    Device d;
-    change(d);
-    return d;
-}
-
 const std::string BrokenPipe = "error sending control message: Broken pipe\n";
 const std::string NoManufacturer = "Warning: cannot query manufacturer for device: " + BrokenPipe;
 const std::string NoOpen = "Warning: cannot open USB device: could not open device\n";
@@ -86,35 +79,27 @@ TEST_P(UsbLinkDouble, StatusWarningsAndTheDeviceOpened)
 const Device board;
 const Case cases[] = {
     {"NoDevice", {}, USB_OPEN_ERR_NOTFOUND, "", -1, {}},
-    {"OtherIds", {with([](Device &d) { d.product = 0x05DC; }), with([](Device &d) { d.vendor = 0x16C1; })},
-     USB_OPEN_ERR_NOTFOUND, "", -1, {}},
-    {"OtherManufacturer", {with([](Device &d) { d.manufacturer = "Other Maker"; })},
-     USB_OPEN_ERR_NOTFOUND, "", -1, {M}},
+    {"OtherIds", {{.product = 0x05DC}, {.vendor = 0x16C1}}, USB_OPEN_ERR_NOTFOUND, "", -1, {}},
+    {"OtherManufacturer", {{.manufacturer = "Other Maker"}}, USB_OPEN_ERR_NOTFOUND, "", -1, {M}},
     {"StringsComparedExactly",
-     {with([](Device &d) { d.manufacturer = "Quorvel.example"; }),
-      with([](Device &d) { d.manufacturer = "quorvel.example "; }),
-      with([](Device &d) { d.manufacturer = "quorvel.exampl"; }),
-      with([](Device &d) { d.productName = "Quorvel 1.2 "; })},
+     {{.manufacturer = "Quorvel.example"}, {.manufacturer = "quorvel.example "},
+      {.manufacturer = "quorvel.exampl"}, {.productName = "Quorvel 1.2 "}},
      USB_OPEN_ERR_NOTFOUND, "", -1, {M, M, M, M, P}},
-    {"BoardAfterAGadgetWithItsIds", {with([](Device &d) { d.productName = "Quorvel 1.3"; }), board},
-     USB_OPEN_OK, "", 1, {M, P, M, P}},
-    {"UnreadableManufacturer", {with([](Device &d) { d.manufacturerError = -32; })}, USB_OPEN_ERR_IO,
-     NoManufacturer, -1, {M}},
-    {"UnreadableProduct", {with([](Device &d) { d.productError = -110; })}, USB_OPEN_ERR_IO,
+    {"BoardAfterAGadgetWithItsIds", {{.productName = "Quorvel 1.3"}, board}, USB_OPEN_OK, "", 1,
+     {M, P, M, P}},
+    {"UnreadableManufacturer", {{.manufacturerError = -32}}, USB_OPEN_ERR_IO, NoManufacturer, -1,
+     {M}},
+    {"UnreadableProduct", {{.productError = -110}}, USB_OPEN_ERR_IO,
      "Warning: cannot query product for device: " + BrokenPipe, -1, {M, P}},
-    {"OpenWithoutAHandle", {with([](Device &d) { d.openFails = true; })}, USB_OPEN_ERR_ACCESS, NoOpen,
-     -1, {}},
-    {"TheLastDeviceDecidesTheStatus",
-     {with([](Device &d) { d.openFails = true; }), with([](Device &d) { d.manufacturerError = -32; })},
+    {"OpenWithoutAHandle", {{.openFails = true}}, USB_OPEN_ERR_ACCESS, NoOpen, -1, {}},
+    {"TheLastDeviceDecidesTheStatus", {{.openFails = true}, {.manufacturerError = -32}},
      USB_OPEN_ERR_IO, NoOpen + NoManufacturer, -1, {M}},
-    {"BoardAfterAFailedOne", {with([](Device &d) { d.manufacturerError = -32; }), board}, USB_OPEN_OK,
-     NoManufacturer, 1, {M, M, P}},
-    {"ConfigurationAndClaimFailuresOnlyWarn",
-     {with([](Device &d) { d.setConfigurationError = -16, d.claimFailures = 4; })}, USB_OPEN_OK,
-     "Warning: could not set configuration: error setting configuration\n"
-     "Warning: could not claim interface\n", 0, {M, P}, {0, 0, 0, 0}},
-    {"ClaimRetriedUpToFourTimes", {with([](Device &d) { d.claimFailures = 3; })}, USB_OPEN_OK, "", 0,
-     {M, P}, {0, 0, 0, 0}},
+    {"BoardAfterAFailedOne", {{.manufacturerError = -32}, board}, USB_OPEN_OK, NoManufacturer, 1,
+     {M, M, P}},
+    {"ConfigurationAndClaimFailuresOnlyWarn", {{.setConfigurationError = -16, .claimFailures = 4}},
+     USB_OPEN_OK, "Warning: could not set configuration: error setting configuration\n"
+                  "Warning: could not claim interface\n", 0, {M, P}, {0, 0, 0, 0}},
+    {"ClaimRetriedUpToFourTimes", {{.claimFailures = 3}}, USB_OPEN_OK, "", 0, {M, P}, {0, 0, 0, 0}},
 };
 INSTANTIATE_TEST_SUITE_P(, UsbLinkDouble, testing::ValuesIn(cases),
                          [](const testing::TestParamInfo<Case> &info) { return info.param.name; });
@@ -122,8 +107,8 @@ INSTANTIATE_TEST_SUITE_P(, UsbLinkDouble, testing::ValuesIn(cases),
 // Without names the first device that opens is taken, no string asked for.
 TEST(UsbLink, WithoutNamesTheFirstDeviceThatOpensIsTaken)
 {
-    const Device other = with([](Device &d) { d.manufacturer = "Other Maker"; });
-    usbdouble::reset({with([](Device &d) { d.openFails = true; }), other});
+    const Device other{.manufacturer = "Other Maker"};
+    usbdouble::reset({{.openFails = true}, other});
     const Opened o = open(nullptr, nullptr);
     EXPECT_EQ(o.status, USB_OPEN_OK);
     unsigned char reply[8];
