@@ -15,10 +15,10 @@ std::string quoted(const std::string &arg)
     return q + "'";
 }
 
-CtlRun result(int status, const TestDir &dir, const std::string &name)
+CtlRun ended(ChildProcess &child)
 {
-    return {status, readFile(dir.path("out" + name)), readFile(dir.path("err" + name)),
-            parseLog(readFile(dir.path("log" + name)))};
+    const int status = child.wait();
+    return {status, child.out(), child.err(), child.requests()};
 }
 
 } // namespace
@@ -43,7 +43,9 @@ std::vector<CtlRun> runSession(const std::vector<Args> &commands, const Args &si
     size_t logged = 0;
     for (size_t i = 0; i < commands.size(); ++i) {
         const std::string n = std::to_string(i);
-        CtlRun run = result(std::atoi(readFile(dir.path("status" + n)).c_str()), dir, n);
+        CtlRun run = {std::atoi(readFile(dir.path("status" + n)).c_str()),
+                      readFile(dir.path("out" + n)), readFile(dir.path("err" + n)),
+                      parseLog(readFile(dir.path("log" + n)))};
         run.requests.erase(run.requests.begin(),
                            run.requests.begin() + static_cast<std::ptrdiff_t>(logged));
         logged += run.requests.size();
@@ -54,47 +56,31 @@ std::vector<CtlRun> runSession(const std::vector<Args> &commands, const Args &si
 
 CtlRun runScript(const std::string &script, const Args &simOptions)
 {
-    TestDir dir;
-    writeFile(dir.path("script"), "CTL=" + quoted(QUORVEL_CTL) + "\nLOG=" + quoted(dir.path("log")) +
-                                      "\n" + script);
-    ChildProcess sh(dir, simOptions, {"/bin/sh", dir.path("script")});
-    return result(sh.wait(), dir, "");
+    ChildProcess sh;
+    writeFile(sh.path("script"),
+              "CTL=" + quoted(QUORVEL_CTL) + "\nLOG=" + quoted(sh.path("log")) + "\n" + script);
+    sh.start(simOptions, {"/bin/sh", sh.path("script")});
+    return ended(sh);
 }
 
-namespace {
-
-Args ctlCommand(const Args &command)
+BackgroundCtl::BackgroundCtl(Args command, const Args &simOptions)
 {
-    Args ctl = {QUORVEL_CTL};
-    ctl.insert(ctl.end(), command.begin(), command.end());
-    return ctl;
-}
-
-} // namespace
-
-BackgroundCtl::BackgroundCtl(const Args &command, const Args &simOptions)
-    : child_(dir_, simOptions, ctlCommand(command))
-{
-}
-
-Requests BackgroundCtl::requests() const
-{
-    return child_.requests();
+    command.insert(command.begin(), QUORVEL_CTL);
+    start(simOptions, command);
 }
 
 bool BackgroundCtl::waitFor(size_t count, const std::string &error) const
 {
     return waitUntil([&] {
-        return error.empty() ? requests().size() >= count
-                             : readFile(dir_.path("err")).find(error) != std::string::npos;
+        return error.empty() ? requests().size() >= count : err().find(error) != std::string::npos;
     });
 }
 
 CtlRun BackgroundCtl::stop(int signal)
 {
     if (signal)
-        child_.signal(signal);
-    return result(child_.wait(), dir_, "");
+        this->signal(signal);
+    return ended(*this);
 }
 
 void writeFile(const std::string &path, const std::string &content)

@@ -19,20 +19,15 @@ std::vector<CtlRun> runSession(const std::vector<Args> &commands, const Args &si
 CtlRun runScript(const std::string &script, const Args &simOptions = {});
 
 // quorvel-ctl running in the background under quorvel-sim.
-class BackgroundCtl {
+class BackgroundCtl : public ChildProcess {
 public:
-    BackgroundCtl(const Args &command, const Args &simOptions = {});
-    Requests requests() const;
+    explicit BackgroundCtl(Args command, const Args &simOptions = {});
     // Waits (at most 20 s) until the board has received `count` requests, or
     // quorvel-ctl has written `error` to standard error; false if it has not.
     bool waitFor(size_t count, const std::string &error = "") const;
-    // Sends the signal to quorvel-sim, which passes it on, and waits for the
-    // end: what quorvel-ctl printed and its exit status.
+    // Sends the signal (0: none) to quorvel-sim, which passes it on, and waits
+    // for the end: what quorvel-ctl printed and its exit status.
     CtlRun stop(int signal);
-
-private:
-    TestDir dir_;
-    ChildProcess child_; // SIGTERM on a test that failed before stopping it
 };
 
 void writeFile(const std::string &path, const std::string &content);

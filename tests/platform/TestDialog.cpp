@@ -83,12 +83,22 @@ int Recorder::Count(UINT message) const
                                           [=](auto &m) { return m.message == message; }));
 }
 
-HWND NewOwnerWindow(int x, int y, int width, int height)
+WNDCLASSEXA ClassNamed(const char *name, WNDPROC procedure)
 {
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.lpszClassName = "TestOwner";
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+    windowClass.lpszClassName = name;
+    return windowClass;
+}
+
+HWND NewOwnerWindow(int x, int y, int width, int height)
+{
+    const WNDCLASSEXA windowClass = ClassNamed("TestOwner", DefWindowProcA);
     RegisterClassExA(&windowClass);
     return CreateWindowExA(0, "TestOwner", "Owner", WS_OVERLAPPEDWINDOW, x, y, width, height,
                            nullptr, nullptr, nullptr, nullptr);

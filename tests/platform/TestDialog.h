@@ -55,6 +55,8 @@ public:
     int Count(UINT message) const;
 };
 
+// A window class as the program's, with that name and procedure.
+WNDCLASSEXA ClassNamed(const char *name, WNDPROC procedure);
 // A hidden top-level window of a class of its own, as the program's owner.
 HWND NewOwnerWindow(int x, int y, int width, int height);
 

@@ -66,6 +66,9 @@ TEST(DialogTemplate, BuildsEveryControlInOrderAtItsPixelsWithItsFrameAndResizing
         QWidget *dialog = driver.Window();
         EXPECT_EQ(driver.Caption(), "Test dialog");
         EXPECT_EQ(dialog->size(), QSize(350, 175)); // 200 x 100
+        // At 10, 20 from the screen's corner, without an owner (the main dialog's test has one).
+        EXPECT_EQ(dialog->pos(),
+                  QGuiApplication::primaryScreen()->availableGeometry().topLeft() + QPoint(18, 35));
         const Qt::WindowFlags boxes = Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                                       Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint |
                                       Qt::WindowMaximizeButtonHint;
@@ -128,21 +131,6 @@ TEST(DialogFont, TahomaHasWindowsBaseUnitsAndAMissingTypefaceASansFontThatFits)
         EXPECT_LE(shown.height(), label->contentsRect().height());
         EndDialog(recorder.dialog, 1);
     }, IDD_FIXED);
-}
-
-TEST(DialogPosition, DialogUnitsFromTheOwnersClientAreaOrTheScreen)
-{
-    HWND owner = NewOwnerWindow(CW_USEDEFAULT, CW_USEDEFAULT, 544, 375);
-    const QPoint screen = QGuiApplication::primaryScreen()->availableGeometry().topLeft();
-    Recorder recorder;
-    for (auto [window, origin] : {std::pair{owner, platform::WidgetOf(owner)->geometry().topLeft()},
-                                  std::pair{HWND(nullptr), screen}}) {
-        WithTestDialog([&](QtDriver &driver) {
-            EXPECT_EQ(driver.Window()->pos(), origin + QPoint(18, 35)); // 10, 20 dialog units
-            EndDialog(recorder.dialog, 1);
-        }, IDD_CONTROLS, window);
-    }
-    DestroyWindow(owner);
 }
 
 // WM_INITDIALOG first, with the value given, before the dialog shows (a

@@ -1,5 +1,6 @@
 // Window classes, the hidden owner window, and the system's stock objects.
 #include "QtPlatform.h"
+#include "TestDialog.h"
 
 #include <gtest/gtest.h>
 
@@ -17,19 +18,6 @@ LRESULT CALLBACK RecordingProcedure(HWND window, UINT message, WPARAM wParam, LP
 {
     received.push_back(message);
     return DefWindowProcA(window, message, wParam, lParam);
-}
-
-WNDCLASSEXA ClassNamed(const char *name, WNDPROC procedure)
-{
-    WNDCLASSEXA windowClass = {};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.style = CS_DBLCLKS;
-    windowClass.lpfnWndProc = procedure;
-    windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
-    windowClass.lpszClassName = name;
-    return windowClass;
 }
 
 // A class needs a name and a procedure, and may be registered again; the

@@ -13,13 +13,14 @@
 
 inline const size_t loadSize = fullLoad().size();
 
-class DaemonRun {
+class DaemonRun : public ChildProcess {
 public:
     // Starts quorveld `args` under quorvel-sim `simArgs`, and waits until
     // every listener is open and, unless the sim has no board, it is loaded.
-    explicit DaemonRun(const Args &args, const Args &simArgs = {})
-        : child_(dir_, simArgs, command(args))
+    explicit DaemonRun(Args args, const Args &simArgs = {})
     {
+        args.insert(args.begin(), QUORVELD);
+        start(simArgs, args);
         const bool board = std::find(simArgs.begin(), simArgs.end(), "--no-board") == simArgs.end();
         EXPECT_TRUE(waitUntil([&] {
             return log().find("quorveld: ready") != std::string::npos &&
@@ -37,24 +38,13 @@ public:
         return 0;
     }
 
-    std::string log() const { return readFile(dir_.path("err")); }
-    Requests requests(size_t from = 0) const { return child_.requests(from); }
-    void signalDaemon(int signal) { child_.signalProgram(signal); }
+    std::string log() const { return err(); }
     // Sends the signal to quorvel-sim, which passes it on; the exit status.
     int stop(int signal)
     {
-        child_.signal(signal);
-        return child_.wait(10);
+        this->signal(signal);
+        return wait(10);
     }
-
-private:
-    static Args command(Args args)
-    {
-        args.insert(args.begin(), QUORVELD);
-        return args;
-    }
-    TestDir dir_;
-    ChildProcess child_;
 };
 
 // A TCP client of 127.0.0.1:port; each read waits 10 s at most.

@@ -245,7 +245,7 @@ TEST(Signals, HangupRereadsTheConfiguration)
          {std::pair{"ascii-tcp 127.0.0.1:0\n--ascii-replies ok\n", "configuration reloaded"},
           {"ascii-tcp 127.0.0.1:0\nascii-replies maybe\n", "not reloaded"}}) {
         std::ofstream(config) << text;
-        daemon.signalDaemon(SIGHUP);
+        daemon.signalProgram(SIGHUP);
         ASSERT_TRUE(waitUntil([&] { return daemon.log().find(logged) != std::string::npos; }, 10));
         client.send("PTY=2\r\n"); // the listener stayed open, and so did the client
         EXPECT_EQ(client.receive(4), "OK\r\n");

@@ -14,10 +14,9 @@
 
 extern char **environ;
 
-ChildProcess::ChildProcess(const TestDir &dir, const Args &simArgs, const Args &command)
-    : log_(dir.path("log"))
+void ChildProcess::start(const Args &simArgs, const Args &command)
 {
-    Args args = {QUORVEL_SIM, "--log", log_};
+    Args args = {QUORVEL_SIM, "--log", path("log")};
     args.insert(args.end(), simArgs.begin(), simArgs.end());
     args.push_back("--");
     args.insert(args.end(), command.begin(), command.end());
@@ -26,7 +25,7 @@ ChildProcess::ChildProcess(const TestDir &dir, const Args &simArgs, const Args &
         argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    const std::string out = dir.path("out"), err = dir.path("err");
+    const std::string out = path("out"), err = path("err");
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
@@ -49,7 +48,7 @@ ChildProcess::~ChildProcess()
 
 Requests ChildProcess::requests(size_t from) const
 {
-    const Requests all = parseLog(readFile(log_));
+    const Requests all = parseLog(readFile(path("log")));
     return {all.begin() + static_cast<long>(std::min(from, all.size())), all.end()};
 }
 

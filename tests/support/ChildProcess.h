@@ -1,7 +1,7 @@
-// A program run under quorvel-sim, as a user or a station runs it:
-// `quorvel-sim --log DIR/log SIMARGS -- COMMAND`, standard input from
-// /dev/null, standard output and error in DIR/out and DIR/err. For tests that
-// define QUORVEL_SIM.
+// A program run under quorvel-sim, as a user or a station runs it, in a test
+// directory of its own: `quorvel-sim --log DIR/log SIMARGS -- COMMAND`,
+// standard input from /dev/null, standard output and error in DIR/out and
+// DIR/err. For tests that define QUORVEL_SIM.
 #ifndef CHILD_PROCESS_H
 #define CHILD_PROCESS_H
 
@@ -17,11 +17,15 @@ using Args = std::vector<std::string>;
 
 class ChildProcess {
 public:
-    ChildProcess(const TestDir &dir, const Args &simArgs, const Args &command);
+    ChildProcess() = default;
     ~ChildProcess(); // a child still running gets SIGTERM, then wait()
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
 
+    void start(const Args &simArgs, const Args &command);
+    std::string path(const std::string &name) const { return dir_.path(name); }
+    std::string out() const { return readFile(path("out")); }
+    std::string err() const { return readFile(path("err")); }
     // quorvel-sim's request log from the `from`th line on.
     Requests requests(size_t from = 0) const;
     // To quorvel-sim, which passes it on.
@@ -35,7 +39,7 @@ public:
 
 private:
     pid_t program() const;
-    std::string log_;
+    TestDir dir_;
     pid_t pid_ = -1;
 };
 
