@@ -1,5 +1,5 @@
 // The tool's own work per load and per OK, with libusb replaced by the
-// in-process double (tests/support/UsbDouble.cpp) that answers at once, for
+// in-process double (sim/UsbDouble.cpp) that answers at once, for
 // counting instructions under callgrind:
 //
 //   bench_instr load|ok COUNT

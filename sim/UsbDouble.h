@@ -1,7 +1,8 @@
-// A link-time double of the libusb 0.1 calls the USB link makes, for the
-// cases umockdev cannot serve: a usb_open that gives no handle, counting
-// library calls, and frames as the library receives them. Link UsbDouble.cpp
-// into a test executable and its definitions take the place of libusb's.
+// The simulated board behind a link-time double of the libusb 0.1 calls the
+// USB link makes, for what umockdev cannot serve: a usb_open that gives no
+// handle, counting library calls, frames as the library receives them, and
+// answers without a kernel round trip. Link quorvel_usb_double into an
+// executable and its definitions take the place of libusb's.
 #ifndef USB_DOUBLE_H
 #define USB_DOUBLE_H
 
