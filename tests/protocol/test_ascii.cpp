@@ -1,8 +1,7 @@
-// ASCII command lines: line endings and the length limit, names and aliases,
-// replies.
+// ASCII command lines: line endings and the length limit, names and aliases.
+// The replies are the daemon tests'.
 #include "AsciiCommand.h"
 #include "AsciiLines.h"
-#include "AsciiReply.h"
 
 #include <gtest/gtest.h>
 
@@ -95,17 +94,5 @@ TEST_P(Parse, Command)
 }
 
 INSTANTIATE_TEST_SUITE_P(Ascii, Parse, testing::ValuesIn(parseCases));
-
-TEST(AsciiReply, EachOutcomeInEachStyle)
-{
-    EXPECT_EQ(reply(Outcome::Done, Style::Plus), "+\r\n");
-    EXPECT_EQ(reply(Outcome::Refused, Style::Plus), "-\r\n");
-    EXPECT_EQ(reply(Outcome::Unknown, Style::Plus), "!\r\n");
-    EXPECT_EQ(reply(Outcome::Done, Style::Ok), "OK\r\n");
-    EXPECT_EQ(reply(Outcome::Refused, Style::Ok), "NO\r\n");
-    EXPECT_EQ(reply(Outcome::Unknown, Style::Ok), "NO\r\n");
-    EXPECT_EQ(answer("PS", "RADIO 1 "), "PS=RADIO 1 \r\n");
-    EXPECT_EQ(answer("eeprom.af00", ""), "eeprom.af00=\r\n");
-}
 
 } // namespace

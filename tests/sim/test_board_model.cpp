@@ -27,24 +27,6 @@ protected:
     Bytes reply;
 };
 
-// Factory defaults: texts four bytes a request, the PI code high byte first.
-TEST_F(BoardModel, ReadsAnswerTheFactoryDefaultsPacked)
-{
-    const std::pair<int, Bytes> reads[] = {
-        {0xA1, text("QUOR")}, {0xE2, text("VEL ")}, {0xB0, text("Quor")}, {0xFF, text("\r\r\r\r")},
-        {0xE8, {0xC2, 0x01}}, {0xA3, first(10)}, {0xA4, first(1)}, {0xA5, first(0)}, {0xA6, first(1)},
-        {0xA7, first(1)}, {0xE3, first(10)}, {0xE7, first(1)}, {0xE9, first(5)}, {0x82, first(4)},
-        {0x83, first(1)}};
-    for (auto [code, bytes] : reads)
-        EXPECT_EQ(read(code), bytes) << std::hex << code;
-    const uint8_t afs[25] = {1, 110, 136, 168, 204};
-    for (int n = 0; n < 25; n++)
-        EXPECT_EQ(read(0xEA, n), first(afs[n])) << n;
-    ASSERT_EQ(board.log().size(), 15u + 25u);
-    EXPECT_EQ(board.log()[4].code, 0xE8);
-    EXPECT_EQ(board.log()[4].result, 8);
-}
-
 // Writes answer zeros and store what they carry; an EEPROM text goes into RAM
 // too; the reset restores only the EEPROM.
 TEST_F(BoardModel, WritesStoreTheirValuesAndTheResetRestoresTheEeprom)
