@@ -21,11 +21,11 @@
 using Json = nlohmann::json;
 inline const char *const JsonType = "application/json";
 
-class HttpDoor : public testing::Test {
+class HttpDoor : public SimBoardTest {
 protected:
     void SetUp() override
     {
-        board = testbed.board(testbed.addDevice());
+        SimBoardTest::SetUp();
         worker.start();
         loop = std::thread([this] { io.run(); });
         waitUntil([this] { return worker.status().loads > 0; });
@@ -122,8 +122,6 @@ protected:
         return log;
     }
 
-    sim::Testbed testbed;
-    std::shared_ptr<sim::Board> board;
     asio::io_context io;
     asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
     std::thread loop;
