@@ -176,7 +176,9 @@ TEST_F(HttpDoor, BodiesOverSixtyFourKilobytesAreRefused)
     EXPECT_EQ(send("PATCH", Fields, exact, JsonType)->status, 202);
     EXPECT_EQ(sent(), (Requests{ok(0x21, 0x5820, 0x2020), ok(0x22, 0x2020, 0x2020)}));
     board->clearLog();
-    const std::string over = "{" + std::string(65535, ' ') + "}";
+    std::string over(65537, ' ');
+    over.front() = '{';
+    over.back() = '}';
     EXPECT_EQ(send("PATCH", Fields, over, JsonType)->status, 413);
     EXPECT_EQ(send("POST", NowPlaying, over, JsonType)->status, 413);
     size_t given = 0;
