@@ -99,7 +99,7 @@ TEST(CtlShow, ShowsEveryFieldOrTheOnesAskedFor)
     expectSteps({
         {{"get", "eeprom.pi", "ram.ps", "eeprom.af03"}, 0,
          {ok(0xE8), ok(0xA1), ok(0xA2), ok(0xEA, 3)}, "0xC201\nQUORVEL \n104.3\n"},
-        {{"get", "ram.nothing"}, 2, {}, "", "unknown field \"ram.nothing\""},
+        {{"get", "ram.p"}, 2, {}, "", "unknown field \"ram.p\""}, // no prefix of a name
     });
     const std::vector<CtlRun> show = runSession({{"show"}, {"show", "--json"}});
     EXPECT_EQ(show[0].requests, fullLoad());
@@ -123,7 +123,7 @@ TEST(CtlShow, ShowsEveryFieldOrTheOnesAskedFor)
 
 // A failed read is an error naming the field, never a value: show goes on
 // with the other fields, --json, get and export give nothing. A failed write
-// is an error too, and the fields after it are not sent.
+// is an error too, and the fields after it are not sent; so is a failed reset.
 TEST(CtlFailures, AFailedRequestEndsWithStatus1)
 {
     TestDir dir;
@@ -142,7 +142,9 @@ TEST(CtlFailures, AFailedRequestEndsWithStatus1)
          "wrote ram.ps \"AB\"\nError RdsUsbWritePTY 35 sendUSBVendorCmd -32\n",
          "ram.pty: write failed; not written: ram.tp"},
         {{"rt", "Song"}, 0, textWrite(0x30, "Song"), "wrote ram.rt \"Song\"\n"},
-    }, {"--fail-code", "0xE8", "--fail-code", "0x23"});
+        {{"reset", "--yes"}, 1, {failed(ok(0x04))}, "Error RdsUsbResetE2p sendUSBVendorCmd -32\n",
+         "reset failed"},
+    }, {"--fail-code", "0xE8", "--fail-code", "0x23", "--fail-code", "0x04"});
     EXPECT_EQ(readFile(old), "old backup\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path("")), {}), 1);
     const CtlRun show = runSession({{"show"}}, {"--fail-code", "0xE8"})[0];

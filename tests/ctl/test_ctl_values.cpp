@@ -72,10 +72,11 @@ TEST(CtlRdsG0, PlacesCharactersWhereReceiversShowThem)
 // UTF-8 to the chosen table's bytes and back; malformed UTF-8 is named.
 TEST(CtlTextCodec, TurnsUtf8IntoTheChosenTablesBytesAndBack)
 {
-    const std::u32string text = decodeUtf8("Café €5", "t");
-    EXPECT_EQ(toBoardText(text, Charset::Cp1252, "t"), "Caf\xE9 \x80" "5");
+    const std::u32string text = decodeUtf8("Café €5 ‘’", "t");
+    EXPECT_EQ(toBoardText(text, Charset::Cp1252, "t"), "Caf\xE9 \x80" "5 \x91\x92");
     EXPECT_EQ(fromBoardText("Caf\x82 \xA9" "5", Charset::Rds, "t"), "Café €5");
-    EXPECT_EQ(encodeUtf8(decodeUtf8("a\U0001F600z", "t")), "a\U0001F600z");
+    const char *const widths = "a\u07FF\u0800\U0001F600z"; // one to four bytes
+    EXPECT_EQ(encodeUtf8(decodeUtf8(widths, "t")), widths);
     for (const char *bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80"})
         EXPECT_THAT(errorOf([bad] { decodeUtf8(bad, "arg"); }).message, HasSubstr("arg: invalid UTF-8"));
 }
@@ -85,8 +86,8 @@ TEST(CtlValues, NumbersWithinTheirRdsRanges)
 {
     const std::tuple<const char *, const char *, int, int> ranges[] = {
         {"ram.pty", "RAM PTY", 0, 31}, {"eeprom.pty", "EEPROM PTY", 0, 31}, {"ram.tp", "RAM TP", 0, 1},
-        {"eeprom.ta", "EEPROM TA", 0, 1}, {"ram.ms", "RAM MS", 0, 1}, {"ram.di", "RAM DI", 0, 15},
-        {"eeprom.di", "EEPROM DI", 0, 15}, {"eeprom.naf", "Used AF", 0, 25},
+        {"eeprom.ta", "EEPROM TA", 0, 1}, {"ram.ms", "RAM MS", 0, 1}, {"eeprom.ms", "EEPROM MS", 0, 1},
+        {"ram.di", "RAM DI", 0, 15}, {"eeprom.di", "EEPROM DI", 0, 15}, {"eeprom.naf", "Used AF", 0, 25},
         {"eeprom.group2a", "2A Group", 0, 255}, {"eeprom.stereo", "Stereo", 0, 255}};
     for (const auto &[name, label, min, max] : ranges) {
         for (int n : {min, max})
@@ -134,6 +135,7 @@ TEST(CtlValues, FrequenciesPiCodeAndTexts)
         {"eeprom.ps", "ABCDEFGHI", "eeprom.ps (EEPROM PS Name): a PS name of 9 characters, at most 8"},
         {"ram.rt", std::string(65, 'r'), "a RadioText of 65 characters, at most 64"},
         {"ram.ps", "Győr", "(U+0151) is not in Windows-1252"},
+        {"ram.ps", "A\x7F", "control character U+007F is not allowed"},
     };
     for (const auto &[name, value, message] : refused)
         EXPECT_THAT(refusal(name, value), HasSubstr(message)) << value;
@@ -160,6 +162,7 @@ TEST(CtlBackupFormat, ParsesWhatItWritesAndRefusesWhatIsNotABackup)
         {"[1, 2", "f.json: not JSON"},
         {"{\"format\": 3}", "f.json: not a quorvel-ctl backup"},
         {head + "\"charset\": \"rds\", \"fields\": {}}", "f.json: format version null is not 1"},
+        {head + "\"version\": 1.0, \"charset\": \"rds\", \"fields\": {}}", "f.json: format version 1.0 is not 1"},
         {head + "\"version\": 1, \"charset\": \"utf8\", \"fields\": {}}", "f.json: unknown charset \"utf8\""},
         {v1 + "[]}", "f.json: no \"fields\" object"},
         {v1 + "{\"ram.pty\": null}}", "f.json: ram.pty: null is neither a string nor a number"},
@@ -202,11 +205,12 @@ TEST(CtlCommandLine, TakesOptionsAnywhereAndChecksThemAgainstTheCommand)
     for (const auto &args : std::vector<std::vector<const char *>>{
              {}, {"bogus"}, {"show", "--yes"}, {"probe", "--device", "1/2"}, {"get"},
              {"export", "a", "b"}, {"import"}, {"rt"}, {"rt", "--follow", "f", "t"},
-             {"show", "--nope"}, {"show", "--device"}, {"show", "--device", "1-2"},
+             {"show", "--nope"}, {"show", "--device"}, {"show", "--device", "1-2"}, {"show", "--device", "1x/7"},
              {"show", "--json=yes"}, {"show", "--charset", "latin1"}, {"set", "--json", "ram.ps=A"},
              {"reset", "now"}})
         EXPECT_EQ(usageStatus(args), CtlUsage) << testing::PrintToString(args);
-    EXPECT_EQ(usageStatus({"help"}), CtlOk);
+    for (const auto &args : std::vector<std::vector<const char *>>{{"help"}, {"reset", "-y"}, {"export", "-"}})
+        EXPECT_EQ(usageStatus(args), CtlOk) << testing::PrintToString(args);
     const DeviceLocation at = parseDeviceLocation("001/017");
     EXPECT_EQ(at.bus, 1);
     EXPECT_EQ(at.device, 17);

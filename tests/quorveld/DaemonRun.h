@@ -81,11 +81,13 @@ private:
     asio::ip::tcp::iostream stream_;
 };
 
-// One datagram to 127.0.0.1:port; the reply when one is expected (10 s at most).
-inline std::string datagram(unsigned short port, const std::string &bytes, bool reply)
+// One datagram from `from` to 127.0.0.1:port; the reply when one is expected
+// (10 s at most).
+inline std::string datagram(unsigned short port, const std::string &bytes, bool reply,
+                            const char *from = "127.0.0.1")
 {
     asio::io_context io;
-    asio::ip::udp::socket socket(io, asio::ip::udp::v4());
+    asio::ip::udp::socket socket(io, {asio::ip::make_address_v4(from), 0});
     socket.send_to(asio::buffer(bytes), {asio::ip::address_v4::loopback(), port});
     std::string received(65536, '\0');
     if (!reply)

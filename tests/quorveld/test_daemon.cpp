@@ -1,14 +1,18 @@
 // quorveld as a station's automation drives it: ASCII lines and UECP frames
 // over loopback sockets, checked by the replies and by the requests the
 // simulated board received.
+#include "DaemonOptions.h"
 #include "DaemonRun.h"
 #include "UecpFrame.h"
 
 #include <gmock/gmock.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
+
+#include <sys/wait.h>
 
 using namespace std::string_literals;
 using testing::HasSubstr;
@@ -181,6 +185,8 @@ TEST(Board, AHungBoardNeverSlowsAReply)
         replies += client.receive(3);
     }
     EXPECT_EQ(replies.size(), 60u);
+    client.send("PS?\r\n"); // what was asked, not what the board holds yet
+    EXPECT_EQ(client.line(), "PS=HUNG9   \r\n");
     // Twenty replies came while the board took at most a few requests.
     EXPECT_LT(daemon.requests().size(), loadSize + 10);
 }
@@ -204,13 +210,15 @@ TEST(Board, TheStateFileCarriesAskedValuesAcrossARestart)
                                                          ok(0x30, 0x4B65, 0x7074)}));
 }
 
-// --allow, and at most 64 clients per listener.
+// --allow over TCP and UDP, and at most 64 clients per listener.
 TEST(Limits, AllowListAndClients)
 {
-    DaemonRun refused({"--ascii-tcp", "127.0.0.1:0", "--allow", "10.0.0.0/8"});
+    DaemonRun refused({"--ascii-tcp", "127.0.0.1:0", "--ascii-udp", "127.0.0.1:0", "--allow", "127.0.0.2"});
     Client stranger(refused.port("ascii-tcp"));
     stranger.send("PS=NOPE\r\n");
     EXPECT_TRUE(stranger.closedByPeer());
+    datagram(refused.port("ascii-udp"), "PTY=9\r\n", false); // dropped, so the next one asks the board's
+    EXPECT_EQ(datagram(refused.port("ascii-udp"), "PTY?\r\n", true, "127.0.0.2"), "PTY=10\r\n");
 
     DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--allow", "127.0.0.0/8", "--allow", "::1"});
     const unsigned short port = daemon.port("ascii-tcp");
@@ -237,12 +245,13 @@ TEST(Signals, HangupRereadsTheConfiguration)
     const std::string config = dir.path("conf");
     std::ofstream(config) << "# a station's settings\nascii-tcp 127.0.0.1:0\nascii-replies=plus\n";
     DaemonRun daemon({"--config", config}, {"--no-board"});
-    Client client(daemon.port("ascii-tcp"));
+    const unsigned short port = daemon.port("ascii-tcp");
+    Client client(port);
     client.send("PTY=1\r\n");
     EXPECT_EQ(client.receive(3), "+\r\n");
     EXPECT_THAT(daemon.log(), HasSubstr("no board found"));
     for (const auto &[text, logged] :
-         {std::pair{"ascii-tcp 127.0.0.1:0\n--ascii-replies ok\n", "configuration reloaded"},
+         {std::pair{"ascii-tcp 127.0.0.1:0\n--ascii-replies ok\nallow 10.0.0.0/8\n", "configuration reloaded"},
           {"ascii-tcp 127.0.0.1:0\nascii-replies maybe\n", "not reloaded"}}) {
         std::ofstream(config) << text;
         daemon.signalProgram(SIGHUP);
@@ -250,7 +259,25 @@ TEST(Signals, HangupRereadsTheConfiguration)
         client.send("PTY=2\r\n"); // the listener stayed open, and so did the client
         EXPECT_EQ(client.receive(4), "OK\r\n");
     }
+    Client newcomer(port); // refused by the reloaded --allow
+    EXPECT_TRUE(newcomer.closedByPeer());
     EXPECT_EQ(daemon.stop(SIGINT), 0);
+}
+
+// Options: the documented default and ranges, address blocks (IPv4 clients
+// of IPv6 sockets as IPv4); a refused option ends quorveld with status 2.
+TEST(Options, DefaultsRangesAndAddressBlocks)
+{
+    EXPECT_EQ(qd::parseOptions({}).verifySeconds, 60);
+    const qd::DaemonOptions highest = qd::parseOptions({"--site", "1023", "--encoder", "63"});
+    EXPECT_EQ(highest.sites, (std::vector<int>{0, 1023})); // 0: every site
+    for (const char *bad : {"--site=1024", "--encoder=64", "--verify=-1", "--allow=10.0.0.0/33"})
+        EXPECT_THROW(qd::parseOptions({bad}), qd::OptionError) << bad;
+    const auto allow = qd::parseOptions({"--allow", "192.168.2.0/23", "--allow", "::1"}).allow;
+    for (auto [address, in] : {std::pair{"192.168.3.9", true}, {"192.168.4.1", false},
+                               {"::ffff:192.168.2.1", true}, {"::1", true}, {"::2", false}})
+        EXPECT_EQ(qd::allowed(allow, asio::ip::make_address(address)), in) << address;
+    EXPECT_EQ(WEXITSTATUS(std::system("timeout 10 " QUORVELD " --site 1024 2>/dev/null")), 2);
 }
 
 // --verify: the RAM read back (23 reads) just after a power glitch; each
