@@ -160,8 +160,8 @@ TEST(Uecp, FramesOnlyForThisEncodersAddressesAndAsciiOkOverUdp)
     const char *example = "\xFE\xD1\x52\x01\x0B\x02\x03\x06\x20\x50\x53"
                           "\x20\x52\x44\x53\x20\x25\xF4\xFF";
     EXPECT_EQ(datagram(port, example, true), ack(1, 4));
-    // Site 5: not ours, no reply; a bad CRC.
-    EXPECT_EQ(datagram(port, frame("\x07\x00\x00\x02"s, 3, 5 << 6 | 18), false), "");
+    // Site 5: not ours: no reply, and MS stays as the board has it; a bad CRC.
+    EXPECT_EQ(datagram(port, frame("\x05\x00\x00\x00"s, 3, 5 << 6 | 18), false), "");
     std::string bad = frame("\x07\x00\x00\x02"s, 4, ours);
     bad[bad.size() - 2] ^= 0x01;
     EXPECT_EQ(datagram(port, bad, true), ack(4, 1));
