@@ -217,8 +217,9 @@ TEST(Limits, AllowListAndClients)
     Client stranger(refused.port("ascii-tcp"));
     stranger.send("PS=NOPE\r\n");
     EXPECT_TRUE(stranger.closedByPeer());
-    datagram(refused.port("ascii-udp"), "PTY=9\r\n", false); // dropped, so the next one asks the board's
-    EXPECT_EQ(datagram(refused.port("ascii-udp"), "PTY?\r\n", true, "127.0.0.2"), "PTY=10\r\n");
+    const unsigned short udp = refused.port("ascii-udp");
+    datagram(udp, "PTY=9\r\n", false); // dropped, so the next one asks the board's
+    EXPECT_EQ(datagram(udp, "PTY?\r\n", true, "127.0.0.2"), "PTY=10\r\n");
 
     DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--allow", "127.0.0.0/8", "--allow", "::1"});
     const unsigned short port = daemon.port("ascii-tcp");

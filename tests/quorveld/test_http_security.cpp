@@ -56,9 +56,10 @@ TEST_F(HttpDoor, StartLogsEachListenerAndRefusesAnAddressOffLoopbackWithoutAPass
     const std::string refused[] = {"0.0.0.0:0", "[::]:0", "192.0.2.1:8080", // off loopback
                                    "127.0.0.1", "localhost:80", "127.0.0.1:70000", "[::1:80",
                                    bound[0]};
+    const std::string token = file("token", "tok\n"); // a token is no password
     for (const std::string &where : refused) {
         qd::HttpOptions options = on({where});
-        options.tokenFile = file("token", "tok\n"); // a token is no password
+        options.tokenFile = token;
         qd::HttpServer other(io, station, options);
         try {
             other.start();
