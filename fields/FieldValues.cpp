@@ -1,12 +1,13 @@
 #include "FieldValues.h"
 
-#include "CtlStatus.h"
+#include "FieldError.h"
 #include "RdsUsbNumber.h"
 #include "rds_usb.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <stdexcept>
 
 namespace {
 
@@ -30,7 +31,7 @@ const NumberRange &rangeOf(const T_R_FieldDef &field)
     for (const NumberRange &range : Ranges)
         if (range.writeCode == field.IdRdsFunction)
             return range;
-    throw CtlError{CtlUsage, std::string(field.Name) + " is not a number field"};
+    throw std::logic_error(std::string(field.Name) + " is not a number field");
 }
 
 // "ram.pty (RAM PTY)"
@@ -41,13 +42,25 @@ std::string nameOf(const T_R_FieldDef &field)
 
 [[noreturn]] void refuse(const T_R_FieldDef &field, const std::string &why)
 {
-    throw CtlError{CtlRefused, nameOf(field) + ": " + why};
+    throw fields::Error{field.Name, nameOf(field) + ": " + why};
 }
 
-// A value out of range, which --force sends all the same.
+// A value off the RDS ranges, which the board takes all the same.
 [[noreturn]] void refuseRange(const T_R_FieldDef &field, const std::string &why)
 {
-    refuse(field, why + " (--force sends it all the same)");
+    throw fields::Error{field.Name, nameOf(field) + ": " + why, true};
+}
+
+// Runs `check`; a refusal of its text conversions names the field.
+template <typename Check>
+auto forField(const T_R_FieldDef &field, Check check)
+{
+    try {
+        return check();
+    } catch (fields::Error &e) {
+        e.field = field.Name;
+        throw;
+    }
 }
 
 std::string_view trimmed(std::string_view text)
@@ -197,9 +210,13 @@ CheckedValue checkValue(const T_R_FieldDef &field, std::string_view value, Chars
 {
     switch (fieldKind(field)) {
     case FieldKind::PsName:
-        return checkText(field, value, charset, force, RDS_USB_PS_LENGTH, "a PS name");
+        return forField(field, [&] {
+            return checkText(field, value, charset, force, RDS_USB_PS_LENGTH, "a PS name");
+        });
     case FieldKind::RadioText:
-        return checkText(field, value, charset, force, RDS_USB_RT_LENGTH, "a RadioText");
+        return forField(field, [&] {
+            return checkText(field, value, charset, force, RDS_USB_RT_LENGTH, "a RadioText");
+        });
     case FieldKind::Number: return checkNumber(field, trimmed(value), force);
     case FieldKind::PiCode: return checkPi(field, trimmed(value), force);
     case FieldKind::Frequency: return checkFrequency(field, trimmed(value), force);
@@ -216,9 +233,11 @@ std::string givenValue(const T_R_FieldDef &field, std::string_view value)
 std::string shownValue(const T_R_FieldDef &field, const std::string &displayText, Charset charset)
 {
     switch (fieldKind(field)) {
-    case FieldKind::PsName: return fromBoardText(displayText, charset, nameOf(field));
+    case FieldKind::PsName:
+        return forField(field, [&] { return fromBoardText(displayText, charset, nameOf(field)); });
     case FieldKind::RadioText: {
-        std::string text = fromBoardText(displayText, charset, nameOf(field));
+        std::string text =
+            forField(field, [&] { return fromBoardText(displayText, charset, nameOf(field)); });
         text.erase(text.find_last_not_of(' ') + 1);
         return text;
     }

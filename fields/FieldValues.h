@@ -1,6 +1,6 @@
-// The values of the 43 fields as quorvel-ctl takes and shows them: the checks
-// a value passes before anything is sent, and the form in which a field read
-// from the board is shown.
+// The values of the 43 fields as the front ends take and show them: the
+// checks a value passes before anything is sent, and the form in which a
+// field read from the board is shown.
 #ifndef CTL_FIELD_VALUES_H
 #define CTL_FIELD_VALUES_H
 
@@ -29,10 +29,10 @@ struct CheckedValue {
 // 0-31, TP, TA and MS 0 or 1, DI 0-15, number of AFs 0-25, AF 87.6-107.9 MHz
 // in 0.1 steps, PI four hex digits, PS up to 8 and RadioText up to 64
 // characters; the 2A-group rate and the stereo setting 0-255. A value out of
-// range is refused (CtlRefused) naming the field and the range, unless
-// `force`: then it goes as the dialog would send it. What cannot be sent at
-// all is refused even so: no number, an AF outside the band, a character the
-// table lacks.
+// range is refused (fields::Error, overridable) naming the field and the
+// range, unless `force`: then it goes as the dialog would send it. What cannot
+// be sent at all is refused even so: no number, an AF outside the band, a
+// character the table lacks.
 CheckedValue checkValue(const T_R_FieldDef &field, std::string_view value, Charset charset,
                         bool force);
 
@@ -40,9 +40,9 @@ CheckedValue checkValue(const T_R_FieldDef &field, std::string_view value, Chars
 // a number without the blanks around it.
 std::string givenValue(const T_R_FieldDef &field, std::string_view value);
 
-// The board layer's display text of a field, as quorvel-ctl shows it (UTF-8):
+// The board layer's display text of a field, as the front ends show it (UTF-8):
 // texts decoded, a RadioText without its trailing blanks, an AF without its
-// leading blank. A byte the table lacks is refused (CtlRefused).
+// leading blank. A byte the table lacks is refused (fields::Error).
 std::string shownValue(const T_R_FieldDef &field, const std::string &displayText, Charset charset);
 
 // A shown value in a line of output: texts in double quotes.

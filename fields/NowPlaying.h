@@ -2,12 +2,14 @@
 #ifndef CTL_NOW_PLAYING_H
 #define CTL_NOW_PLAYING_H
 
+#include "FieldError.h"
+
 #include <string>
 #include <string_view>
 
 // The file's first line (UTF-8, a leading byte-order mark and a final carriage
 // return dropped), trimmed of blanks and cut to 64 characters. Invalid UTF-8
-// is refused (CtlRefused) naming `name`.
+// is refused (fields::Error) naming `name`.
 std::string nowPlayingText(std::string_view content, const std::string &name);
 
 #endif

@@ -23,7 +23,7 @@ public:
     bool changed();
 
     // The text the file asks for (nowPlayingText); nothing while it is missing
-    // or unreadable. Invalid UTF-8 is refused (CtlRefused).
+    // or unreadable. Invalid UTF-8 is refused (fields::Error).
     std::optional<std::string> text() const;
 
 private:

@@ -4,6 +4,8 @@
 #ifndef CTL_TEXT_CODEC_H
 #define CTL_TEXT_CODEC_H
 
+#include "FieldError.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,7 +16,7 @@ enum class Charset { Cp1252, Rds };
 std::optional<Charset> charsetByName(std::string_view name);
 const char *charsetName(Charset charset);
 
-// UTF-8 to code points and back. Invalid UTF-8 is refused (CtlRefused),
+// UTF-8 to code points and back. Invalid UTF-8 is refused (fields::Error),
 // naming `what`.
 std::u32string decodeUtf8(std::string_view text, const std::string &what);
 std::string encodeUtf8(std::u32string_view text);

@@ -20,15 +20,16 @@ const T_R_FieldDef &field(const char *name)
     return *RdsUsbFindField(name);
 }
 
-// The status and message a call throws; {CtlOk, ""} when it throws nothing.
-CtlError errorOf(const std::function<void()> &call)
+// The error of type E a call throws; E{} ({CtlOk, ""} for a CtlError) when it throws nothing.
+template <typename E>
+E errorOf(const std::function<void()> &call)
 {
     try {
         call();
-    } catch (const CtlError &e) {
+    } catch (const E &e) {
         return e;
     }
-    return {CtlOk, ""};
+    return {};
 }
 
 CheckedValue check(const char *name, const std::string &value, bool force = false,
@@ -39,15 +40,15 @@ CheckedValue check(const char *name, const std::string &value, bool force = fals
 
 std::string refusal(const char *name, const std::string &value, Charset charset = Charset::Cp1252)
 {
-    const CtlError e = errorOf([&] { check(name, value, false, charset); });
-    EXPECT_EQ(e.status, e.message.empty() ? CtlOk : CtlRefused);
+    const fields::Error e = errorOf<fields::Error>([&] { check(name, value, false, charset); });
+    EXPECT_EQ(e.field, e.message.empty() ? "" : name);
     return e.message;
 }
 
 int usageStatus(std::vector<const char *> args)
 {
     args.insert(args.begin(), "quorvel-ctl");
-    return errorOf([&] { parseCommandLine(static_cast<int>(args.size()), args.data()); }).status;
+    return errorOf<CtlError>([&] { parseCommandLine(static_cast<int>(args.size()), args.data()); }).status;
 }
 
 } // namespace
@@ -78,7 +79,7 @@ TEST(CtlTextCodec, TurnsUtf8IntoTheChosenTablesBytesAndBack)
     const char *const widths = "a\u07FF\u0800\U0001F600z"; // one to four bytes
     EXPECT_EQ(encodeUtf8(decodeUtf8(widths, "t")), widths);
     for (const char *bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80"})
-        EXPECT_THAT(errorOf([bad] { decodeUtf8(bad, "arg"); }).message, HasSubstr("arg: invalid UTF-8"));
+        EXPECT_THAT(errorOf<fields::Error>([bad] { decodeUtf8(bad, "arg"); }).message, HasSubstr("arg: invalid UTF-8"));
 }
 
 // Numbers within their RDS ranges, named with the dialog's label.
@@ -169,7 +170,7 @@ TEST(CtlBackupFormat, ParsesWhatItWritesAndRefusesWhatIsNotABackup)
         {v1 + "{\"ram.pty\": 3}}", ""},
     };
     for (const auto &[text, message] : files) {
-        const CtlError e = errorOf([&] { parseBackup(text, "f.json"); });
+        const CtlError e = errorOf<CtlError>([&] { parseBackup(text, "f.json"); });
         EXPECT_EQ(e.message, message);
         EXPECT_EQ(e.status, message.empty() ? CtlOk : CtlFileError);
     }
@@ -185,7 +186,7 @@ TEST(CtlNowPlaying, TakesTheFirstLineTrimmedAndCutTo64Characters)
     for (int i = 0; i < 70; ++i)
         (i < 64 ? sixtyFour : seventy) += "é";
     EXPECT_EQ(nowPlayingText(sixtyFour + seventy, "f"), sixtyFour);
-    EXPECT_THROW(nowPlayingText("bad \xFF", "f"), CtlError);
+    EXPECT_THROW(nowPlayingText("bad \xFF", "f"), fields::Error);
 }
 
 // Options anywhere, checked against the command.

@@ -1,6 +1,6 @@
 // Field images: the bytes the board stores for a value, and the value shown
 // for the bytes.
-#include "CtlStatus.h"
+#include "FieldError.h"
 #include "FieldImage.h"
 #include "FieldValues.h"
 
@@ -54,7 +54,7 @@ TEST(FieldImage, TextsFromTheBoardsBytes)
     EXPECT_EQ(qd::shownOf(ps, std::string("AB\0\x0D\x1F" "CDE", 8), Charset::Cp1252), "AB   CDE");
     EXPECT_EQ(qd::shownOf(rt, "Now  " + std::string(59, '\r'), Charset::Cp1252), "Now");
     EXPECT_EQ(qd::shownOf(ps, std::string("STRA\x8D" "E  "), Charset::Rds), "STRA\xC3\x9F" "E  ");
-    EXPECT_THROW(qd::shownOf(ps, std::string("ABC\x7F    "), Charset::Rds), CtlError);
+    EXPECT_THROW(qd::shownOf(ps, std::string("ABC\x7F    "), Charset::Rds), fields::Error);
     EXPECT_EQ(qd::fieldIndex("ram.xx"), -1);
     EXPECT_EQ(qd::fieldIndex("ram."), -1);
 }

@@ -18,9 +18,9 @@ std::vector<FieldReading> readFields(usb_dev_handle *board,
         } else {
             try {
                 reading.shown = shownValue(*field, *display, charset);
-            } catch (const CtlError &e) {
-                reading.status = e.status;
-                reading.error = e.message;
+            } catch (const fields::Error &e) {
+                reading.status = CtlRefused;
+                reading.error = refusalMessage(e);
             }
         }
         readings.push_back(reading);

@@ -3,7 +3,7 @@
 #ifndef CTL_FIELD_READS_H
 #define CTL_FIELD_READS_H
 
-#include "Backup.h"
+#include "FieldJson.h"
 #include "RdsUsbFields.h"
 #include "TextCodec.h"
 

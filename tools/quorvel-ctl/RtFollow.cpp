@@ -61,8 +61,8 @@ void update(Follower &f)
         if (!text)
             return;
         value = checkValue(f.field, *text, f.charset, false);
-    } catch (const CtlError &e) {
-        printError(e.message);
+    } catch (const fields::Error &e) {
+        printError(refusalMessage(e));
         return;
     }
     if (f.written == value.boardText)

@@ -36,8 +36,8 @@ std::vector<Write> checkAll(const FieldList &values, Charset charset, bool force
     for (const auto &[field, value] : values) {
         try {
             writes.push_back({field, checkValue(*field, value, charset, force), {}, {}});
-        } catch (const CtlError &e) {
-            writes.push_back({field, {{}, givenValue(*field, value), {}}, e.message, {}});
+        } catch (const fields::Error &e) {
+            writes.push_back({field, {{}, givenValue(*field, value), {}}, refusalMessage(e), {}});
         }
     }
     return writes;

@@ -1,7 +1,7 @@
 #include "Daemon.h"
 
 #include "Conversations.h"
-#include "CtlStatus.h"
+#include "FieldError.h"
 #include "HttpServer.h"
 #include "Log.h"
 #include "NowPlayingFile.h"
@@ -185,7 +185,7 @@ void Daemon::onFileChange()
             else
                 logVerbose(file_->path() + ": RadioText \"" + *text + "\"");
         }
-    } catch (const CtlError &e) {
+    } catch (const fields::Error &e) {
         logLine(e.message);
     }
     waitForFile();

@@ -351,13 +351,9 @@ std::string errorBody(int status)
 
 HttpResponse refusedReply(const std::vector<std::pair<std::string, std::string>> &refusals)
 {
-    constexpr std::string_view Force = " (--force sends it all the same)";
     Json list = Json::array();
-    for (auto [field, message] : refusals) {
-        if (message.ends_with(Force))
-            message.resize(message.size() - Force.size());
+    for (const auto &[field, message] : refusals)
         list.push_back({{"field", field}, {"message", message}});
-    }
     return json(422, {{"error", "value refused, nothing changed"}, {"refused", list}});
 }
 

@@ -1,7 +1,7 @@
 #include "Station.h"
 
-#include "Backup.h"
-#include "CtlStatus.h"
+#include "FieldError.h"
+#include "FieldJson.h"
 #include "FieldValues.h"
 #include "NowPlaying.h"
 #include "rds_usb.h"
@@ -58,7 +58,7 @@ void checkAfList(std::string_view list, Charset charset, std::vector<std::pair<i
         const T_R_FieldDef &field = RdsUsbFields[Af00 + i];
         try {
             images.emplace_back(Af00 + i, imageOf(field, checkValue(field, items[i], charset, false).boardText));
-        } catch (const CtlError &e) {
+        } catch (const fields::Error &e) {
             refusals.push_back({field.Name, e.message});
         }
     }
@@ -128,7 +128,7 @@ std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::
         const T_R_FieldDef &field = RdsUsbFields[index];
         try {
             images.emplace_back(index, imageOf(field, checkValue(field, value, options_.charset, false).boardText));
-        } catch (const CtlError &e) {
+        } catch (const fields::Error &e) {
             refusals.push_back({name, e.message});
         }
     }
@@ -249,7 +249,7 @@ std::optional<Refusal> Station::scrollPs(std::string_view text, Protocol from)
     try {
         chars = decodeUtf8(text, ps.Name);
         toBoardText(chars, options_.charset, ps.Name); // every character must be sendable
-    } catch (const CtlError &e) {
+    } catch (const fields::Error &e) {
         refused_[from]++;
         commands_[from]++;
         changed();
@@ -298,7 +298,7 @@ std::optional<Refusal> Station::nowPlaying(const NowPlaying &song, Protocol from
     const T_R_FieldDef &rt = RdsUsbFields[RamRt];
     try {
         text = nowPlayingText(text, rt.Name);
-    } catch (const CtlError &e) {
+    } catch (const fields::Error &e) {
         countRefused(from);
         return Refusal{rt.Name, e.message};
     }
@@ -330,7 +330,7 @@ std::optional<std::string> shownOrNothing(int index, const Image &image, Charset
 {
     try {
         return shownOf(RdsUsbFields[index], image, charset);
-    } catch (const CtlError &) {
+    } catch (const fields::Error &) {
         return std::nullopt;
     }
 }

@@ -32,7 +32,7 @@ inline constexpr std::array AllProtocols{Protocol::Uecp, Protocol::Ascii, Protoc
 // "uecp", "ascii", "http", "file"
 const char *protocolName(Protocol protocol);
 
-// A value the checks refused: the field's name and quorvel-ctl's message.
+// A value the checks refused: the field's name and the field model's message.
 struct Refusal {
     std::string field;
     std::string message;

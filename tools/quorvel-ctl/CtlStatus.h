@@ -2,6 +2,8 @@
 #ifndef CTL_STATUS_H
 #define CTL_STATUS_H
 
+#include "FieldError.h"
+
 #include <string>
 
 enum CtlStatus {
@@ -24,5 +26,9 @@ struct CtlError {
 // "quorvel-ctl: " and the message on standard error, after what standard
 // output holds so far.
 void printError(const std::string &message);
+
+// A refusal of the field model in quorvel-ctl's words: a value only off the
+// RDS ranges is one that --force sends.
+std::string refusalMessage(const fields::Error &error);
 
 #endif

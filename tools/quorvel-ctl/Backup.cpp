@@ -1,35 +1,13 @@
 #include "Backup.h"
 
 #include "CtlStatus.h"
-#include "FieldValues.h"
 
 #include <algorithm>
-#include <charconv>
 
 namespace {
 
 constexpr const char *Format = "quorvel-ctl backup";
 constexpr int Version = 1;
-
-nlohmann::ordered_json jsonValue(const T_R_FieldDef &field, const std::string &shown)
-{
-    switch (fieldKind(field)) {
-    case FieldKind::Number: {
-        int number = 0;
-        std::from_chars(shown.data(), shown.data() + shown.size(), number);
-        return number;
-    }
-    case FieldKind::Frequency: {
-        double megahertz = 0;
-        std::from_chars(shown.data(), shown.data() + shown.size(), megahertz);
-        return megahertz;
-    }
-    case FieldKind::PsName:
-    case FieldKind::RadioText:
-    case FieldKind::PiCode: break;
-    }
-    return shown;
-}
 
 [[noreturn]] void refuse(const std::string &name, const std::string &why)
 {
@@ -42,14 +20,6 @@ size_t tableIndex(const T_R_FieldDef *field)
 }
 
 } // namespace
-
-nlohmann::ordered_json fieldsToJson(const FieldList &shown)
-{
-    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
-    for (const auto &[field, value] : shown)
-        fields[field->Name] = jsonValue(*field, value);
-    return fields;
-}
 
 std::string backupDocument(const FieldList &shown, Charset charset)
 {
