@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace qd {
+namespace fields {
 
 namespace {
 
@@ -118,4 +118,4 @@ std::string shownOf(const T_R_FieldDef &field, const Image &image, Charset chars
     return std::to_string(byteAt(image, 0));
 }
 
-} // namespace qd
+} // namespace fields

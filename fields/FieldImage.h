@@ -1,8 +1,8 @@
 // A field's image: its bytes exactly as the board stores them. A PS name is 8
 // bytes, a RadioText 64, the PI code 2 (high byte first), every other field
 // one byte (an AF its code). Texts are written and compared block by block.
-#ifndef QUORVELD_FIELD_IMAGE_H
-#define QUORVELD_FIELD_IMAGE_H
+#ifndef FIELDS_FIELD_IMAGE_H
+#define FIELDS_FIELD_IMAGE_H
 
 #include "RdsUsbFields.h"
 #include "TextCodec.h"
@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace qd {
+namespace fields {
 
 using Image = std::string;
 
@@ -32,12 +32,12 @@ Image imageOf(const T_R_FieldDef &field, const std::string &boardText);
 // A text image from the board's bytes as received (UECP): cut or padded as above.
 Image textImage(const T_R_FieldDef &field, std::string_view bytes);
 
-// The value as quorvel-ctl shows it (UTF-8), from an image: texts decoded in
+// The value as shownValue shows it (UTF-8), from an image: texts decoded in
 // `charset` (control bytes as blanks, a RadioText without its trailing
 // blanks), numbers in decimal, the PI code as 0xC201, an AF in MHz ("98.5").
-// A byte without a character in `charset` is refused (CtlRefused).
+// A byte without a character in `charset` is refused (Error).
 std::string shownOf(const T_R_FieldDef &field, const Image &image, Charset charset);
 
-} // namespace qd
+} // namespace fields
 
 #endif

@@ -4,6 +4,8 @@
 
 #include <charconv>
 
+namespace fields {
+
 namespace {
 
 nlohmann::ordered_json jsonValue(const T_R_FieldDef &field, const std::string &shown)
@@ -35,3 +37,5 @@ nlohmann::ordered_json fieldsToJson(const FieldList &shown)
         fields[field->Name] = jsonValue(*field, value);
     return fields;
 }
+
+} // namespace fields

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+namespace fields {
+
 // Fields with a value each (shown values, or values given by the user), in
 // field-table order.
 using FieldList = std::vector<std::pair<const T_R_FieldDef *, std::string>>;
@@ -18,5 +20,7 @@ using FieldList = std::vector<std::pair<const T_R_FieldDef *, std::string>>;
 //  "eeprom.af00": 87.6, ...}: texts and the PI code as strings, the other
 // fields as numbers.
 nlohmann::ordered_json fieldsToJson(const FieldList &shown);
+
+} // namespace fields
 
 #endif

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+namespace fields {
+
 namespace {
 
 struct NumberRange {
@@ -42,13 +44,13 @@ std::string nameOf(const T_R_FieldDef &field)
 
 [[noreturn]] void refuse(const T_R_FieldDef &field, const std::string &why)
 {
-    throw fields::Error{field.Name, nameOf(field) + ": " + why};
+    throw Error{field.Name, nameOf(field) + ": " + why};
 }
 
 // A value off the RDS ranges, which the board takes all the same.
 [[noreturn]] void refuseRange(const T_R_FieldDef &field, const std::string &why)
 {
-    throw fields::Error{field.Name, nameOf(field) + ": " + why, true};
+    throw Error{field.Name, nameOf(field) + ": " + why, true};
 }
 
 // Runs `check`; a refusal of its text conversions names the field.
@@ -57,7 +59,7 @@ auto forField(const T_R_FieldDef &field, Check check)
 {
     try {
         return check();
-    } catch (fields::Error &e) {
+    } catch (Error &e) {
         e.field = field.Name;
         throw;
     }
@@ -255,3 +257,5 @@ std::string quotedValue(const T_R_FieldDef &field, const std::string &shown)
         return "\"" + shown + "\"";
     return shown;
 }
+
+} // namespace fields

@@ -1,14 +1,16 @@
 // The values of the 43 fields as the front ends take and show them: the
 // checks a value passes before anything is sent, and the form in which a
 // field read from the board is shown.
-#ifndef CTL_FIELD_VALUES_H
-#define CTL_FIELD_VALUES_H
+#ifndef FIELDS_FIELD_VALUES_H
+#define FIELDS_FIELD_VALUES_H
 
 #include "RdsUsbFields.h"
 #include "TextCodec.h"
 
 #include <string>
 #include <string_view>
+
+namespace fields {
 
 enum class FieldKind { PsName, RadioText, Number, PiCode, Frequency };
 
@@ -47,5 +49,7 @@ std::string shownValue(const T_R_FieldDef &field, const std::string &displayText
 
 // A shown value in a line of output: texts in double quotes.
 std::string quotedValue(const T_R_FieldDef &field, const std::string &shown);
+
+} // namespace fields
 
 #endif

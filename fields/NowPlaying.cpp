@@ -3,6 +3,8 @@
 #include "TextCodec.h"
 #include "rds_usb.h"
 
+namespace fields {
+
 std::string nowPlayingText(std::string_view content, const std::string &name)
 {
     std::u32string line = decodeUtf8(content.substr(0, content.find('\n')), name);
@@ -16,3 +18,5 @@ std::string nowPlayingText(std::string_view content, const std::string &name)
         ++first;
     return encodeUtf8(std::u32string_view(line).substr(first, RDS_USB_RT_LENGTH));
 }
+
+} // namespace fields

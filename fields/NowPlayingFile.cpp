@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace fields {
+
 NowPlayingFile::NowPlayingFile(std::string path) : path_(std::move(path)) {}
 
 NowPlayingFile::~NowPlayingFile()
@@ -60,3 +62,5 @@ std::optional<std::string> NowPlayingFile::text() const
     content << file.rdbuf();
     return nowPlayingText(content.str(), path_);
 }
+
+} // namespace fields

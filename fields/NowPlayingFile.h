@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+namespace fields {
+
 class NowPlayingFile {
 public:
     explicit NowPlayingFile(std::string path);
@@ -30,5 +32,7 @@ private:
     std::string path_;
     int fd_ = -1;
 };
+
+} // namespace fields
 
 #endif

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+namespace fields {
+
 namespace {
 
 const char *tableName(Charset charset)
@@ -77,7 +79,7 @@ std::u32string decodeUtf8(std::string_view text, const std::string &what)
         // Overlong forms and surrogates are not UTF-8.
         static constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
         if (!valid || c < least[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
-            throw fields::Error{{}, what + ": invalid UTF-8 at byte " + std::to_string(i)};
+            throw Error{{}, what + ": invalid UTF-8 at byte " + std::to_string(i)};
         out.push_back(c);
         i += length;
     }
@@ -112,10 +114,10 @@ std::string toBoardText(std::u32string_view text, Charset charset, const std::st
     std::string bytes;
     for (char32_t c : text) {
         if (isControl(c))
-            throw fields::Error{{}, what + ": control character " + describe(c) + " is not allowed"};
+            throw Error{{}, what + ": control character " + describe(c) + " is not allowed"};
         const int byte = charset == Charset::Rds ? UnicodeToRdsG0(c) : UnicodeToCp1252(c);
         if (byte < 0)
-            throw fields::Error{{}, what + ": " + describe(c) + " is not in " + tableName(charset)};
+            throw Error{{}, what + ": " + describe(c) + " is not in " + tableName(charset)};
         bytes += static_cast<char>(byte);
     }
     return bytes;
@@ -134,9 +136,11 @@ std::string fromBoardText(std::string_view bytes, Charset charset, const std::st
         if (!c) {
             char code[8];
             std::snprintf(code, sizeof code, "0x%02X", byte);
-            throw fields::Error{{}, what + ": byte " + code + " has no character in " + tableName(charset)};
+            throw Error{{}, what + ": byte " + code + " has no character in " + tableName(charset)};
         }
         text.push_back(*c);
     }
     return encodeUtf8(text);
 }
+
+} // namespace fields

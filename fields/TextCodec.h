@@ -1,14 +1,16 @@
 // Text between the user's UTF-8 and the 8-bit codes the board holds: the
 // Windows-1252 code page (the bytes the dialog sends) or the RDS basic
 // character table (what receivers show).
-#ifndef CTL_TEXT_CODEC_H
-#define CTL_TEXT_CODEC_H
+#ifndef FIELDS_TEXT_CODEC_H
+#define FIELDS_TEXT_CODEC_H
 
 #include "FieldError.h"
 
 #include <optional>
 #include <string>
 #include <string_view>
+
+namespace fields {
 
 enum class Charset { Cp1252, Rds };
 
@@ -26,5 +28,7 @@ std::string encodeUtf8(std::u32string_view text);
 std::string toBoardText(std::u32string_view text, Charset charset, const std::string &what);
 // The board's codes to UTF-8. A byte without a character is refused.
 std::string fromBoardText(std::string_view bytes, Charset charset, const std::string &what);
+
+} // namespace fields
 
 #endif

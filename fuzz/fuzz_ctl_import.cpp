@@ -26,9 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     });
     for (const auto &[field, value] : backup.values) {
         for (const bool force : {false, true}) {
-            CheckedValue checked;
+            fields::CheckedValue checked;
             try {
-                checked = checkValue(*field, value, backup.charset, force);
+                checked = fields::checkValue(*field, value, backup.charset, force);
             } catch (const fields::Error &e) {
                 fuzzusb::check(!(force && e.overridable)); // --force sends what is only off the ranges
                 continue;

@@ -32,13 +32,13 @@ E errorOf(const std::function<void()> &call)
     return {};
 }
 
-CheckedValue check(const char *name, const std::string &value, bool force = false,
-                   Charset charset = Charset::Cp1252)
+fields::CheckedValue check(const char *name, const std::string &value, bool force = false,
+                   fields::Charset charset = fields::Charset::Cp1252)
 {
-    return checkValue(field(name), value, charset, force);
+    return fields::checkValue(field(name), value, charset, force);
 }
 
-std::string refusal(const char *name, const std::string &value, Charset charset = Charset::Cp1252)
+std::string refusal(const char *name, const std::string &value, fields::Charset charset = fields::Charset::Cp1252)
 {
     const fields::Error e = errorOf<fields::Error>([&] { check(name, value, false, charset); });
     EXPECT_EQ(e.field, e.message.empty() ? "" : name);
@@ -73,13 +73,13 @@ TEST(CtlRdsG0, PlacesCharactersWhereReceiversShowThem)
 // UTF-8 to the chosen table's bytes and back; malformed UTF-8 is named.
 TEST(CtlTextCodec, TurnsUtf8IntoTheChosenTablesBytesAndBack)
 {
-    const std::u32string text = decodeUtf8("Café €5 ‘’", "t");
-    EXPECT_EQ(toBoardText(text, Charset::Cp1252, "t"), "Caf\xE9 \x80" "5 \x91\x92");
-    EXPECT_EQ(fromBoardText("Caf\x82 \xA9" "5", Charset::Rds, "t"), "Café €5");
+    const std::u32string text = fields::decodeUtf8("Café €5 ‘’", "t");
+    EXPECT_EQ(fields::toBoardText(text, fields::Charset::Cp1252, "t"), "Caf\xE9 \x80" "5 \x91\x92");
+    EXPECT_EQ(fields::fromBoardText("Caf\x82 \xA9" "5", fields::Charset::Rds, "t"), "Café €5");
     const char *const widths = "a\u07FF\u0800\U0001F600z"; // one to four bytes
-    EXPECT_EQ(encodeUtf8(decodeUtf8(widths, "t")), widths);
+    EXPECT_EQ(fields::encodeUtf8(fields::decodeUtf8(widths, "t")), widths);
     for (const char *bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80"})
-        EXPECT_THAT(errorOf<fields::Error>([bad] { decodeUtf8(bad, "arg"); }).message, HasSubstr("arg: invalid UTF-8"));
+        EXPECT_THAT(errorOf<fields::Error>([bad] { fields::decodeUtf8(bad, "arg"); }).message, HasSubstr("arg: invalid UTF-8"));
 }
 
 // Numbers within their RDS ranges, named with the dialog's label.
@@ -120,7 +120,7 @@ TEST(CtlValues, FrequenciesPiCodeAndTexts)
         {"eeprom.rt", "On air  ", false, "On air  ", "On air"}, // read back with blanks for padding
     };
     for (const auto &[name, value, force, boardText, shown] : accepted) {
-        const CheckedValue v = check(name, value, force);
+        const fields::CheckedValue v = check(name, value, force);
         EXPECT_EQ(v.boardText, boardText) << value;
         EXPECT_EQ(v.shown, shown) << value;
         EXPECT_EQ(v.warning, "") << value;
@@ -142,19 +142,19 @@ TEST(CtlValues, FrequenciesPiCodeAndTexts)
         EXPECT_THAT(refusal(name, value), HasSubstr(message)) << value;
     for (const char *bad : {"98,7", "-98.7", "98.", "1e2", "FM"})
         EXPECT_THAT(refusal("eeprom.af00", bad), HasSubstr("is not a frequency in MHz")) << bad;
-    EXPECT_EQ(refusal("ram.ps", "Győr", Charset::Rds), "");
+    EXPECT_EQ(refusal("ram.ps", "Győr", fields::Charset::Rds), "");
 }
 
 // The backup format: what it writes it reads; anything else is a file error.
 TEST(CtlBackupFormat, ParsesWhatItWritesAndRefusesWhatIsNotABackup)
 {
-    const FieldList shown = {{&field("ram.ps"), "Café"}, {&field("ram.pty"), "10"},
+    const fields::FieldList shown = {{&field("ram.ps"), "Café"}, {&field("ram.pty"), "10"},
                              {&field("eeprom.pi"), "0xC201"}, {&field("eeprom.af00"), "87.6"}};
-    const std::string document = backupDocument(shown, Charset::Rds);
+    const std::string document = backupDocument(shown, fields::Charset::Rds);
     EXPECT_THAT(document, HasSubstr("\"eeprom.af00\": 87.6"));
     EXPECT_THAT(document, HasSubstr("\"ram.pty\": 10"));
     const BackupFile parsed = parseBackup(document, "f");
-    EXPECT_EQ(parsed.charset, Charset::Rds);
+    EXPECT_EQ(parsed.charset, fields::Charset::Rds);
     EXPECT_EQ(parsed.values, shown);
 
     const std::string head = "{\"format\": \"quorvel-ctl backup\", ";
@@ -179,14 +179,14 @@ TEST(CtlBackupFormat, ParsesWhatItWritesAndRefusesWhatIsNotABackup)
 // The now-playing line: the first, trimmed, without a BOM, cut to 64 characters.
 TEST(CtlNowPlaying, TakesTheFirstLineTrimmedAndCutTo64Characters)
 {
-    EXPECT_EQ(nowPlayingText("  Artist - Title \t\r\nAlbum\n", "f"), "Artist - Title");
-    EXPECT_EQ(nowPlayingText("\xEF\xBB\xBFWith BOM", "f"), "With BOM");
-    EXPECT_EQ(nowPlayingText("", "f"), "");
+    EXPECT_EQ(fields::nowPlayingText("  Artist - Title \t\r\nAlbum\n", "f"), "Artist - Title");
+    EXPECT_EQ(fields::nowPlayingText("\xEF\xBB\xBFWith BOM", "f"), "With BOM");
+    EXPECT_EQ(fields::nowPlayingText("", "f"), "");
     std::string seventy, sixtyFour;
     for (int i = 0; i < 70; ++i)
         (i < 64 ? sixtyFour : seventy) += "é";
-    EXPECT_EQ(nowPlayingText(sixtyFour + seventy, "f"), sixtyFour);
-    EXPECT_THROW(nowPlayingText("bad \xFF", "f"), fields::Error);
+    EXPECT_EQ(fields::nowPlayingText(sixtyFour + seventy, "f"), sixtyFour);
+    EXPECT_THROW(fields::nowPlayingText("bad \xFF", "f"), fields::Error);
 }
 
 // Options anywhere, checked against the command.
@@ -196,7 +196,7 @@ TEST(CtlCommandLine, TakesOptionsAnywhereAndChecksThemAgainstTheCommand)
     const CtlOptions o = parseCommandLine(7, args);
     EXPECT_EQ(o.command, "set");
     EXPECT_EQ(o.operands, std::vector<std::string>{"ram.ps=A"});
-    EXPECT_EQ(o.charset, Charset::Rds);
+    EXPECT_EQ(o.charset, fields::Charset::Rds);
     EXPECT_EQ(o.device, "1/7");
     EXPECT_TRUE(o.force);
     const char *rt[] = {"quorvel-ctl", "rt", "--", "-starts with a dash"};

@@ -67,21 +67,21 @@ protected:
 
     static int field(const std::string &name)
     {
-        const int index = qd::fieldIndex(name);
+        const int index = fields::fieldIndex(name);
         EXPECT_GE(index, 0) << name;
         return index;
     }
 
     // The image of a value as quorvel-ctl's set takes it.
-    static qd::Image image(const std::string &name, const std::string &value)
+    static fields::Image image(const std::string &name, const std::string &value)
     {
         const T_R_FieldDef &f = RdsUsbFields[field(name)];
-        return qd::imageOf(f, checkValue(f, value, Charset::Cp1252, false).boardText);
+        return fields::imageOf(f, fields::checkValue(f, value, fields::Charset::Cp1252, false).boardText);
     }
 
     void ask(const Asks &values)
     {
-        std::vector<std::pair<int, qd::Image>> images;
+        std::vector<std::pair<int, fields::Image>> images;
         for (const auto &[name, value] : values)
             images.emplace_back(field(name), image(name, value));
         worker->ask(images);
@@ -99,7 +99,7 @@ protected:
         const qd::Snapshot fields = worker->fields();
         for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
             if (!fields[i].held || fields[i].pending() ||
-                (!isRamField(RdsUsbFields[i]) && fields[i].asked))
+                (!fields::isRamField(RdsUsbFields[i]) && fields[i].asked))
                 return false;
         return worker->status().board == qd::BoardState::Present;
     }

@@ -16,7 +16,7 @@ void load(BoardImage &image)
 {
     image.startLoad();
     while (const auto s = image.next(t0))
-        image.done(*s, qd::Image(qd::blockSize(RdsUsbFields[s->field]), s->field < 2 ? 'a' : 1),
+        image.done(*s, fields::Image(fields::blockSize(RdsUsbFields[s->field]), s->field < 2 ? 'a' : 1),
                    t0);
     ASSERT_FALSE(image.loading());
 }
@@ -27,7 +27,7 @@ TEST(BoardImage, FailedFieldWaitsTwiceAsLongAfterEachFailureAndNoLongerThan30s)
 {
     BoardImage image(20ms);
     load(image);
-    const int pty = qd::fieldIndex("ram.pty");
+    const int pty = fields::fieldIndex("ram.pty");
     image.ask(pty, "\x03");
     auto now = t0;
     // Fails ram.pty's request, made now; the wait before the next one.
@@ -64,12 +64,12 @@ TEST(BoardImage, WaitingFieldHoldsUpNoOtherAndNoLoad)
     EXPECT_EQ(std::pair(second->field, second->block), std::pair(0, 1));
     load(image);
 
-    image.ask(qd::fieldIndex("ram.ps"), "NEWS    ");
-    image.ask(qd::fieldIndex("ram.ta"), std::string(1, '\0'));
+    image.ask(fields::fieldIndex("ram.ps"), "NEWS    ");
+    image.ask(fields::fieldIndex("ram.ta"), std::string(1, '\0'));
     image.done(*image.next(t0), std::nullopt, t0);
     const auto ta = image.next(t0);
     ASSERT_TRUE(ta);
-    EXPECT_EQ(ta->field, qd::fieldIndex("ram.ta"));
+    EXPECT_EQ(ta->field, fields::fieldIndex("ram.ta"));
 }
 
 } // namespace

@@ -34,11 +34,11 @@ const ImageCase images[] = {
 TEST_P(Images, OfACheckedValueAndShownBack)
 {
     const ImageCase &c = GetParam();
-    const T_R_FieldDef &field = RdsUsbFields[qd::fieldIndex(c.field)];
-    const qd::Image image =
-        qd::imageOf(field, checkValue(field, c.value, Charset::Cp1252, false).boardText);
+    const T_R_FieldDef &field = RdsUsbFields[fields::fieldIndex(c.field)];
+    const fields::Image image =
+        fields::imageOf(field, fields::checkValue(field, c.value, fields::Charset::Cp1252, false).boardText);
     EXPECT_EQ(image, c.image);
-    EXPECT_EQ(qd::shownOf(field, image, Charset::Cp1252), c.shown);
+    EXPECT_EQ(fields::shownOf(field, image, fields::Charset::Cp1252), c.shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fields, Images, testing::ValuesIn(images));
@@ -47,16 +47,16 @@ INSTANTIATE_TEST_SUITE_P(Fields, Images, testing::ValuesIn(images));
 // a RadioText loses its trailing ones; the RDS table's 0x8D is "ß", 0x7F nothing.
 TEST(FieldImage, TextsFromTheBoardsBytes)
 {
-    const T_R_FieldDef &ps = RdsUsbFields[qd::fieldIndex("ram.ps")];
-    const T_R_FieldDef &rt = RdsUsbFields[qd::fieldIndex("eeprom.rt")];
-    EXPECT_EQ(qd::textImage(ps, "LONGER THAN EIGHT"), "LONGER T");
-    EXPECT_EQ(qd::textImage(rt, "Now"), "Now" + std::string(61, '\r'));
-    EXPECT_EQ(qd::shownOf(ps, std::string("AB\0\x0D\x1F" "CDE", 8), Charset::Cp1252), "AB   CDE");
-    EXPECT_EQ(qd::shownOf(rt, "Now  " + std::string(59, '\r'), Charset::Cp1252), "Now");
-    EXPECT_EQ(qd::shownOf(ps, std::string("STRA\x8D" "E  "), Charset::Rds), "STRA\xC3\x9F" "E  ");
-    EXPECT_THROW(qd::shownOf(ps, std::string("ABC\x7F    "), Charset::Rds), fields::Error);
-    EXPECT_EQ(qd::fieldIndex("ram.xx"), -1);
-    EXPECT_EQ(qd::fieldIndex("ram."), -1);
+    const T_R_FieldDef &ps = RdsUsbFields[fields::fieldIndex("ram.ps")];
+    const T_R_FieldDef &rt = RdsUsbFields[fields::fieldIndex("eeprom.rt")];
+    EXPECT_EQ(fields::textImage(ps, "LONGER THAN EIGHT"), "LONGER T");
+    EXPECT_EQ(fields::textImage(rt, "Now"), "Now" + std::string(61, '\r'));
+    EXPECT_EQ(fields::shownOf(ps, std::string("AB\0\x0D\x1F" "CDE", 8), fields::Charset::Cp1252), "AB   CDE");
+    EXPECT_EQ(fields::shownOf(rt, "Now  " + std::string(59, '\r'), fields::Charset::Cp1252), "Now");
+    EXPECT_EQ(fields::shownOf(ps, std::string("STRA\x8D" "E  "), fields::Charset::Rds), "STRA\xC3\x9F" "E  ");
+    EXPECT_THROW(fields::shownOf(ps, std::string("ABC\x7F    "), fields::Charset::Rds), fields::Error);
+    EXPECT_EQ(fields::fieldIndex("ram.xx"), -1);
+    EXPECT_EQ(fields::fieldIndex("ram."), -1);
 }
 
 } // namespace

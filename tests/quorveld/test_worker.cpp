@@ -58,7 +58,7 @@ TEST_P(EachKind, GivesExactlyItsRequests)
     EXPECT_EQ(worker->status().eepromWrites, c.eepromWrites);
     const qd::FieldSnapshot f = fieldNamed(c.name);
     EXPECT_EQ(f.held, image(c.name, c.value));
-    EXPECT_EQ(f.asked, isRamField(RdsUsbFields[field(c.name)]) ? f.held : std::nullopt)
+    EXPECT_EQ(f.asked, fields::isRamField(RdsUsbFields[field(c.name)]) ? f.held : std::nullopt)
         << "a RAM ask is kept, an EEPROM one dropped once the board holds it";
 }
 
@@ -254,7 +254,7 @@ TEST_F(WorkerTest, DeviceOptionAndAsksAreChecked)
         o.device = bad;
         EXPECT_THROW(qd::BoardWorker{o}, std::invalid_argument) << bad;
     }
-    for (const auto &values : std::vector<std::vector<std::pair<int, qd::Image>>>{
+    for (const auto &values : std::vector<std::vector<std::pair<int, fields::Image>>>{
              {{field("ram.pty"), "\x03"}, {field("ram.ps"), "NEWS"}}, {{-1, "\x03"}},
              {{RDS_USB_FIELD_COUNT, "\x03"}}, {{field("eeprom.pi"), "\x03"}}})
         EXPECT_THROW(worker->ask(values), std::invalid_argument);

@@ -21,13 +21,13 @@ size_t tableIndex(const T_R_FieldDef *field)
 
 } // namespace
 
-std::string backupDocument(const FieldList &shown, Charset charset)
+std::string backupDocument(const fields::FieldList &shown, fields::Charset charset)
 {
     const nlohmann::ordered_json document = {
         {"format", Format},
         {"version", Version},
-        {"charset", charsetName(charset)},
-        {"fields", fieldsToJson(shown)},
+        {"charset", fields::charsetName(charset)},
+        {"fields", fields::fieldsToJson(shown)},
     };
     return document.dump(2) + "\n";
 }
@@ -48,7 +48,7 @@ BackupFile parseBackup(const std::string &text, const std::string &name)
         refuse(name, "format version " + version.dump() + " is not " + std::to_string(Version));
     const nlohmann::json charsetMember = member("charset");
     const auto charset =
-        charsetByName(charsetMember.is_string() ? charsetMember.get<std::string>() : "");
+        fields::charsetByName(charsetMember.is_string() ? charsetMember.get<std::string>() : "");
     if (!charset)
         refuse(name, "unknown charset " + charsetMember.dump());
     const nlohmann::json fields = member("fields");

@@ -10,11 +10,11 @@
 
 // {"format": "quorvel-ctl backup", "version": 1, "charset": "cp1252",
 //  "fields": {...}}, as text with a final line feed.
-std::string backupDocument(const FieldList &shown, Charset charset);
+std::string backupDocument(const fields::FieldList &shown, fields::Charset charset);
 
 struct BackupFile {
-    Charset charset;
-    FieldList values; // as the user would give them to set
+    fields::Charset charset;
+    fields::FieldList values; // as the user would give them to set
 };
 
 // Refuses (CtlFileError) what is not such a document, an unknown format

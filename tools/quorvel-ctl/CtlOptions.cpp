@@ -98,7 +98,7 @@ bool takeOption(CtlOptions &o, const std::string &option, const std::string *val
         } else if (option == "--follow") {
             o.follow = *value;
         } else {
-            const auto charset = charsetByName(*value);
+            const auto charset = fields::charsetByName(*value);
             if (!charset)
                 usage("unknown charset \"" + *value + "\" (cp1252 or rds)");
             o.charset = *charset;

@@ -6,7 +6,7 @@
 
 std::vector<FieldReading> readFields(usb_dev_handle *board,
                                      const std::vector<const T_R_FieldDef *> &fields,
-                                     Charset charset)
+                                     fields::Charset charset)
 {
     std::vector<FieldReading> readings;
     for (const T_R_FieldDef *field : fields) {
@@ -17,7 +17,7 @@ std::vector<FieldReading> readFields(usb_dev_handle *board,
             reading.error = std::string(field->Name) + ": read failed";
         } else {
             try {
-                reading.shown = shownValue(*field, *display, charset);
+                reading.shown = fields::shownValue(*field, *display, charset);
             } catch (const fields::Error &e) {
                 reading.status = CtlRefused;
                 reading.error = refusalMessage(e);
@@ -28,7 +28,7 @@ std::vector<FieldReading> readFields(usb_dev_handle *board,
     return readings;
 }
 
-std::vector<FieldReading> readAllFields(usb_dev_handle *board, Charset charset)
+std::vector<FieldReading> readAllFields(usb_dev_handle *board, fields::Charset charset)
 {
     std::vector<const T_R_FieldDef *> fields;
     for (const T_R_FieldDef &field : RdsUsbFields)
@@ -49,9 +49,9 @@ int reportFailures(const std::vector<FieldReading> &readings)
     return status;
 }
 
-FieldList shownFields(const std::vector<FieldReading> &readings)
+fields::FieldList shownFields(const std::vector<FieldReading> &readings)
 {
-    FieldList fields;
+    fields::FieldList fields;
     for (const FieldReading &reading : readings)
         fields.emplace_back(reading.field, reading.shown);
     return fields;

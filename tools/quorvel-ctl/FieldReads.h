@@ -22,15 +22,15 @@ struct FieldReading {
 // Reads the fields in the order given, every one of them whatever the others did.
 std::vector<FieldReading> readFields(usb_dev_handle *board,
                                      const std::vector<const T_R_FieldDef *> &fields,
-                                     Charset charset);
+                                     fields::Charset charset);
 // Every field of the table.
-std::vector<FieldReading> readAllFields(usb_dev_handle *board, Charset charset);
+std::vector<FieldReading> readAllFields(usb_dev_handle *board, fields::Charset charset);
 
 // Reports each failed reading on standard error; the status of the first, or
 // CtlOk.
 int reportFailures(const std::vector<FieldReading> &readings);
 
 // The readings as fields with their shown values (all of them read).
-FieldList shownFields(const std::vector<FieldReading> &readings);
+fields::FieldList shownFields(const std::vector<FieldReading> &readings);
 
 #endif

@@ -60,13 +60,13 @@ int showCommand(const CtlOptions &options)
     if (options.json) {
         const int status = reportFailures(readings);
         if (status == CtlOk)
-            std::puts(fieldsToJson(shownFields(readings)).dump(2).c_str());
+            std::puts(fields::fieldsToJson(shownFields(readings)).dump(2).c_str());
         return status;
     }
     for (const FieldReading &reading : readings)
         if (reading.status == CtlOk)
             std::printf("%-15s %s\n", reading.field->Name,
-                        quotedValue(*reading.field, reading.shown).c_str());
+                        fields::quotedValue(*reading.field, reading.shown).c_str());
     return reportFailures(readings);
 }
 

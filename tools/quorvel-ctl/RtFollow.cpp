@@ -46,8 +46,8 @@ sigset_t catchStopSignals()
 struct Follower {
     usb_dev_handle *board;
     const T_R_FieldDef &field;
-    const NowPlayingFile &file;
-    Charset charset;
+    const fields::NowPlayingFile &file;
+    fields::Charset charset;
     std::optional<std::string> written; // the board text last written
 };
 
@@ -55,12 +55,12 @@ struct Follower {
 void update(Follower &f)
 {
     std::optional<std::string> text;
-    CheckedValue value;
+    fields::CheckedValue value;
     try {
         text = f.file.text();
         if (!text)
             return;
-        value = checkValue(f.field, *text, f.charset, false);
+        value = fields::checkValue(f.field, *text, f.charset, false);
     } catch (const fields::Error &e) {
         printError(refusalMessage(e));
         return;
@@ -70,7 +70,7 @@ void update(Follower &f)
     if (!writeField(f.board, f.field, value.boardText))
         throw CtlError{CtlRequestFailed, std::string(f.field.Name) + ": write failed"};
     f.written = value.boardText;
-    std::printf("wrote %s %s\n", f.field.Name, quotedValue(f.field, value.shown).c_str());
+    std::printf("wrote %s %s\n", f.field.Name, fields::quotedValue(f.field, value.shown).c_str());
     std::fflush(stdout);
 }
 
@@ -78,7 +78,7 @@ void update(Follower &f)
 
 int followRadioText(const CtlOptions &options, const T_R_FieldDef &field)
 {
-    NowPlayingFile file(options.follow);
+    fields::NowPlayingFile file(options.follow);
     const std::string directory = file.directory();
     struct stat status;
     if (stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))

@@ -24,20 +24,20 @@ namespace {
 
 struct Write {
     const T_R_FieldDef *field;
-    CheckedValue value; // when refused: only shown, the value as given
+    fields::CheckedValue value; // when refused: only shown, the value as given
     std::string refusal;
     std::optional<std::string> before; // the board's value before the write
 };
 
 // Checks every value.
-std::vector<Write> checkAll(const FieldList &values, Charset charset, bool force)
+std::vector<Write> checkAll(const fields::FieldList &values, fields::Charset charset, bool force)
 {
     std::vector<Write> writes;
     for (const auto &[field, value] : values) {
         try {
-            writes.push_back({field, checkValue(*field, value, charset, force), {}, {}});
+            writes.push_back({field, fields::checkValue(*field, value, charset, force), {}, {}});
         } catch (const fields::Error &e) {
-            writes.push_back({field, {{}, givenValue(*field, value), {}}, refusalMessage(e), {}});
+            writes.push_back({field, {{}, fields::givenValue(*field, value), {}}, refusalMessage(e), {}});
         }
     }
     return writes;
@@ -71,9 +71,9 @@ int writeAll(usb_dev_handle *board, const std::vector<Write> &writes)
             printError(message);
             return CtlRequestFailed;
         }
-        std::printf("wrote %s %s", w.field->Name, quotedValue(*w.field, w.value.shown).c_str());
+        std::printf("wrote %s %s", w.field->Name, fields::quotedValue(*w.field, w.value.shown).c_str());
         if (w.before)
-            std::printf(" (was %s)", quotedValue(*w.field, *w.before).c_str());
+            std::printf(" (was %s)", fields::quotedValue(*w.field, *w.before).c_str());
         std::putchar('\n');
     }
     return CtlOk;
@@ -103,11 +103,11 @@ std::vector<Write> importPlan(const std::vector<Write> &checked,
     for (const bool ram : {false, true}) {
         for (const Write &w : checked) {
             const size_t row = static_cast<size_t>(w.field - RdsUsbFields);
-            if (isRamField(*w.field) != ram || predicted[row] == w.value.shown)
+            if (fields::isRamField(*w.field) != ram || predicted[row] == w.value.shown)
                 continue;
             plan.push_back({w.field, w.value, w.refusal, predicted[row]});
             predicted[row] = w.value.shown;
-            if (const T_R_FieldDef *copy = ramCopyOf(*w.field))
+            if (const T_R_FieldDef *copy = fields::ramCopyOf(*w.field))
                 predicted[static_cast<size_t>(copy - RdsUsbFields)] = w.value.shown;
         }
     }
@@ -130,7 +130,7 @@ void confirmReset()
 
 int setCommand(const CtlOptions &options)
 {
-    FieldList values;
+    fields::FieldList values;
     for (const std::string &assignment : options.operands) {
         const size_t equals = assignment.find('=');
         if (equals == std::string::npos)
@@ -156,8 +156,8 @@ int importCommand(const CtlOptions &options)
     const std::string &path = options.operands[0];
     const BackupFile backup = parseBackup(readWholeFile(path), path);
     if (options.charsetGiven && options.charset != backup.charset)
-        throw CtlError{CtlUsage, path + " holds " + charsetName(backup.charset) +
-                                     " texts; --charset " + charsetName(options.charset) +
+        throw CtlError{CtlUsage, path + " holds " + fields::charsetName(backup.charset) +
+                                     " texts; --charset " + fields::charsetName(options.charset) +
                                      " does not apply"};
     const std::vector<Write> checked = checkAll(backup.values, backup.charset, options.force);
     const BoardHandle board = openBoard(options.device);
@@ -177,8 +177,8 @@ int importCommand(const CtlOptions &options)
         return writeAll(board.get(), plan);
     for (const Write &w : plan)
         std::printf("would write %s %s (board: %s)\n", w.field->Name,
-                    quotedValue(*w.field, w.value.shown).c_str(),
-                    quotedValue(*w.field, *w.before).c_str());
+                    fields::quotedValue(*w.field, w.value.shown).c_str(),
+                    fields::quotedValue(*w.field, *w.before).c_str());
     return CtlOk;
 }
 

@@ -12,8 +12,8 @@ constexpr int readBit = 0x80;
 
 bool isText(const T_R_FieldDef &field)
 {
-    const FieldKind kind = fieldKind(field);
-    return kind == FieldKind::PsName || kind == FieldKind::RadioText;
+    const fields::FieldKind kind = fields::fieldKind(field);
+    return kind == fields::FieldKind::PsName || kind == fields::FieldKind::RadioText;
 }
 
 int byteAt(std::string_view bytes, size_t at)
@@ -29,23 +29,23 @@ int writeBlock(usb_dev_handle *board, const T_R_FieldDef &field, int block, std:
     if (isText(field))
         return RdsUsbWriteTextBlock(board, code + block,
                                     reinterpret_cast<const unsigned char *>(bytes.data()));
-    switch (fieldKind(field)) {
-    case FieldKind::PiCode: return RdsUsbWriteValue(board, code, byteAt(bytes, 0) << 8 | byteAt(bytes, 1), 0);
-    case FieldKind::Frequency: return RdsUsbWriteValue(board, code, byteAt(bytes, 0), field.ReadArg);
+    switch (fields::fieldKind(field)) {
+    case fields::FieldKind::PiCode: return RdsUsbWriteValue(board, code, byteAt(bytes, 0) << 8 | byteAt(bytes, 1), 0);
+    case fields::FieldKind::Frequency: return RdsUsbWriteValue(board, code, byteAt(bytes, 0), field.ReadArg);
     default: return RdsUsbWriteValue(board, code, byteAt(bytes, 0), 0);
     }
 }
 
 BlockReply readBlock(usb_dev_handle *board, const T_R_FieldDef &field, int block)
 {
-    const bool af = fieldKind(field) == FieldKind::Frequency;
+    const bool af = fields::fieldKind(field) == fields::FieldKind::Frequency;
     unsigned char reply[RDS_USB_REPLY_SIZE] = {};
     const int result = RdsUsbReadBlock(board, (field.IdRdsFunction | readBit) + block,
                                        af ? field.ReadArg : 0, reply);
-    const size_t size = blockSize(field);
+    const size_t size = fields::blockSize(field);
     if (result < static_cast<int>(size))
         return {result, {}};
-    return {result, Image(reinterpret_cast<const char *>(reply), size)};
+    return {result, fields::Image(reinterpret_cast<const char *>(reply), size)};
 }
 
 } // namespace qd

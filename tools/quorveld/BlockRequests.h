@@ -13,7 +13,7 @@ namespace qd {
 
 struct BlockReply {
     int result;  // bytes answered, or libusb's negative error
-    Image bytes; // the block; empty unless the board answered all of it
+    fields::Image bytes; // the block; empty unless the board answered all of it
 };
 
 // Block `block` of the field's image (blockSize bytes). Returns libusb's result.

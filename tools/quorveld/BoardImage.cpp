@@ -12,7 +12,7 @@ constexpr std::chrono::milliseconds longestRetry{30000};
 
 uint16_t allBlocks(int field)
 {
-    return static_cast<uint16_t>((1u << blockCount(RdsUsbFields[field])) - 1);
+    return static_cast<uint16_t>((1u << fields::blockCount(RdsUsbFields[field])) - 1);
 }
 
 int lowestBlock(uint16_t blocks)
@@ -31,7 +31,7 @@ const std::array<int, RDS_USB_FIELD_COUNT> &writeOrder()
         for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
             o[i] = i;
         std::stable_partition(o.begin(), o.end(),
-                              [](int i) { return !isRamField(RdsUsbFields[i]); });
+                              [](int i) { return !fields::isRamField(RdsUsbFields[i]); });
         return o;
     }();
     return order;
@@ -42,10 +42,10 @@ const std::array<int, RDS_USB_FIELD_COUNT> &writeOrder()
 BoardImage::BoardImage(std::chrono::milliseconds firstRetry) : firstRetry_(firstRetry)
 {
     for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
-        fields_[i].held.assign(imageSize(RdsUsbFields[i]), '\0');
+        fields_[i].held.assign(fields::imageSize(RdsUsbFields[i]), '\0');
 }
 
-bool BoardImage::ask(int field, const Image &image)
+bool BoardImage::ask(int field, const fields::Image &image)
 {
     Field &f = fields_[field];
     if (f.asked == image)
@@ -74,7 +74,7 @@ void BoardImage::startLoad()
 void BoardImage::startVerify()
 {
     for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
-        if (isRamField(RdsUsbFields[i]))
+        if (fields::isRamField(RdsUsbFields[i]))
             fields_[i].toRead = allBlocks(i);
 }
 
@@ -85,7 +85,7 @@ bool BoardImage::reading() const
 
 bool BoardImage::differs(const Field &f, int field, int block) const
 {
-    const size_t size = blockSize(RdsUsbFields[field]);
+    const size_t size = fields::blockSize(RdsUsbFields[field]);
     return !(f.known & 1u << block) || f.held.compare(block * size, size, *f.asked, block * size, size) != 0;
 }
 
@@ -104,8 +104,8 @@ std::optional<BoardImage::Step> BoardImage::next(Clock::time_point now) const
         const Field &f = fields_[i];
         if (!f.asked || !ready(f))
             continue;
-        const size_t size = blockSize(RdsUsbFields[i]);
-        for (int block = 0; block < blockCount(RdsUsbFields[i]); ++block)
+        const size_t size = fields::blockSize(RdsUsbFields[i]);
+        for (int block = 0; block < fields::blockCount(RdsUsbFields[i]); ++block)
             if (differs(f, i, block))
                 return Step{i, block, true, f.asked->substr(block * size, size)};
     }
@@ -127,7 +127,7 @@ std::optional<BoardImage::Clock::time_point> BoardImage::retryAt(Clock::time_poi
     return earliest;
 }
 
-void BoardImage::store(int field, int block, const std::optional<Image> &bytes)
+void BoardImage::store(int field, int block, const std::optional<fields::Image> &bytes)
 {
     Field &f = fields_[field];
     const uint16_t bit = 1u << block;
@@ -139,14 +139,14 @@ void BoardImage::store(int field, int block, const std::optional<Image> &bytes)
     }
 }
 
-void BoardImage::done(const Step &step, const std::optional<Image> &bytes, Clock::time_point now)
+void BoardImage::done(const Step &step, const std::optional<fields::Image> &bytes, Clock::time_point now)
 {
     Field &f = fields_[step.field];
     f.toRead &= ~(1u << step.block);
     store(step.field, step.block, bytes);
     // The board writes an EEPROM text into RAM as well (or, failing, perhaps not).
     if (step.write)
-        if (const T_R_FieldDef *ram = ramCopyOf(RdsUsbFields[step.field]))
+        if (const T_R_FieldDef *ram = fields::ramCopyOf(RdsUsbFields[step.field]))
             store(static_cast<int>(ram - RdsUsbFields), step.block, bytes);
     if (bytes) {
         f.failures = 0;
@@ -163,7 +163,7 @@ bool BoardImage::dropHeldEepromAsks()
     bool dropped = false;
     for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i) {
         Field &f = fields_[i];
-        if (!isRamField(RdsUsbFields[i]) && f.asked && f.known == allBlocks(i) && f.held == *f.asked) {
+        if (!fields::isRamField(RdsUsbFields[i]) && f.asked && f.known == allBlocks(i) && f.held == *f.asked) {
             f.asked.reset();
             dropped = true;
         }
@@ -189,9 +189,9 @@ int BoardImage::pending() const
     return count;
 }
 
-std::vector<std::pair<int, Image>> BoardImage::asked() const
+std::vector<std::pair<int, fields::Image>> BoardImage::asked() const
 {
-    std::vector<std::pair<int, Image>> images;
+    std::vector<std::pair<int, fields::Image>> images;
     for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
         if (fields_[i].asked)
             images.emplace_back(i, *fields_[i].asked);

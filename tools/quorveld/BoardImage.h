@@ -27,13 +27,13 @@ public:
         int field; // index in RdsUsbFields
         int block;
         bool write;
-        Image bytes; // a write's block
+        fields::Image bytes; // a write's block
     };
 
     explicit BoardImage(std::chrono::milliseconds firstRetry);
 
     // false when `image` is already what is asked for.
-    bool ask(int field, const Image &image);
+    bool ask(int field, const fields::Image &image);
     // The board is gone: nothing of it is known, nothing waits.
     void forget();
     // Every block to be read, before any write.
@@ -51,27 +51,27 @@ public:
     std::optional<Clock::time_point> retryAt(Clock::time_point now) const;
     // The outcome of `step`: the block as read or written, or nothing when
     // the request failed (the block is then unknown).
-    void done(const Step &step, const std::optional<Image> &bytes, Clock::time_point now);
+    void done(const Step &step, const std::optional<fields::Image> &bytes, Clock::time_point now);
     // Forgets the EEPROM asks the board holds (the EEPROM keeps them); true
     // when it forgot any.
     bool dropHeldEepromAsks();
 
     FieldSnapshot snapshot(int field) const;
     int pending() const;
-    std::vector<std::pair<int, Image>> asked() const;
+    std::vector<std::pair<int, fields::Image>> asked() const;
 
 private:
     struct Field {
-        Image held;          // what the board holds, where `known`
+        fields::Image held;          // what the board holds, where `known`
         uint16_t known = 0;  // blocks of `held` that are the board's
         uint16_t toRead = 0; // blocks to read: load or verification
-        std::optional<Image> asked;
+        std::optional<fields::Image> asked;
         int failures = 0;    // requests failed in a row
         Clock::time_point retryAt{};
     };
 
     bool differs(const Field &f, int field, int block) const;
-    void store(int field, int block, const std::optional<Image> &bytes);
+    void store(int field, int block, const std::optional<fields::Image> &bytes);
 
     std::array<Field, RDS_USB_FIELD_COUNT> fields_;
     bool loading_ = false;

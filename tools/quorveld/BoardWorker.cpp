@@ -168,10 +168,10 @@ void BoardWorker::Impl::issue(std::unique_lock<std::mutex> &lock, const BoardIma
 {
     const T_R_FieldDef &field = RdsUsbFields[step.field];
     ++status.requestsSent;
-    if (step.write && !isRamField(field))
+    if (step.write && !fields::isRamField(field))
         ++status.eepromWrites;
     lock.unlock();
-    std::optional<Image> bytes;
+    std::optional<fields::Image> bytes;
     int result;
     if (step.write) {
         result = writeBlock(board, field, step.block, step.bytes);
@@ -300,10 +300,10 @@ void BoardWorker::stop()
         w.save(lock);
 }
 
-void BoardWorker::ask(const std::vector<std::pair<int, Image>> &values)
+void BoardWorker::ask(const std::vector<std::pair<int, fields::Image>> &values)
 {
     for (const auto &[field, image] : values)
-        if (field < 0 || field >= RDS_USB_FIELD_COUNT || image.size() != imageSize(RdsUsbFields[field]))
+        if (field < 0 || field >= RDS_USB_FIELD_COUNT || image.size() != fields::imageSize(RdsUsbFields[field]))
             throw std::invalid_argument("no image of field " + std::to_string(field));
     bool any = false;
     {

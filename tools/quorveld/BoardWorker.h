@@ -24,8 +24,8 @@ enum class BoardState { Absent, Present, NotAnswering };
 const char *boardStateName(BoardState state);
 
 struct FieldSnapshot {
-    std::optional<Image> held;  // what the board holds; nothing while unknown
-    std::optional<Image> asked; // what was last asked for and is kept
+    std::optional<fields::Image> held;  // what the board holds; nothing while unknown
+    std::optional<fields::Image> asked; // what was last asked for and is kept
     bool pending() const { return asked && asked != held; }
 };
 using Snapshot = std::array<FieldSnapshot, RDS_USB_FIELD_COUNT>;
@@ -70,7 +70,7 @@ public:
     // The images asked for, by index in RdsUsbFields; the latest asking wins.
     // Thread-safe; never waits for the board. An index out of range or an
     // image of the wrong size throws std::invalid_argument (nothing is asked).
-    void ask(const std::vector<std::pair<int, Image>> &values);
+    void ask(const std::vector<std::pair<int, fields::Image>> &values);
 
     Snapshot fields() const;
     WorkerStatus status() const;

@@ -14,32 +14,32 @@ namespace qd {
 
 namespace {
 
-const int RamPs = fieldIndex("ram.ps");
-const int RamRt = fieldIndex("ram.rt");
-const int RamPty = fieldIndex("ram.pty");
-const int RamTp = fieldIndex("ram.tp");
-const int RamTa = fieldIndex("ram.ta");
-const int RamMs = fieldIndex("ram.ms");
-const int RamDi = fieldIndex("ram.di");
-const int Pi = fieldIndex("eeprom.pi");
-const int Naf = fieldIndex("eeprom.naf");
-const int Af00 = fieldIndex("eeprom.af00");
+const int RamPs = fields::fieldIndex("ram.ps");
+const int RamRt = fields::fieldIndex("ram.rt");
+const int RamPty = fields::fieldIndex("ram.pty");
+const int RamTp = fields::fieldIndex("ram.tp");
+const int RamTa = fields::fieldIndex("ram.ta");
+const int RamMs = fields::fieldIndex("ram.ms");
+const int RamDi = fields::fieldIndex("ram.di");
+const int Pi = fields::fieldIndex("eeprom.pi");
+const int Naf = fields::fieldIndex("eeprom.naf");
+const int Af00 = fields::fieldIndex("eeprom.af00");
 
 // The image a field is on its way to: asked for, or held.
-std::optional<Image> effectiveImage(const Snapshot &fields, int index)
+std::optional<fields::Image> effectiveImage(const Snapshot &fields, int index)
 {
     return fields[index].asked ? fields[index].asked : fields[index].held;
 }
 
 int byteOf(const Snapshot &fields, int index)
 {
-    const std::optional<Image> image = effectiveImage(fields, index);
+    const std::optional<fields::Image> image = effectiveImage(fields, index);
     return image && !image->empty() ? static_cast<uint8_t>((*image)[0]) : 0;
 }
 
-Image numberImage(int index, int value)
+fields::Image numberImage(int index, int value)
 {
-    return imageOf(RdsUsbFields[index], std::to_string(value));
+    return fields::imageOf(RdsUsbFields[index], std::to_string(value));
 }
 
 // The AF codes in use, in order.
@@ -108,13 +108,13 @@ private:
 
     uecp::AckCode apply(const uecp::Command &command)
     {
-        const auto set = [this](int index, Image image) {
+        const auto set = [this](int index, fields::Image image) {
             station_.setImages({{index, std::move(image)}}, Protocol::Uecp);
         };
         if (const auto *pi = std::get_if<uecp::Pi>(&command)) {
-            set(Pi, Image{static_cast<char>(pi->code >> 8), static_cast<char>(pi->code & 0xFF)});
+            set(Pi, fields::Image{static_cast<char>(pi->code >> 8), static_cast<char>(pi->code & 0xFF)});
         } else if (const auto *ps = std::get_if<uecp::Ps>(&command)) {
-            set(RamPs, textImage(RdsUsbFields[RamPs], ps->name));
+            set(RamPs, fields::textImage(RdsUsbFields[RamPs], ps->name));
         } else if (const auto *flags = std::get_if<uecp::TaTp>(&command)) {
             station_.setImages({{RamTa, numberImage(RamTa, flags->ta)}, {RamTp, numberImage(RamTp, flags->tp)}},
                                Protocol::Uecp);
@@ -125,7 +125,7 @@ private:
         } else if (const auto *pty = std::get_if<uecp::Pty>(&command)) {
             set(RamPty, numberImage(RamPty, pty->code));
         } else if (const auto *rt = std::get_if<uecp::RadioText>(&command)) {
-            station_.storeRadioText(rt->text.empty() ? Image() : textImage(RdsUsbFields[RamRt], rt->text),
+            station_.storeRadioText(rt->text.empty() ? fields::Image() : fields::textImage(RdsUsbFields[RamRt], rt->text),
                                     rt->buffer == uecp::RadioText::Buffer::Append, rt->transmissions,
                                     Protocol::Uecp);
         } else if (const auto *af = std::get_if<uecp::Af>(&command)) {
@@ -142,9 +142,9 @@ private:
         codes.insert(codes.end(), af.codes.begin(), af.codes.end());
         if (codes.size() > RDS_USB_AF_COUNT)
             return uecp::OutOfRange;
-        std::vector<std::pair<int, Image>> images;
+        std::vector<std::pair<int, fields::Image>> images;
         for (size_t i = 0; i < codes.size(); i++)
-            images.emplace_back(Af00 + static_cast<int>(i), Image(1, static_cast<char>(codes[i])));
+            images.emplace_back(Af00 + static_cast<int>(i), fields::Image(1, static_cast<char>(codes[i])));
         images.emplace_back(Naf, numberImage(Naf, static_cast<int>(codes.size())));
         station_.setImages(images, Protocol::Uecp);
         return uecp::Ok;
@@ -158,7 +158,7 @@ private:
         std::optional<uecp::Command> element;
         switch (request.mec) {
         case uecp::MecPi: {
-            const Image pi = bytes(Pi);
+            const fields::Image pi = bytes(Pi);
             if (pi.size() == 2)
                 element = uecp::Pi{static_cast<uint16_t>(static_cast<uint8_t>(pi[0]) << 8 | static_cast<uint8_t>(pi[1]))};
             break;
@@ -169,7 +169,7 @@ private:
         case uecp::MecMs: element = uecp::Ms{byteOf(fields, RamMs) != 0}; break;
         case uecp::MecPty: element = uecp::Pty{static_cast<uint8_t>(byteOf(fields, RamPty))}; break;
         case uecp::MecRadioText: {
-            Image rt = bytes(RamRt);
+            fields::Image rt = bytes(RamRt);
             rt.erase(std::min(rt.find('\r'), rt.size()));
             element = uecp::RadioText{uecp::RadioText::Buffer::Flush, 0, false, rt};
             break;
@@ -228,7 +228,7 @@ private:
             return {};
         logVerbose("ASCII " + line);
         if (const auto *set = std::get_if<ascii::Set>(&command)) {
-            if (set->name != "af" && fieldIndex(set->name) < 0)
+            if (set->name != "af" && fields::fieldIndex(set->name) < 0)
                 return unknown();
             return outcome(station_.set({{set->name, set->value}}, Protocol::Ascii));
         }
@@ -241,7 +241,7 @@ private:
             const std::string asked = line.substr(0, line.find('?'));
             if (query->name == "af")
                 return ascii::answer(asked, afList());
-            const int index = fieldIndex(query->name);
+            const int index = fields::fieldIndex(query->name);
             return index < 0 ? unknown() : ascii::answer(asked, station_.effective(index));
         }
         if (std::holds_alternative<ascii::QueryAll>(command)) {

@@ -163,7 +163,7 @@ void Daemon::follow()
     fileRetry_.cancel();
     if (options_.follow.empty())
         return;
-    file_ = std::make_unique<NowPlayingFile>(options_.follow);
+    file_ = std::make_unique<fields::NowPlayingFile>(options_.follow);
     const int fd = file_->watch();
     if (fd < 0) {
         logLine("cannot watch " + file_->directory() + ": looking at " + file_->path() +

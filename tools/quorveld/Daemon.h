@@ -19,7 +19,9 @@
 #include <string>
 #include <vector>
 
+namespace fields {
 class NowPlayingFile;
+} // namespace fields
 
 namespace qd {
 
@@ -55,7 +57,7 @@ private:
     std::vector<std::unique_ptr<Listener>> listeners_;
     std::unique_ptr<HttpServer> http_;
     asio::signal_set signals_;
-    std::unique_ptr<NowPlayingFile> file_;
+    std::unique_ptr<fields::NowPlayingFile> file_;
     std::unique_ptr<asio::posix::stream_descriptor> fileEvents_;
     std::optional<std::string> fileText_;
     asio::steady_timer fileRetry_;

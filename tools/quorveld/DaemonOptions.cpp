@@ -167,7 +167,7 @@ void apply(DaemonOptions &o, int key, const std::string &value)
     case Encoder: o.encoders = addressList("encoder", value, 63); break;
     case Device: o.device = value; break;
     case CharsetKey: {
-        const auto charset = charsetByName(value);
+        const auto charset = fields::charsetByName(value);
         if (!charset)
             throw OptionError("--charset: \"" + value + "\" is neither cp1252 nor rds");
         o.charset = *charset;

@@ -30,7 +30,7 @@ constexpr int version = 1;
     fail(path, what + ": " + std::strerror(errno));
 }
 
-std::string hexOf(const Image &image)
+std::string hexOf(const fields::Image &image)
 {
     static const char digits[] = "0123456789ABCDEF";
     std::string hex;
@@ -52,11 +52,11 @@ int nibble(char c)
     return -1;
 }
 
-std::optional<Image> imageOfHex(const std::string &hex)
+std::optional<fields::Image> imageOfHex(const std::string &hex)
 {
     if (hex.size() % 2)
         return std::nullopt;
-    Image image;
+    fields::Image image;
     for (size_t i = 0; i < hex.size(); i += 2) {
         const int high = nibble(hex[i]), low = nibble(hex[i + 1]);
         if (high < 0 || low < 0)
@@ -78,13 +78,13 @@ FieldImages imagesOf(const std::string &path, const nlohmann::json &state)
         fail(path, "no \"asked\" object");
     FieldImages images;
     for (const auto &[name, value] : asked.items()) {
-        const int field = fieldIndex(name);
+        const int field = fields::fieldIndex(name);
         if (field < 0)
             fail(path, "unknown field \"" + name + "\"");
-        const std::optional<Image> image =
+        const std::optional<fields::Image> image =
             value.is_string() ? imageOfHex(value.get<std::string>()) : std::nullopt;
-        if (!image || image->size() != imageSize(RdsUsbFields[field]))
-            fail(path, name + ": not " + std::to_string(imageSize(RdsUsbFields[field])) +
+        if (!image || image->size() != fields::imageSize(RdsUsbFields[field]))
+            fail(path, name + ": not " + std::to_string(fields::imageSize(RdsUsbFields[field])) +
                            " bytes in hexadecimal");
         images.emplace_back(field, *image);
     }

@@ -13,7 +13,7 @@
 namespace qd {
 
 // By index in RdsUsbFields.
-using FieldImages = std::vector<std::pair<int, Image>>;
+using FieldImages = std::vector<std::pair<int, fields::Image>>;
 
 // The file's images; none when there is no file. A file that cannot be read,
 // or is not such a file, throws std::runtime_error naming the file.

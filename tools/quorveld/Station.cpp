@@ -15,10 +15,10 @@ namespace qd {
 
 namespace {
 
-const int RamPs = fieldIndex("ram.ps");
-const int RamRt = fieldIndex("ram.rt");
-const int Naf = fieldIndex("eeprom.naf");
-const int Af00 = fieldIndex("eeprom.af00");
+const int RamPs = fields::fieldIndex("ram.ps");
+const int RamRt = fields::fieldIndex("ram.rt");
+const int Naf = fields::fieldIndex("eeprom.naf");
+const int Af00 = fields::fieldIndex("eeprom.af00");
 
 std::string trimmed(std::string_view text)
 {
@@ -39,7 +39,7 @@ std::string utcNow()
 }
 
 // "af": the AFs in order, then their number.
-void checkAfList(std::string_view list, Charset charset, std::vector<std::pair<int, Image>> &images,
+void checkAfList(std::string_view list, fields::Charset charset, std::vector<std::pair<int, fields::Image>> &images,
                  std::vector<Refusal> &refusals)
 {
     std::vector<std::string> items;
@@ -57,12 +57,12 @@ void checkAfList(std::string_view list, Charset charset, std::vector<std::pair<i
     for (size_t i = 0; i < items.size(); i++) {
         const T_R_FieldDef &field = RdsUsbFields[Af00 + i];
         try {
-            images.emplace_back(Af00 + i, imageOf(field, checkValue(field, items[i], charset, false).boardText));
+            images.emplace_back(Af00 + i, fields::imageOf(field, fields::checkValue(field, items[i], charset, false).boardText));
         } catch (const fields::Error &e) {
             refusals.push_back({field.Name, e.message});
         }
     }
-    images.emplace_back(Naf, imageOf(RdsUsbFields[Naf], std::to_string(items.size())));
+    images.emplace_back(Naf, fields::imageOf(RdsUsbFields[Naf], std::to_string(items.size())));
 }
 
 std::string metric(const char *name, const char *type, const char *help, const std::string &samples)
@@ -113,21 +113,21 @@ void Station::subscribe(std::function<void()> observer)
 std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::string>> &values,
                                   Protocol from)
 {
-    std::vector<std::pair<int, Image>> images;
+    std::vector<std::pair<int, fields::Image>> images;
     std::vector<Refusal> refusals;
     for (const auto &[name, value] : values) {
         if (name == "af") {
             checkAfList(value, options_.charset, images, refusals);
             continue;
         }
-        const int index = fieldIndex(name);
+        const int index = fields::fieldIndex(name);
         if (index < 0) {
             refusals.push_back({name, name + ": no such field"});
             continue;
         }
         const T_R_FieldDef &field = RdsUsbFields[index];
         try {
-            images.emplace_back(index, imageOf(field, checkValue(field, value, options_.charset, false).boardText));
+            images.emplace_back(index, fields::imageOf(field, fields::checkValue(field, value, options_.charset, false).boardText));
         } catch (const fields::Error &e) {
             refusals.push_back({name, e.message});
         }
@@ -140,7 +140,7 @@ std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::
     return refusals;
 }
 
-void Station::setImages(const std::vector<std::pair<int, Image>> &images, Protocol from)
+void Station::setImages(const std::vector<std::pair<int, fields::Image>> &images, Protocol from)
 {
     commands_[from]++;
     ask(images);
@@ -148,7 +148,7 @@ void Station::setImages(const std::vector<std::pair<int, Image>> &images, Protoc
 }
 
 // A RAM PS name ends the scrolling, a RAM RadioText the rotation.
-void Station::ask(const std::vector<std::pair<int, Image>> &images)
+void Station::ask(const std::vector<std::pair<int, fields::Image>> &images)
 {
     for (const auto &[index, image] : images) {
         if (index == RamPs)
@@ -161,7 +161,7 @@ void Station::ask(const std::vector<std::pair<int, Image>> &images)
 
 // Asks of one turn of the event loop (the lines of one read, say) reach the
 // worker together, the latest for each field: a burst becomes a few writes.
-void Station::toWorker(const std::vector<std::pair<int, Image>> &images)
+void Station::toWorker(const std::vector<std::pair<int, fields::Image>> &images)
 {
     for (const auto &[index, image] : images)
         unsent_[index] = image;
@@ -194,9 +194,9 @@ void Station::stopScroll()
     scrollTimer_.cancel();
 }
 
-void Station::storeRadioText(const Image &text, bool append, int transmissions, Protocol from)
+void Station::storeRadioText(const fields::Image &text, bool append, int transmissions, Protocol from)
 {
-    const Image blank = textImage(RdsUsbFields[RamRt], "");
+    const fields::Image blank = fields::textImage(RdsUsbFields[RamRt], "");
     if (text.empty() || text == blank) {
         setImages({{RamRt, blank}}, from);
         return;
@@ -247,8 +247,8 @@ std::optional<Refusal> Station::scrollPs(std::string_view text, Protocol from)
     const T_R_FieldDef &ps = RdsUsbFields[RamPs];
     std::u32string chars;
     try {
-        chars = decodeUtf8(text, ps.Name);
-        toBoardText(chars, options_.charset, ps.Name); // every character must be sendable
+        chars = fields::decodeUtf8(text, ps.Name);
+        fields::toBoardText(chars, options_.charset, ps.Name); // every character must be sendable
     } catch (const fields::Error &e) {
         refused_[from]++;
         commands_[from]++;
@@ -272,7 +272,7 @@ void Station::scrollStep()
 {
     const T_R_FieldDef &ps = RdsUsbFields[RamPs];
     const std::u32string page = scrollText_.substr(scrollAt_, RDS_USB_PS_LENGTH);
-    toWorker({{RamPs, imageOf(ps, toBoardText(page, options_.charset, ps.Name))}});
+    toWorker({{RamPs, fields::imageOf(ps, fields::toBoardText(page, options_.charset, ps.Name))}});
     changed();
     scrollAt_ = (scrollAt_ + RDS_USB_PS_LENGTH) % scrollText_.size();
     scrollTimer_.expires_after(std::chrono::seconds(options_.dpsStepSeconds));
@@ -297,7 +297,7 @@ std::optional<Refusal> Station::nowPlaying(const NowPlaying &song, Protocol from
     }
     const T_R_FieldDef &rt = RdsUsbFields[RamRt];
     try {
-        text = nowPlayingText(text, rt.Name);
+        text = fields::nowPlayingText(text, rt.Name);
     } catch (const fields::Error &e) {
         countRefused(from);
         return Refusal{rt.Name, e.message};
@@ -326,10 +326,10 @@ WorkerStatus Station::status() const
 namespace {
 
 // The shown value, or nothing for bytes the character set lacks.
-std::optional<std::string> shownOrNothing(int index, const Image &image, Charset charset)
+std::optional<std::string> shownOrNothing(int index, const fields::Image &image, fields::Charset charset)
 {
     try {
-        return shownOf(RdsUsbFields[index], image, charset);
+        return fields::shownOf(RdsUsbFields[index], image, charset);
     } catch (const fields::Error &) {
         return std::nullopt;
     }
@@ -340,7 +340,7 @@ std::optional<std::string> shownOrNothing(int index, const Image &image, Charset
 std::string Station::effective(int field) const
 {
     const FieldSnapshot state = fields()[field];
-    const std::optional<Image> &image = state.asked ? state.asked : state.held;
+    const std::optional<fields::Image> &image = state.asked ? state.asked : state.held;
     if (!image)
         return {};
     return shownOrNothing(field, *image, options_.charset).value_or("");
@@ -349,17 +349,17 @@ std::string Station::effective(int field) const
 nlohmann::ordered_json Station::fieldsJson(bool pending) const
 {
     const Snapshot snapshot = fields();
-    FieldList list;
+    fields::FieldList list;
     for (int i = 0; i < RDS_USB_FIELD_COUNT; i++) {
         const FieldSnapshot &state = snapshot[i];
-        const std::optional<Image> &image = pending ? (state.pending() ? state.asked : std::nullopt)
+        const std::optional<fields::Image> &image = pending ? (state.pending() ? state.asked : std::nullopt)
                                                     : state.held;
         if (!image)
             continue;
         if (const auto shown = shownOrNothing(i, *image, options_.charset))
             list.emplace_back(&RdsUsbFields[i], *shown);
     }
-    return fieldsToJson(list);
+    return fields::fieldsToJson(list);
 }
 
 nlohmann::ordered_json Station::statusJson() const

@@ -39,7 +39,7 @@ struct Refusal {
 };
 
 struct StationOptions {
-    Charset charset = Charset::Cp1252;
+    fields::Charset charset = fields::Charset::Cp1252;
     int rtCycleSeconds = 10;   // each buffered RadioText held this long
     int dpsStepSeconds = 2;    // scrolling PS: one step this often
     std::string nowPlayingFormat = "ARTIST - TITLE";
@@ -61,12 +61,12 @@ public:
     std::vector<Refusal> set(const std::vector<std::pair<std::string, std::string>> &values,
                              Protocol from);
     // Images as received, in the board's bytes (UECP), asked as they are.
-    void setImages(const std::vector<std::pair<int, Image>> &images, Protocol from);
+    void setImages(const std::vector<std::pair<int, fields::Image>> &images, Protocol from);
     // The RadioText buffer: flush then store `text`, or append it to the texts
     // sent in turn, each for rtCycleSeconds, `transmissions` rounds (0:
     // without end) when more than one is buffered. An empty text empties the
     // buffer and blanks the RadioText.
-    void storeRadioText(const Image &text, bool append, int transmissions, Protocol from);
+    void storeRadioText(const fields::Image &text, bool append, int transmissions, Protocol from);
     // Scrolls `text` through the RAM PS name, 8 characters a step.
     std::optional<Refusal> scrollPs(std::string_view text, Protocol from);
     // The RAM RadioText from a now-playing text, or from artist and title
@@ -105,8 +105,8 @@ public:
 
 private:
     void changed();
-    void ask(const std::vector<std::pair<int, Image>> &images);
-    void toWorker(const std::vector<std::pair<int, Image>> &images);
+    void ask(const std::vector<std::pair<int, fields::Image>> &images);
+    void toWorker(const std::vector<std::pair<int, fields::Image>> &images);
     void stopRotation();
     void stopScroll();
     void rotate();
@@ -122,11 +122,11 @@ private:
     std::map<Protocol, uint64_t> refused_;
     std::map<std::string, int> clients_;
     std::vector<std::function<void()>> observers_;
-    std::map<int, Image> unsent_; // asked this turn, not yet handed to the worker
+    std::map<int, fields::Image> unsent_; // asked this turn, not yet handed to the worker
     bool flushPosted_ = false;
 
     struct BufferedText {
-        Image text;
+        fields::Image text;
         int transmissions;
     };
     std::vector<BufferedText> rotation_;
