@@ -1,10 +1,8 @@
 #include "FieldImage.h"
 
 #include "FieldValues.h"
-#include "RdsUsbNumber.h"
 #include "rds_usb.h"
 
-#include <cmath>
 #include <cstdio>
 
 namespace fields {
@@ -62,35 +60,25 @@ size_t blockSize(const T_R_FieldDef &field)
     return imageSize(field) / blockCount(field);
 }
 
-Image imageOf(const T_R_FieldDef &field, const std::string &boardText)
-{
-    switch (fieldKind(field)) {
-    case FieldKind::PsName:
-    case FieldKind::RadioText: return textImage(field, boardText);
-    case FieldKind::PiCode: {
-        unsigned code = 0;
-        RdsUsbParseHex(boardText.c_str(), &code);
-        return {static_cast<char>(code >> 8 & 0xFF), static_cast<char>(code & 0xFF)};
-    }
-    case FieldKind::Frequency: {
-        // Tenths of a MHz rounded in single precision, as the board layer's write rounds them.
-        float megahertz = 0;
-        RdsUsbParseFloat(boardText.c_str(), &megahertz);
-        const float tenths = megahertz * 10;
-        const int rounded = static_cast<int>(std::floor(static_cast<double>(tenths) + 0.5));
-        return Image(1, static_cast<char>((rounded - RDS_USB_AF_CODE_OFFSET) & 0xFF));
-    }
-    case FieldKind::Number: break;
-    }
-    int number = 0;
-    RdsUsbParseDecimal(boardText.c_str(), &number);
-    return Image(1, static_cast<char>(number & 0xFF)); // the board keeps wValue's low byte
-}
-
 Image textImage(const T_R_FieldDef &field, std::string_view bytes)
 {
     const bool ps = fieldKind(field) == FieldKind::PsName;
     return padded(bytes, imageSize(field), ps ? psPad : rtPad);
+}
+
+Image numberImage(int number)
+{
+    return Image(1, static_cast<char>(number & 0xFF)); // the board keeps wValue's low byte
+}
+
+Image piImage(unsigned code)
+{
+    return {static_cast<char>(code >> 8 & 0xFF), static_cast<char>(code & 0xFF)};
+}
+
+Image afImage(int tenths)
+{
+    return Image(1, static_cast<char>((tenths - RDS_USB_AF_CODE_OFFSET) & 0xFF));
 }
 
 std::string shownOf(const T_R_FieldDef &field, const Image &image, Charset charset)
@@ -109,10 +97,7 @@ std::string shownOf(const T_R_FieldDef &field, const Image &image, Charset chars
         std::snprintf(pi, sizeof pi, "0x%04X", byteAt(image, 0) << 8 | byteAt(image, 1));
         return pi;
     }
-    case FieldKind::Frequency: {
-        const int tenths = byteAt(image, 0) + RDS_USB_AF_CODE_OFFSET;
-        return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-    }
+    case FieldKind::Frequency: return tenthsText(byteAt(image, 0) + RDS_USB_AF_CODE_OFFSET);
     case FieldKind::Number: break;
     }
     return std::to_string(byteAt(image, 0));

@@ -25,12 +25,17 @@ int blockCount(const T_R_FieldDef &field);
 // Block k starts at k * blockSize.
 size_t blockSize(const T_R_FieldDef &field);
 
-// The image of a value checked by checkValue (its boardText): a PS name
-// padded with blanks, a RadioText ended with carriage returns (0x0D) as the
-// board layer pads it, numbers as their byte, the PI code and AF as coded.
-Image imageOf(const T_R_FieldDef &field, const std::string &boardText);
-// A text image from the board's bytes as received (UECP): cut or padded as above.
+// Images of values in the board's terms; checkValue gives the image of a
+// value as people write it. A text in the board's bytes: a PS name padded
+// with blanks, a RadioText ended with carriage returns (0x0D) as the board
+// layer pads it, either cut to its length.
 Image textImage(const T_R_FieldDef &field, std::string_view bytes);
+// A number field's byte: the low byte of the number, as the board keeps it.
+Image numberImage(int number);
+// The PI code, high byte first.
+Image piImage(unsigned code);
+// An AF from its frequency in tenths of a MHz: its code, tenths - 875.
+Image afImage(int tenths);
 
 // The value as shownValue shows it (UTF-8), from an image: texts decoded in
 // `charset` (control bytes as blanks, a RadioText without its trailing

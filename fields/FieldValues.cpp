@@ -91,11 +91,6 @@ bool isHexDigit(char c)
     return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-std::string tenthsText(int tenths)
-{
-    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-}
-
 CheckedValue checkText(const T_R_FieldDef &field, std::string_view value, Charset charset,
                        bool force, size_t maxLength, const char *what)
 {
@@ -106,7 +101,8 @@ CheckedValue checkText(const T_R_FieldDef &field, std::string_view value, Charse
                               " characters, at most " + std::to_string(maxLength));
         text.resize(maxLength); // the dialog sends the first characters
     }
-    CheckedValue checked{toBoardText(text, charset, nameOf(field)), encodeUtf8(text), {}};
+    const std::string boardText = toBoardText(text, charset, nameOf(field));
+    CheckedValue checked{boardText, encodeUtf8(text), {}, textImage(field, boardText)};
     if (fieldKind(field) == FieldKind::RadioText) // read back with blanks for the padding
         checked.shown.erase(checked.shown.find_last_not_of(' ') + 1);
     return checked;
@@ -127,7 +123,7 @@ CheckedValue checkNumber(const T_R_FieldDef &field, std::string_view value, bool
     const std::string text = std::to_string(number);
     if ((number < range.min || number > range.max) && !force)
         refuseRange(field, text + " is outside " + rangeText);
-    return {text, text, {}};
+    return {text, text, {}, numberImage(number)};
 }
 
 CheckedValue checkPi(const T_R_FieldDef &field, std::string_view value, bool force)
@@ -143,7 +139,7 @@ CheckedValue checkPi(const T_R_FieldDef &field, std::string_view value, bool for
     RdsUsbParseHex(boardText.c_str(), &code); // as the write reads it
     char shown[8];
     std::snprintf(shown, sizeof shown, "0x%04X", code & 0xFFFF);
-    CheckedValue checked{boardText, shown, {}};
+    CheckedValue checked{boardText, shown, {}, piImage(code)};
     if ((code & 0xF000) == 0)
         checked.warning = nameOf(field) + ": " + shown +
                           " has country code 0 (its first hex digit), which no country uses";
@@ -172,7 +168,7 @@ CheckedValue checkFrequency(const T_R_FieldDef &field, std::string_view value, b
         refuse(field, text + " MHz is outside " + tenthsText(least) + "-" + tenthsText(most) + " MHz");
     if (fraction.find_first_not_of('0', 1) != std::string_view::npos && !force)
         refuseRange(field, text + " MHz is not in 0.1 MHz steps");
-    return {text, tenthsText(tenths), {}};
+    return {text, tenthsText(tenths), {}, afImage(tenths)};
 }
 
 } // namespace
@@ -248,6 +244,11 @@ std::string shownValue(const T_R_FieldDef &field, const std::string &displayText
     case FieldKind::PiCode: break;
     }
     return displayText;
+}
+
+std::string tenthsText(int tenths)
+{
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
 }
 
 std::string quotedValue(const T_R_FieldDef &field, const std::string &shown)

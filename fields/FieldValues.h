@@ -4,6 +4,7 @@
 #ifndef FIELDS_FIELD_VALUES_H
 #define FIELDS_FIELD_VALUES_H
 
+#include "FieldImage.h"
 #include "RdsUsbFields.h"
 #include "TextCodec.h"
 
@@ -25,6 +26,7 @@ struct CheckedValue {
     std::string boardText; // for the board layer's write, in the board's 8-bit codes
     std::string shown;     // the field as shown once the board holds the value
     std::string warning;   // empty, or a warning for the user
+    Image image;           // the field's bytes as the board stores them
 };
 
 // A value given by the user (UTF-8), checked against the RDS standard: PTY
@@ -46,6 +48,9 @@ std::string givenValue(const T_R_FieldDef &field, std::string_view value);
 // texts decoded, a RadioText without its trailing blanks, an AF without its
 // leading blank. A byte the table lacks is refused (fields::Error).
 std::string shownValue(const T_R_FieldDef &field, const std::string &displayText, Charset charset);
+
+// Tenths of a MHz as an AF is shown: 985 is "98.5".
+std::string tenthsText(int tenths);
 
 // A shown value in a line of output: texts in double quotes.
 std::string quotedValue(const T_R_FieldDef &field, const std::string &shown);

@@ -76,7 +76,7 @@ protected:
     static fields::Image image(const std::string &name, const std::string &value)
     {
         const T_R_FieldDef &f = RdsUsbFields[field(name)];
-        return fields::imageOf(f, fields::checkValue(f, value, fields::Charset::Cp1252, false).boardText);
+        return fields::checkValue(f, value, fields::Charset::Cp1252, false).image;
     }
 
     void ask(const Asks &values)

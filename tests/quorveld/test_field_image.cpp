@@ -36,7 +36,7 @@ TEST_P(Images, OfACheckedValueAndShownBack)
     const ImageCase &c = GetParam();
     const T_R_FieldDef &field = RdsUsbFields[fields::fieldIndex(c.field)];
     const fields::Image image =
-        fields::imageOf(field, fields::checkValue(field, c.value, fields::Charset::Cp1252, false).boardText);
+        fields::checkValue(field, c.value, fields::Charset::Cp1252, false).image;
     EXPECT_EQ(image, c.image);
     EXPECT_EQ(fields::shownOf(field, image, fields::Charset::Cp1252), c.shown);
 }

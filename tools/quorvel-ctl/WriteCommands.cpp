@@ -37,7 +37,7 @@ std::vector<Write> checkAll(const fields::FieldList &values, fields::Charset cha
         try {
             writes.push_back({field, fields::checkValue(*field, value, charset, force), {}, {}});
         } catch (const fields::Error &e) {
-            writes.push_back({field, {{}, fields::givenValue(*field, value), {}}, refusalMessage(e), {}});
+            writes.push_back({field, {{}, fields::givenValue(*field, value), {}, {}}, refusalMessage(e), {}});
         }
     }
     return writes;

@@ -37,11 +37,6 @@ int byteOf(const Snapshot &fields, int index)
     return image && !image->empty() ? static_cast<uint8_t>((*image)[0]) : 0;
 }
 
-fields::Image numberImage(int index, int value)
-{
-    return fields::imageOf(RdsUsbFields[index], std::to_string(value));
-}
-
 // The AF codes in use, in order.
 std::vector<uint8_t> afCodes(const Snapshot &fields)
 {
@@ -112,18 +107,18 @@ private:
             station_.setImages({{index, std::move(image)}}, Protocol::Uecp);
         };
         if (const auto *pi = std::get_if<uecp::Pi>(&command)) {
-            set(Pi, fields::Image{static_cast<char>(pi->code >> 8), static_cast<char>(pi->code & 0xFF)});
+            set(Pi, fields::piImage(pi->code));
         } else if (const auto *ps = std::get_if<uecp::Ps>(&command)) {
             set(RamPs, fields::textImage(RdsUsbFields[RamPs], ps->name));
         } else if (const auto *flags = std::get_if<uecp::TaTp>(&command)) {
-            station_.setImages({{RamTa, numberImage(RamTa, flags->ta)}, {RamTp, numberImage(RamTp, flags->tp)}},
+            station_.setImages({{RamTa, fields::numberImage(flags->ta)}, {RamTp, fields::numberImage(flags->tp)}},
                                Protocol::Uecp);
         } else if (const auto *di = std::get_if<uecp::Di>(&command)) {
-            set(RamDi, numberImage(RamDi, di->bits));
+            set(RamDi, fields::numberImage(di->bits));
         } else if (const auto *ms = std::get_if<uecp::Ms>(&command)) {
-            set(RamMs, numberImage(RamMs, ms->music));
+            set(RamMs, fields::numberImage(ms->music));
         } else if (const auto *pty = std::get_if<uecp::Pty>(&command)) {
-            set(RamPty, numberImage(RamPty, pty->code));
+            set(RamPty, fields::numberImage(pty->code));
         } else if (const auto *rt = std::get_if<uecp::RadioText>(&command)) {
             station_.storeRadioText(rt->text.empty() ? fields::Image() : fields::textImage(RdsUsbFields[RamRt], rt->text),
                                     rt->buffer == uecp::RadioText::Buffer::Append, rt->transmissions,
@@ -145,7 +140,7 @@ private:
         std::vector<std::pair<int, fields::Image>> images;
         for (size_t i = 0; i < codes.size(); i++)
             images.emplace_back(Af00 + static_cast<int>(i), fields::Image(1, static_cast<char>(codes[i])));
-        images.emplace_back(Naf, numberImage(Naf, static_cast<int>(codes.size())));
+        images.emplace_back(Naf, fields::numberImage(static_cast<int>(codes.size())));
         station_.setImages(images, Protocol::Uecp);
         return uecp::Ok;
     }

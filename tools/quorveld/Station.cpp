@@ -57,12 +57,12 @@ void checkAfList(std::string_view list, fields::Charset charset, std::vector<std
     for (size_t i = 0; i < items.size(); i++) {
         const T_R_FieldDef &field = RdsUsbFields[Af00 + i];
         try {
-            images.emplace_back(Af00 + i, fields::imageOf(field, fields::checkValue(field, items[i], charset, false).boardText));
+            images.emplace_back(Af00 + i, fields::checkValue(field, items[i], charset, false).image);
         } catch (const fields::Error &e) {
             refusals.push_back({field.Name, e.message});
         }
     }
-    images.emplace_back(Naf, fields::imageOf(RdsUsbFields[Naf], std::to_string(items.size())));
+    images.emplace_back(Naf, fields::numberImage(static_cast<int>(items.size())));
 }
 
 std::string metric(const char *name, const char *type, const char *help, const std::string &samples)
@@ -127,7 +127,7 @@ std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::
         }
         const T_R_FieldDef &field = RdsUsbFields[index];
         try {
-            images.emplace_back(index, fields::imageOf(field, fields::checkValue(field, value, options_.charset, false).boardText));
+            images.emplace_back(index, fields::checkValue(field, value, options_.charset, false).image);
         } catch (const fields::Error &e) {
             refusals.push_back({name, e.message});
         }
@@ -272,7 +272,7 @@ void Station::scrollStep()
 {
     const T_R_FieldDef &ps = RdsUsbFields[RamPs];
     const std::u32string page = scrollText_.substr(scrollAt_, RDS_USB_PS_LENGTH);
-    toWorker({{RamPs, fields::imageOf(ps, fields::toBoardText(page, options_.charset, ps.Name))}});
+    toWorker({{RamPs, fields::textImage(ps, fields::toBoardText(page, options_.charset, ps.Name))}});
     changed();
     scrollAt_ = (scrollAt_ + RDS_USB_PS_LENGTH) % scrollText_.size();
     scrollTimer_.expires_after(std::chrono::seconds(options_.dpsStepSeconds));
