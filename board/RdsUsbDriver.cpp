@@ -4,7 +4,6 @@
 #include "rds_usb.h"
 #include "usbInterface.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -100,7 +99,7 @@ bool RdsUsbReadPIE2p(usb_dev_handle *UsbRDSBoard, char *Data)
         printf("Error RdsUsbReadPIE2p sendUSBVendorCmd %d", result);
         return false;
     }
-    snprintf(Data, 7, "0x%04X", iodata[0] * 256 + iodata[1]);
+    RdsUsbFormatPi(iodata[0] * 256 + iodata[1], Data);
     return true;
 }
 
@@ -267,12 +266,8 @@ bool RdsUsbWriteNAFE2p(usb_dev_handle *UsbRDSBoard, const char *Data)
 
 bool RdsUsbWriteAFE2p(usb_dev_handle *UsbRDSBoard, const char *Data, int indexAF)
 {
-    float NewAFFloat;
     double rounded = 0; // NaN-free default: refused below
-    if (RdsUsbParseFloat(Data, &NewAFFloat)) {
-        NewAFFloat = NewAFFloat * 10; // tenths of a MHz, in single precision
-        rounded = std::floor(static_cast<double>(NewAFFloat) + 0.5);
-    }
+    RdsUsbParseTenths(Data, &rounded);
     // Also refuses NaN and infinities.
     if (!(rounded > RDS_USB_AF_CODE_OFFSET && rounded <= RDS_USB_AF_CODE_OFFSET + RDS_USB_AF_CODE_MAX)) {
         printf("Error RdsUsbWriteAFE2p invalid freq");

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 static bool isSpace(char c)
@@ -115,4 +116,19 @@ bool RdsUsbParseFloat(const char *text, float *number)
     }
     *number = negative ? -value : value;
     return true;
+}
+
+bool RdsUsbParseTenths(const char *text, double *tenths)
+{
+    float megahertz;
+    if (!RdsUsbParseFloat(text, &megahertz))
+        return false;
+    megahertz = megahertz * 10; // in single precision
+    *tenths = std::floor(static_cast<double>(megahertz) + 0.5);
+    return true;
+}
+
+void RdsUsbFormatPi(unsigned code, char *text)
+{
+    snprintf(text, RDS_USB_PI_TEXT_SIZE, "0x%04X", code);
 }

@@ -2,6 +2,7 @@
 // conversions "%d", "%X" and "%f" read them (leading white space, optional
 // sign, the rest of the text ignored), but with defined results and without
 // depending on the locale. Each returns false when the text holds no number.
+// Also the board layer's one rounding of a frequency and its PI code text.
 #ifndef RDS_USB_NUMBER_H
 #define RDS_USB_NUMBER_H
 
@@ -14,5 +15,13 @@ bool RdsUsbParseHex(const char *text, unsigned *number);
 // point and exponent (no "nan", "inf" or hexadecimal forms). A value beyond
 // the float range reads as an infinity.
 bool RdsUsbParseFloat(const char *text, float *number);
+// A frequency in MHz as tenths of a MHz, as the AF write rounds it: read in
+// single precision, times ten, rounded half up ("98.75" is 988). Leaves
+// *tenths alone, and returns false, when the text holds no number.
+bool RdsUsbParseTenths(const char *text, double *tenths);
+
+// The PI code's display text, "0xC201": 7 bytes with the terminating zero.
+#define RDS_USB_PI_TEXT_SIZE 7
+void RdsUsbFormatPi(unsigned code, char *text);
 
 #endif

@@ -1,9 +1,8 @@
 #include "FieldImage.h"
 
 #include "FieldValues.h"
+#include "RdsUsbNumber.h"
 #include "rds_usb.h"
-
-#include <cstdio>
 
 namespace fields {
 
@@ -93,8 +92,8 @@ std::string shownOf(const T_R_FieldDef &field, const Image &image, Charset chars
         return shownValue(field, display, charset);
     }
     case FieldKind::PiCode: {
-        char pi[8];
-        std::snprintf(pi, sizeof pi, "0x%04X", byteAt(image, 0) << 8 | byteAt(image, 1));
+        char pi[RDS_USB_PI_TEXT_SIZE];
+        RdsUsbFormatPi(byteAt(image, 0) << 8 | byteAt(image, 1), pi);
         return pi;
     }
     case FieldKind::Frequency: return tenthsText(byteAt(image, 0) + RDS_USB_AF_CODE_OFFSET);

@@ -5,8 +5,6 @@
 #include "rds_usb.h"
 
 #include <charconv>
-#include <cmath>
-#include <cstdio>
 #include <stdexcept>
 
 namespace fields {
@@ -137,8 +135,8 @@ CheckedValue checkPi(const T_R_FieldDef &field, std::string_view value, bool for
     const std::string boardText = "0x" + std::string(digits);
     unsigned code = 0;
     RdsUsbParseHex(boardText.c_str(), &code); // as the write reads it
-    char shown[8];
-    std::snprintf(shown, sizeof shown, "0x%04X", code & 0xFFFF);
+    char shown[RDS_USB_PI_TEXT_SIZE];
+    RdsUsbFormatPi(code & 0xFFFF, shown);
     CheckedValue checked{boardText, shown, {}, piImage(code)};
     if ((code & 0xF000) == 0)
         checked.warning = nameOf(field) + ": " + shown +
@@ -158,10 +156,9 @@ CheckedValue checkFrequency(const T_R_FieldDef &field, std::string_view value, b
         refuse(field, message);
     }
     const std::string text(value);
-    float megahertz = 0;
-    RdsUsbParseFloat(text.c_str(), &megahertz);
-    // Rounded to tenths as the write rounds them.
-    const int tenths = static_cast<int>(std::floor(static_cast<double>(megahertz * 10) + 0.5));
+    double rounded = 0;
+    RdsUsbParseTenths(text.c_str(), &rounded); // as the write rounds it
+    const int tenths = static_cast<int>(rounded);
     const int least = RDS_USB_AF_CODE_OFFSET + RDS_USB_AF_CODE_MIN;
     const int most = RDS_USB_AF_CODE_OFFSET + RDS_USB_AF_CODE_MAX;
     if (tenths < least || tenths > most)
