@@ -63,14 +63,6 @@ auto forField(const T_R_FieldDef &field, Check check)
     }
 }
 
-std::string_view trimmed(std::string_view text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 bool allOf(std::string_view text, bool (*accept)(char))
 {
     for (char c : text)

@@ -49,6 +49,14 @@ bool isControl(char32_t c)
 
 } // namespace
 
+std::string_view trimmed(std::string_view text)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 std::optional<Charset> charsetByName(std::string_view name)
 {
     if (name == "cp1252")

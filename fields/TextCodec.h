@@ -14,6 +14,9 @@ namespace fields {
 
 enum class Charset { Cp1252, Rds };
 
+// The text without the blanks and tabs around it.
+std::string_view trimmed(std::string_view text);
+
 // "cp1252" or "rds".
 std::optional<Charset> charsetByName(std::string_view name);
 const char *charsetName(Charset charset);

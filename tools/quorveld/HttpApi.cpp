@@ -2,6 +2,7 @@
 
 #include "HttpAssets.h"
 #include "RdsUsbFields.h"
+#include "TextCodec.h"
 
 #include <algorithm>
 #include <cctype>
@@ -58,14 +59,6 @@ std::string lower(std::string_view text)
     return result;
 }
 
-std::string_view trimmed(std::string_view text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 std::string header(const HttpRequest &request, const std::string &name)
 {
     const auto found = request.headers.find(name);
@@ -82,7 +75,7 @@ std::string query(const HttpRequest &request, const std::string &name)
 // address without its brackets.
 std::string hostOf(std::string_view value)
 {
-    value = trimmed(value);
+    value = fields::trimmed(value);
     if (value.starts_with('[')) {
         const size_t close = value.find(']');
         return close == std::string_view::npos ? std::string() : lower(value.substr(1, close - 1));
@@ -105,7 +98,7 @@ bool knownHost(const HttpRequest &request, const HttpPolicy &policy)
 std::string mediaType(const HttpRequest &request)
 {
     const std::string value = header(request, "Content-Type");
-    return lower(trimmed(std::string_view(value).substr(0, value.find(';'))));
+    return lower(fields::trimmed(std::string_view(value).substr(0, value.find(';'))));
 }
 
 std::string joined(const std::vector<std::string_view> &items)

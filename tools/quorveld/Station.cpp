@@ -20,14 +20,6 @@ const int RamRt = fields::fieldIndex("ram.rt");
 const int Naf = fields::fieldIndex("eeprom.naf");
 const int Af00 = fields::fieldIndex("eeprom.af00");
 
-std::string trimmed(std::string_view text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return {};
-    return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
-}
-
 std::string utcNow()
 {
     const std::time_t now = std::time(nullptr);
@@ -43,11 +35,11 @@ void checkAfList(std::string_view list, fields::Charset charset, std::vector<std
                  std::vector<Refusal> &refusals)
 {
     std::vector<std::string> items;
-    if (!trimmed(list).empty()) {
+    if (!fields::trimmed(list).empty()) {
         size_t from = 0;
         for (size_t comma; (comma = list.find(',', from)) != std::string_view::npos; from = comma + 1)
-            items.push_back(trimmed(list.substr(from, comma - from)));
-        items.push_back(trimmed(list.substr(from)));
+            items.emplace_back(fields::trimmed(list.substr(from, comma - from)));
+        items.emplace_back(fields::trimmed(list.substr(from)));
     }
     if (items.size() > RDS_USB_AF_COUNT) {
         refusals.push_back({"af", "af: " + std::to_string(items.size()) +
