@@ -25,14 +25,6 @@ unsigned char byteAt(const Image &image, size_t at)
 
 } // namespace
 
-int fieldIndex(std::string_view name)
-{
-    for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
-        if (name == RdsUsbFields[i].Name)
-            return i;
-    return -1;
-}
-
 size_t imageSize(const T_R_FieldDef &field)
 {
     switch (fieldKind(field)) {

@@ -14,9 +14,6 @@ namespace fields {
 
 using Image = std::string;
 
-// Index in RdsUsbFields of the field of that name, or -1.
-int fieldIndex(std::string_view name);
-
 size_t imageSize(const T_R_FieldDef &field);
 // Requests that read or write the whole field: 2 for a PS name, 16 for a
 // RadioText, 1 for the others.

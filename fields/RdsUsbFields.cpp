@@ -3,8 +3,6 @@
 #include "RdsUsbDriver.h"
 #include "rds_usb.h"
 
-#include <cstring>
-
 // Rows 0-6 RAM, 7-13 EEPROM copies of the same fields, 14-15 PI and number of
 // AFs, 16-40 AF00 to AF24 (control ids run right to left from the second grid
 // row on), 41-42 2A-group rate and stereo setting.
@@ -70,8 +68,13 @@ bool RdsUsbWriteField(const T_R_FieldDef *field, usb_dev_handle *UsbRDSBoard, co
 
 const T_R_FieldDef *RdsUsbFindField(const char *Name)
 {
+    return RdsUsbFindField(std::string_view(Name));
+}
+
+const T_R_FieldDef *RdsUsbFindField(std::string_view Name)
+{
     for (const T_R_FieldDef &field : RdsUsbFields)
-        if (strcmp(field.Name, Name) == 0)
+        if (Name == field.Name)
             return &field;
     return nullptr;
 }

@@ -6,6 +6,8 @@
 
 #include <usb.h>
 
+#include <string_view>
+
 #define RDS_USB_FIELD_COUNT 43
 
 struct T_R_FieldDef {
@@ -28,5 +30,6 @@ bool RdsUsbReadField(const T_R_FieldDef *field, usb_dev_handle *UsbRDSBoard, cha
 bool RdsUsbWriteField(const T_R_FieldDef *field, usb_dev_handle *UsbRDSBoard, const char *Data);
 // The field of that short name, or null.
 const T_R_FieldDef *RdsUsbFindField(const char *Name);
+const T_R_FieldDef *RdsUsbFindField(std::string_view Name);
 
 #endif

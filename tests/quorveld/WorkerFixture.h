@@ -5,6 +5,7 @@
 #define WORKER_FIXTURE_H
 
 #include "BoardWorker.h"
+#include "FieldRows.h"
 #include "FieldValues.h"
 #include "SimFixture.h"
 #include "TestDir.h"

@@ -1,6 +1,7 @@
 // What the worker keeps of the board, alone: the order of its requests and
 // the waits after failures, on a clock of the test's.
 #include "BoardImage.h"
+#include "FieldRows.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 // for the bytes.
 #include "FieldError.h"
 #include "FieldImage.h"
+#include "FieldRows.h"
 #include "FieldValues.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 #include "AsciiCommand.h"
 #include "AsciiLines.h"
 #include "AsciiReply.h"
+#include "FieldRows.h"
 #include "Log.h"
 #include "UecpDeframer.h"
 #include "UecpEncode.h"
@@ -14,16 +15,7 @@ namespace qd {
 
 namespace {
 
-const int RamPs = fields::fieldIndex("ram.ps");
-const int RamRt = fields::fieldIndex("ram.rt");
-const int RamPty = fields::fieldIndex("ram.pty");
-const int RamTp = fields::fieldIndex("ram.tp");
-const int RamTa = fields::fieldIndex("ram.ta");
-const int RamMs = fields::fieldIndex("ram.ms");
-const int RamDi = fields::fieldIndex("ram.di");
-const int Pi = fields::fieldIndex("eeprom.pi");
-const int Naf = fields::fieldIndex("eeprom.naf");
-const int Af00 = fields::fieldIndex("eeprom.af00");
+using namespace fields::row; // RamPs, RamRt, Naf, Af00...
 
 // The image a field is on its way to: asked for, or held.
 std::optional<fields::Image> effectiveImage(const Snapshot &fields, int index)

@@ -1,5 +1,7 @@
 #include "StateFile.h"
 
+#include "FieldRows.h"
+
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>

@@ -2,6 +2,7 @@
 
 #include "FieldError.h"
 #include "FieldJson.h"
+#include "FieldRows.h"
 #include "FieldValues.h"
 #include "NowPlaying.h"
 #include "rds_usb.h"
@@ -15,10 +16,7 @@ namespace qd {
 
 namespace {
 
-const int RamPs = fields::fieldIndex("ram.ps");
-const int RamRt = fields::fieldIndex("ram.rt");
-const int Naf = fields::fieldIndex("eeprom.naf");
-const int Af00 = fields::fieldIndex("eeprom.af00");
+using namespace fields::row; // RamPs, RamRt, Naf, Af00...
 
 std::string utcNow()
 {
