@@ -8,7 +8,7 @@
 #ifndef QUORVELD_BOARD_IMAGE_H
 #define QUORVELD_BOARD_IMAGE_H
 
-#include "BoardWorker.h"
+#include "FieldSnapshot.h"
 
 #include <array>
 #include <chrono>

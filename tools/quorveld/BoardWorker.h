@@ -4,8 +4,7 @@
 #ifndef QUORVELD_BOARD_WORKER_H
 #define QUORVELD_BOARD_WORKER_H
 
-#include "FieldImage.h"
-#include "RdsUsbFields.h"
+#include "FieldSnapshot.h"
 
 #include <array>
 #include <condition_variable>
@@ -22,13 +21,6 @@ namespace qd {
 enum class BoardState { Absent, Present, NotAnswering };
 // "absent", "present", "not answering"
 const char *boardStateName(BoardState state);
-
-struct FieldSnapshot {
-    std::optional<fields::Image> held;  // what the board holds; nothing while unknown
-    std::optional<fields::Image> asked; // what was last asked for and is kept
-    bool pending() const { return asked && asked != held; }
-};
-using Snapshot = std::array<FieldSnapshot, RDS_USB_FIELD_COUNT>;
 
 struct WorkerStatus {
     BoardState board = BoardState::Absent;

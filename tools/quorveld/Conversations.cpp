@@ -17,15 +17,9 @@ namespace {
 
 using namespace fields::row; // RamPs, RamRt, Naf, Af00...
 
-// The image a field is on its way to: asked for, or held.
-std::optional<fields::Image> effectiveImage(const Snapshot &fields, int index)
-{
-    return fields[index].asked ? fields[index].asked : fields[index].held;
-}
-
 int byteOf(const Snapshot &fields, int index)
 {
-    const std::optional<fields::Image> image = effectiveImage(fields, index);
+    const std::optional<fields::Image> &image = fields[index].effective();
     return image && !image->empty() ? static_cast<uint8_t>((*image)[0]) : 0;
 }
 
@@ -141,7 +135,7 @@ private:
     std::string answer(const uecp::Request &request, const uecp::Frame &asked)
     {
         const Snapshot fields = station_.fields();
-        const auto bytes = [&fields](int index) { return effectiveImage(fields, index).value_or(""); };
+        const auto bytes = [&fields](int index) { return fields[index].effective().value_or(""); };
         std::optional<uecp::Command> element;
         switch (request.mec) {
         case uecp::MecPi: {

@@ -199,13 +199,8 @@ void Station::storeRadioText(const fields::Image &text, bool append, int transmi
     }
     commands_[from]++;
     rotation_.push_back({text, transmissions});
-    if (rotation_.size() == 2) {
-        rotationTimer_.expires_after(std::chrono::seconds(options_.rtCycleSeconds));
-        rotationTimer_.async_wait([this](const asio::error_code &error) {
-            if (!error)
-                rotate();
-        });
-    }
+    if (rotation_.size() == 2)
+        scheduleRotation();
     changed();
 }
 
@@ -223,8 +218,12 @@ void Station::rotate()
     rotationAt_ %= rotation_.size();
     toWorker({{RamRt, rotation_[rotationAt_].text}});
     changed();
-    if (rotation_.size() < 2)
-        return;
+    if (rotation_.size() >= 2)
+        scheduleRotation();
+}
+
+void Station::scheduleRotation()
+{
     rotationTimer_.expires_after(std::chrono::seconds(options_.rtCycleSeconds));
     rotationTimer_.async_wait([this](const asio::error_code &error) {
         if (!error)
@@ -329,8 +328,7 @@ std::optional<std::string> shownOrNothing(int index, const fields::Image &image,
 
 std::string Station::effective(int field) const
 {
-    const FieldSnapshot state = fields()[field];
-    const std::optional<fields::Image> &image = state.asked ? state.asked : state.held;
+    const std::optional<fields::Image> image = fields()[field].effective();
     if (!image)
         return {};
     return shownOrNothing(field, *image, options_.charset).value_or("");

@@ -110,6 +110,8 @@ private:
     void stopRotation();
     void stopScroll();
     void rotate();
+    // The next text's turn in rtCycleSeconds.
+    void scheduleRotation();
     void scrollStep();
 
     asio::io_context &io_;
