@@ -3,31 +3,14 @@
 #ifndef QUORVELD_DAEMON_OPTIONS_H
 #define QUORVELD_DAEMON_OPTIONS_H
 
+#include "Addresses.h"
 #include "TextCodec.h"
-
-#include <asio/ip/address.hpp>
 
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace qd {
-
-// ADDR:PORT, [ADDR]:PORT for IPv6; numeric addresses only.
-struct ListenAddress {
-    asio::ip::address address;
-    unsigned short port = 0;
-    std::string text() const; // 127.0.0.1:4001, [::1]:4001
-    bool operator==(const ListenAddress &) const = default;
-};
-
-// An address block: 192.168.1.0/24, ::1/128, or one address.
-struct AddressBlock {
-    asio::ip::address network;
-    int prefix = 0;
-    bool contains(const asio::ip::address &address) const;
-    bool operator==(const AddressBlock &) const = default;
-};
 
 struct DaemonOptions {
     std::vector<ListenAddress> uecpTcp, uecpUdp, asciiTcp, asciiUdp, http;
@@ -66,7 +49,6 @@ extern const char *const usageText;
 DaemonOptions parseOptions(const std::vector<std::string> &args);
 
 ListenAddress parseListenAddress(const std::string &text);
-bool allowed(const std::vector<AddressBlock> &allow, const asio::ip::address &address);
 
 } // namespace qd
 

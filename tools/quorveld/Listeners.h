@@ -5,7 +5,7 @@
 #ifndef QUORVELD_LISTENERS_H
 #define QUORVELD_LISTENERS_H
 
-#include "DaemonOptions.h"
+#include "Addresses.h"
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
