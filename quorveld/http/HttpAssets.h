@@ -1,4 +1,4 @@
-// The page's files, built into the program from tools/quorveld/web/ (see
+// The page's files, built into the program from quorveld/http/web/ (see
 // web/embed.cmake): nothing is read from the file system at run time.
 #ifndef QUORVELD_HTTP_ASSETS_H
 #define QUORVELD_HTTP_ASSETS_H

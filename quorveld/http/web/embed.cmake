@@ -25,7 +25,7 @@ foreach(file IN LISTS FILES)
   math(EXPR n "${n} + 1")
 endforeach()
 
-file(WRITE "${OUTPUT}.tmp" "// Made by tools/quorveld/web/embed.cmake from tools/quorveld/web/: do not edit.
+file(WRITE "${OUTPUT}.tmp" "// Made by quorveld/http/web/embed.cmake from quorveld/http/web/: do not edit.
 #include \"HttpAssets.h\"
 
 namespace qd {
