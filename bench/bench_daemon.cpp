@@ -25,7 +25,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <asio/executor_work_guard.hpp>
+#include <boost/asio/executor_work_guard.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -144,7 +144,7 @@ class Daemon {
 public:
     Daemon() : worker_(workerOptions()), station_(io_, worker_, {}), work_(io_.get_executor())
     {
-        const qd::ListenAddress loopback{asio::ip::make_address("127.0.0.1"), 0};
+        const qd::ListenAddress loopback{boost::asio::ip::make_address("127.0.0.1"), 0};
         const qd::UecpAddresses addresses{sites_, encoders_};
         listeners_.push_back(qd::listenUdp(io_, "ascii-udp", loopback,
             [this] { return qd::asciiConversation(station_, okReplies_, false); }, allow_));
@@ -192,7 +192,7 @@ private:
         return o;
     }
 
-    asio::io_context io_;
+    boost::asio::io_context io_;
     qd::BoardWorker worker_;
     qd::Station station_;
     bool okReplies_ = false;
@@ -200,7 +200,7 @@ private:
     qd::UecpMode mode_;
     std::vector<qd::AddressBlock> allow_;
     std::vector<std::unique_ptr<qd::Listener>> listeners_;
-    asio::executor_work_guard<asio::io_context::executor_type> work_;
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
     std::thread loop_;
 };
 

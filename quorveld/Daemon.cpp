@@ -6,6 +6,7 @@
 #include "Log.h"
 #include "NowPlayingFile.h"
 
+#include <boost/system/system_error.hpp>
 #include <systemd/sd-daemon.h>
 
 #include <csignal>
@@ -93,7 +94,7 @@ void Daemon::openListeners()
             try {
                 listeners_.push_back(kind.tcp ? listenTcp(io_, kind.kind, where, factory, allow_, counter)
                                               : listenUdp(io_, kind.kind, where, factory, allow_));
-            } catch (const std::system_error &e) {
+            } catch (const boost::system::system_error &e) {
                 throw std::runtime_error(std::string(kind.kind) + " " + where.text() + ": " +
                                          e.code().message());
             }
@@ -104,7 +105,7 @@ void Daemon::openListeners()
 
 void Daemon::watchSignals()
 {
-    signals_.async_wait([this](const asio::error_code &error, int signal) {
+    signals_.async_wait([this](const boost::system::error_code &error, int signal) {
         if (error)
             return;
         if (signal == SIGHUP) {
@@ -169,7 +170,7 @@ void Daemon::follow()
         logLine("cannot watch " + file_->directory() + ": looking at " + file_->path() +
                 " every second");
     } else {
-        fileEvents_ = std::make_unique<asio::posix::stream_descriptor>(io_, fd);
+        fileEvents_ = std::make_unique<boost::asio::posix::stream_descriptor>(io_, fd);
     }
     onFileChange();
 }
@@ -194,7 +195,7 @@ void Daemon::onFileChange()
 // Without inotify, the file is looked at every second.
 void Daemon::waitForFile()
 {
-    const auto then = [this](const asio::error_code &error) {
+    const auto then = [this](const boost::system::error_code &error) {
         if (error)
             return;
         if (!fileEvents_ || file_->changed())
@@ -203,7 +204,7 @@ void Daemon::waitForFile()
             waitForFile();
     };
     if (fileEvents_) {
-        fileEvents_->async_wait(asio::posix::stream_descriptor::wait_read, then);
+        fileEvents_->async_wait(boost::asio::posix::stream_descriptor::wait_read, then);
     } else {
         fileRetry_.expires_after(std::chrono::seconds(1));
         fileRetry_.async_wait(then);
@@ -229,7 +230,7 @@ void Daemon::watchdog()
         return;
     sd_notify(0, "WATCHDOG=1");
     watchdog_.expires_after(std::chrono::microseconds(usec / 2));
-    watchdog_.async_wait([this](const asio::error_code &error) {
+    watchdog_.async_wait([this](const boost::system::error_code &error) {
         if (!error)
             watchdog();
     });

@@ -9,10 +9,10 @@
 #include "Listeners.h"
 #include "Station.h"
 
-#include <asio/io_context.hpp>
-#include <asio/posix/stream_descriptor.hpp>
-#include <asio/signal_set.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <memory>
 #include <optional>
@@ -49,19 +49,19 @@ private:
 
     std::vector<std::string> args_;
     DaemonOptions options_;
-    asio::io_context io_;
+    boost::asio::io_context io_;
     BoardWorker worker_;
     Station station_;
     std::unique_ptr<UecpMode> uecpMode_;
     std::vector<AddressBlock> allow_;
     std::vector<std::unique_ptr<Listener>> listeners_;
     std::unique_ptr<HttpServer> http_;
-    asio::signal_set signals_;
+    boost::asio::signal_set signals_;
     std::unique_ptr<fields::NowPlayingFile> file_;
-    std::unique_ptr<asio::posix::stream_descriptor> fileEvents_;
+    std::unique_ptr<boost::asio::posix::stream_descriptor> fileEvents_;
     std::optional<std::string> fileText_;
-    asio::steady_timer fileRetry_;
-    asio::steady_timer watchdog_;
+    boost::asio::steady_timer fileRetry_;
+    boost::asio::steady_timer watchdog_;
     std::string lastStatus_;
 };
 

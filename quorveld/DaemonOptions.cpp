@@ -117,8 +117,8 @@ std::vector<int> addressList(const std::string &option, const std::string &text,
 AddressBlock parseBlock(const std::string &text)
 {
     const size_t slash = text.find('/');
-    asio::error_code error;
-    AddressBlock block{asio::ip::make_address(text.substr(0, slash), error), 0};
+    boost::system::error_code error;
+    AddressBlock block{boost::asio::ip::make_address(text.substr(0, slash), error), 0};
     if (error)
         throw OptionError("--allow: \"" + text + "\" is not an address or an address block");
     const int bits = block.network.is_v4() ? 32 : 128;
@@ -229,8 +229,8 @@ ListenAddress parseListenAddress(const std::string &text)
         host = host.substr(1, host.size() - 2);
     else if (host.find(':') != std::string::npos)
         host.clear(); // an IPv6 address needs its brackets
-    asio::error_code error;
-    ListenAddress listen{asio::ip::make_address(host, error), 0};
+    boost::system::error_code error;
+    ListenAddress listen{boost::asio::ip::make_address(host, error), 0};
     if (colon == std::string::npos || error)
         throw OptionError("\"" + text + "\" is not ADDR:PORT (a numeric address; [ADDR]:PORT for IPv6)");
     listen.port = static_cast<unsigned short>(number("port", text.substr(colon + 1), 0, 65535));

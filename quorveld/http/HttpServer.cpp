@@ -4,8 +4,8 @@
 #include "Log.h"
 #include "Station.h"
 
-#include <asio/ip/address.hpp>
-#include <asio/post.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/post.hpp>
 #include <httplib.h>
 
 #include <atomic>
@@ -123,7 +123,7 @@ struct HttpServer::Listener {
     std::thread thread;
 };
 
-HttpServer::HttpServer(asio::io_context &io, Station &station, HttpOptions options)
+HttpServer::HttpServer(boost::asio::io_context &io, Station &station, HttpOptions options)
     : io_(io), station_(station), options_(std::move(options))
 {
 }
@@ -151,7 +151,7 @@ void HttpServer::open(const std::string &where)
     const ListenAddress at = parseListenAddress(where);
     const bool loopback = at.address.is_loopback() ||
                           (at.address.is_v6() && at.address.to_v6().is_v4_mapped() &&
-                           asio::ip::make_address_v4(asio::ip::v4_mapped, at.address.to_v6()).is_loopback());
+                           boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, at.address.to_v6()).is_loopback());
     if (!loopback && !password_)
         throw std::runtime_error("--http " + where + ": a listener off loopback needs --http-password-file");
 
@@ -251,7 +251,7 @@ void HttpServer::open(const std::string &where)
     const std::string name = std::string(tls ? "https " : "http ") + listener->bound;
     const auto clients = std::make_shared<std::atomic<int>>(0);
     const auto report = [&io = io_, &station = station_, name, clients] {
-        asio::post(io, [&station, name, clients] { station.setClients(name, *clients); });
+        boost::asio::post(io, [&station, name, clients] { station.setClients(name, *clients); });
     };
     report();
     server.new_task_queue = [clients, report] { return new CountingPool(clients, report); };
@@ -268,13 +268,13 @@ HttpResponse HttpServer::answer(const HttpRequest &request, const HttpPolicy &po
     HttpAction action = decide(request, policy);
     if (const auto *response = std::get_if<HttpResponse>(&action)) {
         if (response->status >= 400 && isChange(request))
-            asio::post(io_, [&station = station_] { station.countRefused(Protocol::Http); });
+            boost::asio::post(io_, [&station = station_] { station.countRefused(Protocol::Http); });
         return *response;
     }
     auto task = std::make_shared<std::packaged_task<HttpResponse()>>(
         [&station = station_, action = std::move(action)] { return std::visit(Perform{station}, action); });
     std::future<HttpResponse> answered = task->get_future();
-    asio::post(io_, [task] { (*task)(); });
+    boost::asio::post(io_, [task] { (*task)(); });
     const auto until = std::chrono::steady_clock::now() + LoopWait;
     while (answered.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
         if (stopping_ || std::chrono::steady_clock::now() > until)

@@ -7,7 +7,7 @@
 #include "HttpApi.h"
 #include "HttpAuth.h"
 
-#include <asio/io_context.hpp>
+#include <boost/asio/io_context.hpp>
 
 #include <atomic>
 #include <memory>
@@ -28,7 +28,7 @@ struct HttpOptions {
 
 class HttpServer {
 public:
-    HttpServer(asio::io_context &io, Station &station, HttpOptions options);
+    HttpServer(boost::asio::io_context &io, Station &station, HttpOptions options);
     ~HttpServer(); // stop()
     HttpServer(const HttpServer &) = delete;
     HttpServer &operator=(const HttpServer &) = delete;
@@ -49,7 +49,7 @@ private:
     void open(const std::string &where);
     HttpResponse answer(const HttpRequest &request, const HttpPolicy &policy);
 
-    asio::io_context &io_;
+    boost::asio::io_context &io_;
     Station &station_;
     HttpOptions options_;
     std::optional<Credentials> password_;

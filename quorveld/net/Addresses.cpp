@@ -11,14 +11,14 @@ std::string ListenAddress::text() const
     return text.append(std::to_string(port));
 }
 
-bool AddressBlock::contains(const asio::ip::address &address) const
+bool AddressBlock::contains(const boost::asio::ip::address &address) const
 {
-    asio::ip::address a = address;
+    boost::asio::ip::address a = address;
     if (a.is_v6() && a.to_v6().is_v4_mapped())
-        a = asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6());
+        a = boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, a.to_v6());
     if (a.is_v4() != network.is_v4())
         return false;
-    const auto bytesOf = [](const asio::ip::address &x) {
+    const auto bytesOf = [](const boost::asio::ip::address &x) {
         if (x.is_v4()) {
             const auto bytes = x.to_v4().to_bytes();
             return std::vector<unsigned char>(bytes.begin(), bytes.end());
@@ -35,7 +35,7 @@ bool AddressBlock::contains(const asio::ip::address &address) const
     return true;
 }
 
-bool allowed(const std::vector<AddressBlock> &allow, const asio::ip::address &address)
+bool allowed(const std::vector<AddressBlock> &allow, const boost::asio::ip::address &address)
 {
     if (allow.empty())
         return true;

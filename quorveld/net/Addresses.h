@@ -2,7 +2,7 @@
 #ifndef QUORVELD_ADDRESSES_H
 #define QUORVELD_ADDRESSES_H
 
-#include <asio/ip/address.hpp>
+#include <boost/asio/ip/address.hpp>
 
 #include <string>
 #include <vector>
@@ -11,7 +11,7 @@ namespace qd {
 
 // ADDR:PORT, [ADDR]:PORT for IPv6; numeric addresses only.
 struct ListenAddress {
-    asio::ip::address address;
+    boost::asio::ip::address address;
     unsigned short port = 0;
     std::string text() const; // 127.0.0.1:4001, [::1]:4001
     bool operator==(const ListenAddress &) const = default;
@@ -19,14 +19,14 @@ struct ListenAddress {
 
 // An address block: 192.168.1.0/24, ::1/128, or one address.
 struct AddressBlock {
-    asio::ip::address network;
+    boost::asio::ip::address network;
     int prefix = 0;
-    bool contains(const asio::ip::address &address) const;
+    bool contains(const boost::asio::ip::address &address) const;
     bool operator==(const AddressBlock &) const = default;
 };
 
 // Whether a client's address is in one of the blocks; any is, when there are none.
-bool allowed(const std::vector<AddressBlock> &allow, const asio::ip::address &address);
+bool allowed(const std::vector<AddressBlock> &allow, const boost::asio::ip::address &address);
 
 } // namespace qd
 

@@ -2,10 +2,10 @@
 
 #include "Log.h"
 
-#include <asio/ip/multicast.hpp>
-#include <asio/ip/v6_only.hpp>
-#include <asio/steady_timer.hpp>
-#include <asio/write.hpp>
+#include <boost/asio/ip/multicast.hpp>
+#include <boost/asio/ip/v6_only.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
 
 #include <array>
 #include <deque>
@@ -15,10 +15,10 @@ namespace qd {
 
 namespace {
 
-using asio::ip::tcp;
-using asio::ip::udp;
+using boost::asio::ip::tcp;
+using boost::asio::ip::udp;
 
-std::string peerText(const asio::ip::address &address, unsigned short port)
+std::string peerText(const boost::asio::ip::address &address, unsigned short port)
 {
     return ListenAddress{address, port}.text();
 }
@@ -46,7 +46,7 @@ private:
     void armIdle()
     {
         idle_.expires_after(limits_.idle);
-        idle_.async_wait([self = shared_from_this()](const asio::error_code &error) {
+        idle_.async_wait([self = shared_from_this()](const boost::system::error_code &error) {
             if (!error)
                 self->close();
         });
@@ -54,9 +54,9 @@ private:
 
     void read()
     {
-        socket_.async_read_some(asio::buffer(buffer_),
-                                [self = shared_from_this()](const asio::error_code &error, size_t length) {
-                                    if (error == asio::error::eof)
+        socket_.async_read_some(boost::asio::buffer(buffer_),
+                                [self = shared_from_this()](const boost::system::error_code &error, size_t length) {
+                                    if (error == boost::asio::error::eof)
                                         self->conversation_->ended();
                                     if (error)
                                         return self->close();
@@ -84,8 +84,8 @@ private:
 
     void write()
     {
-        asio::async_write(socket_, asio::buffer(queue_.front()),
-                          [self = shared_from_this()](const asio::error_code &error, size_t) {
+        boost::asio::async_write(socket_, boost::asio::buffer(queue_.front()),
+                          [self = shared_from_this()](const boost::system::error_code &error, size_t) {
                               if (error)
                                   return self->close();
                               self->unsent_ -= self->queue_.front().size();
@@ -99,7 +99,7 @@ private:
     std::unique_ptr<Conversation> conversation_;
     TcpListener &listener_;
     const ListenerLimits &limits_;
-    asio::steady_timer idle_;
+    boost::asio::steady_timer idle_;
     std::array<uint8_t, 4096> buffer_;
     std::deque<std::string> queue_;
     size_t unsent_ = 0;
@@ -108,7 +108,7 @@ private:
 
 class TcpListener : public Listener {
 public:
-    TcpListener(asio::io_context &io, const std::string &kind, const ListenAddress &where,
+    TcpListener(boost::asio::io_context &io, const std::string &kind, const ListenAddress &where,
                 ConversationFactory factory, const std::vector<AddressBlock> &allow,
                 ClientCounter counter, ListenerLimits limits)
         : acceptor_(io), factory_(std::move(factory)), allow_(allow), counter_(std::move(counter)),
@@ -118,7 +118,7 @@ public:
         acceptor_.open(endpoint.protocol());
         acceptor_.set_option(tcp::acceptor::reuse_address(true));
         if (endpoint.address().is_v6())
-            acceptor_.set_option(asio::ip::v6_only(true));
+            acceptor_.set_option(boost::asio::ip::v6_only(true));
         acceptor_.bind(endpoint);
         acceptor_.listen();
         name_ = kind + " " + ListenAddress{where.address, acceptor_.local_endpoint().port()}.text();
@@ -144,8 +144,8 @@ public:
 private:
     void accept()
     {
-        acceptor_.async_accept([this](const asio::error_code &error, tcp::socket socket) {
-            if (error == asio::error::operation_aborted)
+        acceptor_.async_accept([this](const boost::system::error_code &error, tcp::socket socket) {
+            if (error == boost::asio::error::operation_aborted)
                 return;
             if (!error)
                 admit(std::move(socket));
@@ -155,7 +155,7 @@ private:
 
     void admit(tcp::socket socket)
     {
-        asio::error_code error;
+        boost::system::error_code error;
         const tcp::endpoint peer = socket.remote_endpoint(error);
         if (error)
             return;
@@ -188,7 +188,7 @@ void TcpClient::close()
     if (closed_)
         return;
     closed_ = true;
-    asio::error_code ignored;
+    boost::system::error_code ignored;
     idle_.cancel();
     socket_.shutdown(tcp::socket::shutdown_both, ignored);
     socket_.close(ignored);
@@ -197,31 +197,31 @@ void TcpClient::close()
 
 class UdpListener : public Listener {
 public:
-    UdpListener(asio::io_context &io, const std::string &kind, const ListenAddress &where,
+    UdpListener(boost::asio::io_context &io, const std::string &kind, const ListenAddress &where,
                 ConversationFactory factory, const std::vector<AddressBlock> &allow)
         : socket_(io), conversation_(factory()), allow_(allow)
     {
         const bool multicast = where.address.is_multicast();
         // A group is joined on a socket bound to the port on every address.
-        const asio::ip::address bound =
-            multicast ? (where.address.is_v4() ? asio::ip::address(asio::ip::address_v4::any())
-                                               : asio::ip::address(asio::ip::address_v6::any()))
+        const boost::asio::ip::address bound =
+            multicast ? (where.address.is_v4() ? boost::asio::ip::address(boost::asio::ip::address_v4::any())
+                                               : boost::asio::ip::address(boost::asio::ip::address_v6::any()))
                       : where.address;
         const udp::endpoint endpoint(bound, where.port);
         socket_.open(endpoint.protocol());
         socket_.set_option(udp::socket::reuse_address(multicast));
         if (bound.is_v6())
-            socket_.set_option(asio::ip::v6_only(true));
+            socket_.set_option(boost::asio::ip::v6_only(true));
         socket_.bind(endpoint);
         if (multicast)
-            socket_.set_option(asio::ip::multicast::join_group(where.address));
+            socket_.set_option(boost::asio::ip::multicast::join_group(where.address));
         name_ = kind + " " + ListenAddress{where.address, socket_.local_endpoint().port()}.text();
         receive();
     }
 
     ~UdpListener() override
     {
-        asio::error_code ignored;
+        boost::system::error_code ignored;
         socket_.close(ignored);
     }
 
@@ -231,15 +231,15 @@ private:
     void receive()
     {
         socket_.async_receive_from(
-            asio::buffer(buffer_), peer_, [this](const asio::error_code &error, size_t length) {
-                if (error == asio::error::operation_aborted)
+            boost::asio::buffer(buffer_), peer_, [this](const boost::system::error_code &error, size_t length) {
+                if (error == boost::asio::error::operation_aborted)
                     return;
                 if (!error && allowed(allow_, peer_.address())) {
                     auto reply = std::make_shared<std::string>(
                         conversation_->received(std::span(buffer_.data(), length)));
                     if (!reply->empty())
-                        socket_.async_send_to(asio::buffer(*reply), peer_,
-                                              [reply](const asio::error_code &, size_t) {});
+                        socket_.async_send_to(boost::asio::buffer(*reply), peer_,
+                                              [reply](const boost::system::error_code &, size_t) {});
                 }
                 receive();
             });
@@ -255,7 +255,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Listener> listenTcp(asio::io_context &io, const std::string &kind,
+std::unique_ptr<Listener> listenTcp(boost::asio::io_context &io, const std::string &kind,
                                     const ListenAddress &where, ConversationFactory factory,
                                     const std::vector<AddressBlock> &allow, ClientCounter counter,
                                     ListenerLimits limits)
@@ -264,7 +264,7 @@ std::unique_ptr<Listener> listenTcp(asio::io_context &io, const std::string &kin
                                          std::move(counter), limits);
 }
 
-std::unique_ptr<Listener> listenUdp(asio::io_context &io, const std::string &kind,
+std::unique_ptr<Listener> listenUdp(boost::asio::io_context &io, const std::string &kind,
                                     const ListenAddress &where, ConversationFactory factory,
                                     const std::vector<AddressBlock> &allow)
 {

@@ -7,9 +7,9 @@
 
 #include "Addresses.h"
 
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/ip/udp.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
 
 #include <chrono>
 #include <cstdint>
@@ -47,12 +47,12 @@ public:
 };
 
 // kind: "uecp-tcp", "ascii-udp"...; allow: read at each new client or datagram.
-std::unique_ptr<Listener> listenTcp(asio::io_context &io, const std::string &kind,
+std::unique_ptr<Listener> listenTcp(boost::asio::io_context &io, const std::string &kind,
                                     const ListenAddress &where, ConversationFactory factory,
                                     const std::vector<AddressBlock> &allow, ClientCounter counter,
                                     ListenerLimits limits = {});
 // A multicast address joins its group on a socket bound to the port.
-std::unique_ptr<Listener> listenUdp(asio::io_context &io, const std::string &kind,
+std::unique_ptr<Listener> listenUdp(boost::asio::io_context &io, const std::string &kind,
                                     const ListenAddress &where, ConversationFactory factory,
                                     const std::vector<AddressBlock> &allow);
 

@@ -7,7 +7,7 @@
 #include "NowPlaying.h"
 #include "rds_usb.h"
 
-#include <asio/post.hpp>
+#include <boost/asio/post.hpp>
 
 #include <algorithm>
 #include <ctime>
@@ -79,12 +79,12 @@ const char *protocolName(Protocol protocol)
     return "";
 }
 
-Station::Station(asio::io_context &io, BoardWorker &worker, StationOptions options)
+Station::Station(boost::asio::io_context &io, BoardWorker &worker, StationOptions options)
     : io_(io), worker_(worker), options_(std::move(options)),
       started_(std::chrono::steady_clock::now()), lastChange_(utcNow()), rotationTimer_(io),
       scrollTimer_(io)
 {
-    worker_.setListener([this] { asio::post(io_, [this] { changed(); }); });
+    worker_.setListener([this] { boost::asio::post(io_, [this] { changed(); }); });
 }
 
 void Station::changed()
@@ -158,7 +158,7 @@ void Station::toWorker(const std::vector<std::pair<int, fields::Image>> &images)
     if (flushPosted_)
         return;
     flushPosted_ = true;
-    asio::post(io_, [this] {
+    boost::asio::post(io_, [this] {
         flushPosted_ = false;
         worker_.ask({unsent_.begin(), unsent_.end()});
         unsent_.clear();
@@ -225,7 +225,7 @@ void Station::rotate()
 void Station::scheduleRotation()
 {
     rotationTimer_.expires_after(std::chrono::seconds(options_.rtCycleSeconds));
-    rotationTimer_.async_wait([this](const asio::error_code &error) {
+    rotationTimer_.async_wait([this](const boost::system::error_code &error) {
         if (!error)
             rotate();
     });
@@ -265,7 +265,7 @@ void Station::scrollStep()
     changed();
     scrollAt_ = (scrollAt_ + RDS_USB_PS_LENGTH) % scrollText_.size();
     scrollTimer_.expires_after(std::chrono::seconds(options_.dpsStepSeconds));
-    scrollTimer_.async_wait([this](const asio::error_code &error) {
+    scrollTimer_.async_wait([this](const boost::system::error_code &error) {
         if (!error && !scrollText_.empty())
             scrollStep();
     });

@@ -9,8 +9,8 @@
 #include "FieldImage.h"
 #include "TextCodec.h"
 
-#include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <nlohmann/json.hpp>
 
 #include <array>
@@ -52,7 +52,7 @@ struct NowPlaying {
 
 class Station {
 public:
-    Station(asio::io_context &io, BoardWorker &worker, StationOptions options);
+    Station(boost::asio::io_context &io, BoardWorker &worker, StationOptions options);
 
     // Values as quorvel-ctl's set takes them (UTF-8), by quorvel-ctl's field
     // names, and "af": a comma-separated list of MHz (empty: none) that sets
@@ -114,7 +114,7 @@ private:
     void scheduleRotation();
     void scrollStep();
 
-    asio::io_context &io_;
+    boost::asio::io_context &io_;
     BoardWorker &worker_;
     StationOptions options_;
     std::chrono::steady_clock::time_point started_;
@@ -134,11 +134,11 @@ private:
     std::vector<BufferedText> rotation_;
     size_t rotationAt_ = 0;
     int rotationRounds_ = 0;
-    asio::steady_timer rotationTimer_;
+    boost::asio::steady_timer rotationTimer_;
 
     std::u32string scrollText_;
     size_t scrollAt_ = 0;
-    asio::steady_timer scrollTimer_;
+    boost::asio::steady_timer scrollTimer_;
 };
 
 } // namespace qd

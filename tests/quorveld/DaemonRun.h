@@ -5,8 +5,8 @@
 
 #include "ChildProcess.h"
 
-#include <asio/ip/tcp.hpp>
-#include <asio/ip/udp.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/udp.hpp>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -74,11 +74,11 @@ public:
     bool closedByPeer()
     {
         stream_.expires_after(std::chrono::seconds(10));
-        return stream_.peek() == EOF && stream_.error() != asio::error::timed_out;
+        return stream_.peek() == EOF && stream_.error() != boost::asio::error::timed_out;
     }
 
 private:
-    asio::ip::tcp::iostream stream_;
+    boost::asio::ip::tcp::iostream stream_;
 };
 
 // One datagram from `from` to 127.0.0.1:port; the reply when one is expected
@@ -86,13 +86,13 @@ private:
 inline std::string datagram(unsigned short port, const std::string &bytes, bool reply,
                             const char *from = "127.0.0.1")
 {
-    asio::io_context io;
-    asio::ip::udp::socket socket(io, {asio::ip::make_address_v4(from), 0});
-    socket.send_to(asio::buffer(bytes), {asio::ip::address_v4::loopback(), port});
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket socket(io, {boost::asio::ip::make_address_v4(from), 0});
+    socket.send_to(boost::asio::buffer(bytes), {boost::asio::ip::address_v4::loopback(), port});
     std::string received(65536, '\0');
     if (!reply)
         return "";
-    socket.async_receive(asio::buffer(received), [&](asio::error_code error, size_t n) {
+    socket.async_receive(boost::asio::buffer(received), [&](boost::system::error_code error, size_t n) {
         received.resize(error ? 0 : n);
     });
     io.run_for(std::chrono::seconds(10));

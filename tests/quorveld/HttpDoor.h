@@ -10,8 +10,8 @@
 #include "Station.h"
 #include "TestDir.h"
 
-#include <asio/executor_work_guard.hpp>
-#include <asio/post.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
@@ -94,7 +94,7 @@ protected:
     Requests sent()
     {
         std::promise<void> turn;
-        asio::post(io, [&turn] { turn.set_value(); });
+        boost::asio::post(io, [&turn] { turn.set_value(); });
         turn.get_future().wait();
         waitUntil([this] { return worker.status().pendingWrites == 0; });
         EXPECT_EQ(worker.status().pendingWrites, 0);
@@ -122,8 +122,8 @@ protected:
         return log;
     }
 
-    asio::io_context io;
-    asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
+    boost::asio::io_context io;
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{io.get_executor()};
     std::thread loop;
     qd::BoardWorker worker{[] {
         qd::WorkerOptions options;
