@@ -1,7 +1,6 @@
 // quorveld as a station's automation drives it: ASCII lines and UECP frames
 // over loopback sockets, checked by the replies and by the requests the
 // simulated board received.
-#include "DaemonOptions.h"
 #include "DaemonRun.h"
 #include "UecpFrame.h"
 
@@ -263,22 +262,6 @@ TEST(Signals, HangupRereadsTheConfiguration)
     Client newcomer(port); // refused by the reloaded --allow
     EXPECT_TRUE(newcomer.closedByPeer());
     EXPECT_EQ(daemon.stop(SIGINT), 0);
-}
-
-// Options: the documented default and ranges, address blocks (IPv4 clients
-// of IPv6 sockets as IPv4); a refused option ends quorveld with status 2.
-TEST(Options, DefaultsRangesAndAddressBlocks)
-{
-    EXPECT_EQ(qd::parseOptions({}).verifySeconds, 60);
-    const qd::DaemonOptions highest = qd::parseOptions({"--site", "1023", "--encoder", "63"});
-    EXPECT_EQ(highest.sites, (std::vector<int>{0, 1023})); // 0: every site
-    for (const char *bad : {"--site=1024", "--encoder=64", "--verify=-1", "--allow=10.0.0.0/33"})
-        EXPECT_THROW(qd::parseOptions({bad}), qd::OptionError) << bad;
-    const auto allow = qd::parseOptions({"--allow", "192.168.2.0/23", "--allow", "::1"}).allow;
-    for (auto [address, in] : {std::pair{"192.168.3.9", true}, {"192.168.4.1", false},
-                               {"::ffff:192.168.2.1", true}, {"::1", true}, {"::2", false}})
-        EXPECT_EQ(qd::allowed(allow, boost::asio::ip::make_address(address)), in) << address;
-    EXPECT_EQ(WEXITSTATUS(std::system("timeout 10 " QUORVELD " --site 1024 2>/dev/null")), 2);
 }
 
 // --verify: the RAM read back (23 reads) just after a power glitch; each

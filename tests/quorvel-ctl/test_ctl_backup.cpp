@@ -1,11 +1,64 @@
-// export and import against the simulated board.
+// The backup file, and export and import against the simulated board.
+#include "Backup.h"
 #include "CtlRun.h"
+#include "CtlStatus.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 using testing::HasSubstr;
+
+namespace {
+
+const T_R_FieldDef &field(const char *name)
+{
+    return *RdsUsbFindField(name);
+}
+
+// The status and message a call throws; {CtlOk, ""} when it throws nothing.
+CtlError errorOf(const std::function<void()> &call)
+{
+    try {
+        call();
+    } catch (const CtlError &e) {
+        return e;
+    }
+    return {CtlOk, ""};
+}
+
+} // namespace
+
+// The backup format: what it writes it reads; anything else is a file error.
+TEST(CtlBackupFormat, ParsesWhatItWritesAndRefusesWhatIsNotABackup)
+{
+    const fields::FieldList shown = {{&field("ram.ps"), "Café"}, {&field("ram.pty"), "10"},
+                             {&field("eeprom.pi"), "0xC201"}, {&field("eeprom.af00"), "87.6"}};
+    const std::string document = backupDocument(shown, fields::Charset::Rds);
+    EXPECT_THAT(document, HasSubstr("\"eeprom.af00\": 87.6"));
+    EXPECT_THAT(document, HasSubstr("\"ram.pty\": 10"));
+    const BackupFile parsed = parseBackup(document, "f");
+    EXPECT_EQ(parsed.charset, fields::Charset::Rds);
+    EXPECT_EQ(parsed.values, shown);
+
+    const std::string head = "{\"format\": \"quorvel-ctl backup\", ";
+    const std::string v1 = head + "\"version\": 1, \"charset\": \"rds\", \"fields\": ";
+    const std::pair<std::string, std::string> files[] = {
+        {"[1, 2", "f.json: not JSON"},
+        {"{\"format\": 3}", "f.json: not a quorvel-ctl backup"},
+        {head + "\"charset\": \"rds\", \"fields\": {}}", "f.json: format version null is not 1"},
+        {head + "\"version\": 1.0, \"charset\": \"rds\", \"fields\": {}}", "f.json: format version 1.0 is not 1"},
+        {head + "\"version\": 1, \"charset\": \"utf8\", \"fields\": {}}", "f.json: unknown charset \"utf8\""},
+        {v1 + "[]}", "f.json: no \"fields\" object"},
+        {v1 + "{\"ram.pty\": null}}", "f.json: ram.pty: null is neither a string nor a number"},
+        {v1 + "{\"ram.pty\": 3}}", ""},
+    };
+    for (const auto &[text, message] : files) {
+        const CtlError e = errorOf([&] { parseBackup(text, "f.json"); });
+        EXPECT_EQ(e.message, message);
+        EXPECT_EQ(e.status, message.empty() ? CtlOk : CtlFileError);
+    }
+}
 
 // Export, reset, import: every field back, only the differing ones written,
 // EEPROM first, then RAM PS and RadioText again, which the board replaced

@@ -1,8 +1,52 @@
-// The JSON API, the now-playing webhook, the metrics and the page over
-// loopback HTTP, asserting what the simulated board received.
+// The JSON API: the order of the request checks, without sockets; the API,
+// the now-playing webhook, the metrics and the page over loopback HTTP,
+// asserting what the simulated board received.
+#include "HttpApi.h"
+#include "HttpAuth.h"
 #include "HttpDoor.h"
 
 namespace {
+
+std::string basic(const std::string &pair)
+{
+    return "Basic " + qd::base64Encode(pair);
+}
+
+// A request failing several checks gets the first one's status.
+TEST(HttpApi, TheChecksComeInOrderHostRouteMethodSizePasswordType)
+{
+    const qd::Credentials password(qd::hashPasswordLine("ops", "pw", 10), "p");
+    const qd::HttpPolicy policy{{"encoder"}, &password, nullptr, false};
+    const auto request = [](std::string method, std::string path, std::string host, bool tooLarge,
+                            std::string type, const std::string &authorization = {}) {
+        qd::HttpRequest r{std::move(method), std::move(path), {}, {{"Host", std::move(host)}},
+                          R"({"ram.pty": "3"})", tooLarge, "127.0.0.1"};
+        r.headers.emplace("content-type", std::move(type));
+        if (!authorization.empty())
+            r.headers.emplace("authorization", authorization);
+        return r;
+    };
+    const auto status = [&](const qd::HttpRequest &r) {
+        const qd::HttpAction action = qd::decide(r, policy);
+        const auto *response = std::get_if<qd::HttpResponse>(&action);
+        return response ? response->status : 0;
+    };
+    EXPECT_EQ(status(request("PATCH", "/nothing", "evil", true, "text/plain")), 403);
+    EXPECT_EQ(status(request("PATCH", "/nothing", "encoder", true, "text/plain")), 404);
+    EXPECT_EQ(status(request("POST", "/api/v1/fields", "encoder", true, "text/plain")), 405);
+    EXPECT_EQ(status(request("PATCH", "/api/v1/fields", "encoder", true, "text/plain")), 413);
+    EXPECT_EQ(status(request("PATCH", "/api/v1/fields", "encoder", false, "text/plain")), 401);
+    EXPECT_EQ(status(request("PATCH", "/api/v1/fields", "127.0.0.1:80", false, "text/plain",
+                             basic("ops:pw"))), 415);
+    const qd::HttpRequest json = request("PATCH", "/api/v1/fields", "encoder", false,
+                                         "Application/JSON ; charset=utf-8", basic("ops:pw"));
+    const qd::HttpAction set = qd::decide(json, policy);
+    ASSERT_TRUE(std::holds_alternative<qd::SetFields>(set));
+    EXPECT_EQ(std::get<qd::SetFields>(set).values,
+              (std::vector<std::pair<std::string, std::string>>{{"ram.pty", "3"}}));
+    EXPECT_TRUE(qd::isChange(json));
+    EXPECT_FALSE(qd::isChange(request("GET", "/api/v1/fields", "encoder", false, "")));
+}
 
 const char *const Fields = "/api/v1/fields", *const NowPlaying = "/api/v1/nowplaying";
 const char *const Form = "application/x-www-form-urlencoded";

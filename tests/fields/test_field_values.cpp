@@ -1,12 +1,9 @@
-// The parts of quorvel-ctl that need no board: character tables, value
-// checks, the backup format, the now-playing line and the command line.
-#include "Backup.h"
-#include "CtlOptions.h"
-#include "CtlStatus.h"
+// The field model's values: UTF-8 and the 8-bit tables, value checks, the
+// now-playing line.
+#include "FieldError.h"
 #include "FieldValues.h"
 #include "NowPlaying.h"
 #include "TextCodec.h"
-#include "rdsG0.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -20,13 +17,12 @@ const T_R_FieldDef &field(const char *name)
     return *RdsUsbFindField(name);
 }
 
-// The error of type E a call throws; E{} ({CtlOk, ""} for a CtlError) when it throws nothing.
-template <typename E>
-E errorOf(const std::function<void()> &call)
+// The error a call throws; none when it throws nothing.
+fields::Error errorOf(const std::function<void()> &call)
 {
     try {
         call();
-    } catch (const E &e) {
+    } catch (const fields::Error &e) {
         return e;
     }
     return {};
@@ -40,38 +36,15 @@ fields::CheckedValue check(const char *name, const std::string &value, bool forc
 
 std::string refusal(const char *name, const std::string &value, fields::Charset charset = fields::Charset::Cp1252)
 {
-    const fields::Error e = errorOf<fields::Error>([&] { check(name, value, false, charset); });
+    const fields::Error e = errorOf([&] { check(name, value, false, charset); });
     EXPECT_EQ(e.field, e.message.empty() ? "" : name);
     return e.message;
 }
 
-int usageStatus(std::vector<const char *> args)
-{
-    args.insert(args.begin(), "quorvel-ctl");
-    return errorOf<CtlError>([&] { parseCommandLine(static_cast<int>(args.size()), args.data()); }).status;
-}
-
 } // namespace
 
-// The RDS table (G0) places characters where receivers show them.
-TEST(CtlRdsG0, PlacesCharactersWhereReceiversShowThem)
-{
-    const std::pair<char32_t, int> codes[] = {
-        {U'A', 0x41},  {U'é', 0x82}, {U'ß', 0x8D}, {U'ñ', 0x9A}, {U'€', 0xA9}, {U'$', 0xAB},
-        {U'¤', 0x24},  {U'Ž', 0xCD}, {U'ŧ', 0xFE}, {U'~', -1},   {U'Ω', -1},   {0, -1}}; // 0x7E: macron
-    for (auto [c, byte] : codes)
-        EXPECT_EQ(UnicodeToRdsG0(c), byte) << static_cast<int>(c);
-    int defined = 0; // 0x20-0x7E and 0x80-0xFE: the controls, 0x7F and 0xFF have no character
-    for (int byte = 0; byte < 256; ++byte) {
-        const std::optional<char32_t> c = RdsG0ToUnicode(static_cast<unsigned char>(byte));
-        defined += c.has_value();
-        EXPECT_EQ(c ? UnicodeToRdsG0(*c) : byte, byte) << std::hex << byte;
-    }
-    EXPECT_EQ(defined, 95 + 127);
-}
-
 // UTF-8 to the chosen table's bytes and back; malformed UTF-8 is named.
-TEST(CtlTextCodec, TurnsUtf8IntoTheChosenTablesBytesAndBack)
+TEST(TextCodec, TurnsUtf8IntoTheChosenTablesBytesAndBack)
 {
     const std::u32string text = fields::decodeUtf8("Café €5 ‘’", "t");
     EXPECT_EQ(fields::toBoardText(text, fields::Charset::Cp1252, "t"), "Caf\xE9 \x80" "5 \x91\x92");
@@ -79,11 +52,11 @@ TEST(CtlTextCodec, TurnsUtf8IntoTheChosenTablesBytesAndBack)
     const char *const widths = "a\u07FF\u0800\U0001F600z"; // one to four bytes
     EXPECT_EQ(fields::encodeUtf8(fields::decodeUtf8(widths, "t")), widths);
     for (const char *bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80"})
-        EXPECT_THAT(errorOf<fields::Error>([bad] { fields::decodeUtf8(bad, "arg"); }).message, HasSubstr("arg: invalid UTF-8"));
+        EXPECT_THAT(errorOf([bad] { fields::decodeUtf8(bad, "arg"); }).message, HasSubstr("arg: invalid UTF-8"));
 }
 
 // Numbers within their RDS ranges, named with the dialog's label.
-TEST(CtlValues, NumbersWithinTheirRdsRanges)
+TEST(FieldValues, NumbersWithinTheirRdsRanges)
 {
     const std::tuple<const char *, const char *, int, int> ranges[] = {
         {"ram.pty", "RAM PTY", 0, 31}, {"eeprom.pty", "EEPROM PTY", 0, 31}, {"ram.tp", "RAM TP", 0, 1},
@@ -106,7 +79,7 @@ TEST(CtlValues, NumbersWithinTheirRdsRanges)
 }
 
 // AFs, PI code and texts: what passes, as shown and as sent, and what is refused.
-TEST(CtlValues, FrequenciesPiCodeAndTexts)
+TEST(FieldValues, FrequenciesPiCodeAndTexts)
 {
     const std::tuple<const char *, std::string, bool, std::string, std::string> accepted[] = {
         {"eeprom.af00", "87.6", false, "87.6", "87.6"},   {"eeprom.af00", "107.9", false, "107.9", "107.9"},
@@ -145,39 +118,8 @@ TEST(CtlValues, FrequenciesPiCodeAndTexts)
     EXPECT_EQ(refusal("ram.ps", "Győr", fields::Charset::Rds), "");
 }
 
-// The backup format: what it writes it reads; anything else is a file error.
-TEST(CtlBackupFormat, ParsesWhatItWritesAndRefusesWhatIsNotABackup)
-{
-    const fields::FieldList shown = {{&field("ram.ps"), "Café"}, {&field("ram.pty"), "10"},
-                             {&field("eeprom.pi"), "0xC201"}, {&field("eeprom.af00"), "87.6"}};
-    const std::string document = backupDocument(shown, fields::Charset::Rds);
-    EXPECT_THAT(document, HasSubstr("\"eeprom.af00\": 87.6"));
-    EXPECT_THAT(document, HasSubstr("\"ram.pty\": 10"));
-    const BackupFile parsed = parseBackup(document, "f");
-    EXPECT_EQ(parsed.charset, fields::Charset::Rds);
-    EXPECT_EQ(parsed.values, shown);
-
-    const std::string head = "{\"format\": \"quorvel-ctl backup\", ";
-    const std::string v1 = head + "\"version\": 1, \"charset\": \"rds\", \"fields\": ";
-    const std::pair<std::string, std::string> files[] = {
-        {"[1, 2", "f.json: not JSON"},
-        {"{\"format\": 3}", "f.json: not a quorvel-ctl backup"},
-        {head + "\"charset\": \"rds\", \"fields\": {}}", "f.json: format version null is not 1"},
-        {head + "\"version\": 1.0, \"charset\": \"rds\", \"fields\": {}}", "f.json: format version 1.0 is not 1"},
-        {head + "\"version\": 1, \"charset\": \"utf8\", \"fields\": {}}", "f.json: unknown charset \"utf8\""},
-        {v1 + "[]}", "f.json: no \"fields\" object"},
-        {v1 + "{\"ram.pty\": null}}", "f.json: ram.pty: null is neither a string nor a number"},
-        {v1 + "{\"ram.pty\": 3}}", ""},
-    };
-    for (const auto &[text, message] : files) {
-        const CtlError e = errorOf<CtlError>([&] { parseBackup(text, "f.json"); });
-        EXPECT_EQ(e.message, message);
-        EXPECT_EQ(e.status, message.empty() ? CtlOk : CtlFileError);
-    }
-}
-
 // The now-playing line: the first, trimmed, without a BOM, cut to 64 characters.
-TEST(CtlNowPlaying, TakesTheFirstLineTrimmedAndCutTo64Characters)
+TEST(NowPlaying, TakesTheFirstLineTrimmedAndCutTo64Characters)
 {
     EXPECT_EQ(fields::nowPlayingText("  Artist - Title \t\r\nAlbum\n", "f"), "Artist - Title");
     EXPECT_EQ(fields::nowPlayingText("\xEF\xBB\xBFWith BOM", "f"), "With BOM");
@@ -187,32 +129,4 @@ TEST(CtlNowPlaying, TakesTheFirstLineTrimmedAndCutTo64Characters)
         (i < 64 ? sixtyFour : seventy) += "é";
     EXPECT_EQ(fields::nowPlayingText(sixtyFour + seventy, "f"), sixtyFour);
     EXPECT_THROW(fields::nowPlayingText("bad \xFF", "f"), fields::Error);
-}
-
-// Options anywhere, checked against the command.
-TEST(CtlCommandLine, TakesOptionsAnywhereAndChecksThemAgainstTheCommand)
-{
-    const char *args[] = {"quorvel-ctl", "set", "ram.ps=A", "--charset=rds", "--device", "1/7", "--force"};
-    const CtlOptions o = parseCommandLine(7, args);
-    EXPECT_EQ(o.command, "set");
-    EXPECT_EQ(o.operands, std::vector<std::string>{"ram.ps=A"});
-    EXPECT_EQ(o.charset, fields::Charset::Rds);
-    EXPECT_EQ(o.device, "1/7");
-    EXPECT_TRUE(o.force);
-    const char *rt[] = {"quorvel-ctl", "rt", "--", "-starts with a dash"};
-    EXPECT_EQ(parseCommandLine(4, rt).operands[0], "-starts with a dash");
-    const char *follow[] = {"quorvel-ctl", "rt", "--follow", "f", "--eeprom"};
-    EXPECT_EQ(parseCommandLine(5, follow).follow, "f");
-    for (const auto &args : std::vector<std::vector<const char *>>{
-             {}, {"bogus"}, {"show", "--yes"}, {"probe", "--device", "1/2"}, {"get"},
-             {"export", "a", "b"}, {"import"}, {"rt"}, {"rt", "--follow", "f", "t"},
-             {"show", "--nope"}, {"show", "--device"}, {"show", "--device", "1-2"}, {"show", "--device", "1x/7"},
-             {"show", "--json=yes"}, {"show", "--charset", "latin1"}, {"set", "--json", "ram.ps=A"},
-             {"reset", "now"}})
-        EXPECT_EQ(usageStatus(args), CtlUsage) << testing::PrintToString(args);
-    for (const auto &args : std::vector<std::vector<const char *>>{{"help"}, {"reset", "-y"}, {"export", "-"}})
-        EXPECT_EQ(usageStatus(args), CtlOk) << testing::PrintToString(args);
-    const DeviceLocation at = parseDeviceLocation("001/017");
-    EXPECT_EQ(at.bus, 1);
-    EXPECT_EQ(at.device, 17);
 }

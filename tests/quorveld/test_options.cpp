@@ -1,0 +1,31 @@
+// quorveld's options: defaults, ranges and address blocks; a refused option
+// ends the program with status 2.
+#include "DaemonOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include <sys/wait.h>
+
+namespace {
+
+// Options: the documented default and ranges, address blocks (IPv4 clients
+// of IPv6 sockets as IPv4); a refused option ends quorveld with status 2.
+TEST(Options, DefaultsRangesAndAddressBlocks)
+{
+    EXPECT_EQ(qd::parseOptions({}).verifySeconds, 60);
+    const qd::DaemonOptions highest = qd::parseOptions({"--site", "1023", "--encoder", "63"});
+    EXPECT_EQ(highest.sites, (std::vector<int>{0, 1023})); // 0: every site
+    for (const char *bad : {"--site=1024", "--encoder=64", "--verify=-1", "--allow=10.0.0.0/33"})
+        EXPECT_THROW(qd::parseOptions({bad}), qd::OptionError) << bad;
+    const auto allow = qd::parseOptions({"--allow", "192.168.2.0/23", "--allow", "::1"}).allow;
+    for (auto [address, in] : {std::pair{"192.168.3.9", true}, {"192.168.4.1", false},
+                               {"::ffff:192.168.2.1", true}, {"::1", true}, {"::2", false}})
+        EXPECT_EQ(qd::allowed(allow, boost::asio::ip::make_address(address)), in) << address;
+    EXPECT_EQ(WEXITSTATUS(std::system("timeout 10 " QUORVELD " --site 1024 2>/dev/null")), 2);
+}
+
+} // namespace
