@@ -16,7 +16,7 @@ static bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-static int hexDigit(char c)
+int RdsUsbHexDigit(char c)
 {
     if (isDigit(c))
         return c - '0';
@@ -64,12 +64,12 @@ bool RdsUsbParseHex(const char *text, unsigned *number)
         digits = true; // "0x" alone is the number 0
         p += 2;
     }
-    if (!digits && hexDigit(*p) < 0)
+    if (!digits && RdsUsbHexDigit(*p) < 0)
         return false;
     unsigned long long magnitude = 0;
-    for (; hexDigit(*p) >= 0; p++)
+    for (; RdsUsbHexDigit(*p) >= 0; p++)
         if (magnitude <= UINT_MAX)
-            magnitude = magnitude * 16 + static_cast<unsigned>(hexDigit(*p));
+            magnitude = magnitude * 16 + static_cast<unsigned>(RdsUsbHexDigit(*p));
     if (magnitude > UINT_MAX)
         *number = UINT_MAX;
     else

@@ -15,6 +15,8 @@ bool RdsUsbParseHex(const char *text, unsigned *number);
 // point and exponent (no "nan", "inf" or hexadecimal forms). A value beyond
 // the float range reads as an infinity.
 bool RdsUsbParseFloat(const char *text, float *number);
+// The value of a hexadecimal digit (either case), or -1.
+int RdsUsbHexDigit(char c);
 // A frequency in MHz as tenths of a MHz, as the AF write rounds it: read in
 // single precision, times ten, rounded half up ("98.75" is 988). Leaves
 // *tenths alone, and returns false, when the text holds no number.

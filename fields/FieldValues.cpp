@@ -78,7 +78,7 @@ bool isDigit(char c)
 
 bool isHexDigit(char c)
 {
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    return RdsUsbHexDigit(c) >= 0;
 }
 
 CheckedValue checkText(const T_R_FieldDef &field, std::string_view value, Charset charset,

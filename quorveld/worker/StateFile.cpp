@@ -1,6 +1,7 @@
 #include "StateFile.h"
 
 #include "FieldRows.h"
+#include "RdsUsbNumber.h"
 
 #include <nlohmann/json.hpp>
 
@@ -43,24 +44,13 @@ std::string hexOf(const fields::Image &image)
     return hex;
 }
 
-int nibble(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::optional<fields::Image> imageOfHex(const std::string &hex)
 {
     if (hex.size() % 2)
         return std::nullopt;
     fields::Image image;
     for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = nibble(hex[i]), low = nibble(hex[i + 1]);
+        const int high = RdsUsbHexDigit(hex[i]), low = RdsUsbHexDigit(hex[i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         image += static_cast<char>(high << 4 | low);

@@ -36,7 +36,7 @@ std::vector<FieldReading> readAllFields(usb_dev_handle *board, fields::Charset c
     return readFields(board, fields, charset);
 }
 
-int reportFailures(const std::vector<FieldReading> &readings)
+int reportFailures(const std::vector<FieldReading> &readings, const std::string &nothingDone)
 {
     int status = CtlOk;
     for (const FieldReading &reading : readings) {
@@ -46,6 +46,8 @@ int reportFailures(const std::vector<FieldReading> &readings)
         if (status == CtlOk)
             status = reading.status;
     }
+    if (status != CtlOk && !nothingDone.empty())
+        printError(nothingDone);
     return status;
 }
 

@@ -26,9 +26,9 @@ std::vector<FieldReading> readFields(usb_dev_handle *board,
 // Every field of the table.
 std::vector<FieldReading> readAllFields(usb_dev_handle *board, fields::Charset charset);
 
-// Reports each failed reading on standard error; the status of the first, or
-// CtlOk.
-int reportFailures(const std::vector<FieldReading> &readings);
+// Reports each failed reading on standard error, then `nothingDone` when
+// there was one and it is given; the status of the first, or CtlOk.
+int reportFailures(const std::vector<FieldReading> &readings, const std::string &nothingDone = {});
 
 // The readings as fields with their shown values (all of them read).
 fields::FieldList shownFields(const std::vector<FieldReading> &readings);

@@ -93,11 +93,9 @@ int exportCommand(const CtlOptions &options)
     const std::string path = options.operands.empty() ? "-" : options.operands[0];
     const BoardHandle board = openBoard(options.device);
     const std::vector<FieldReading> readings = readAllFields(board.get(), options.charset);
-    const int status = reportFailures(readings);
-    if (status != CtlOk) {
-        printError("nothing exported: every field must be read");
+    const int status = reportFailures(readings, "nothing exported: every field must be read");
+    if (status != CtlOk)
         return status;
-    }
     const std::string document = backupDocument(shownFields(readings), options.charset);
     if (path == "-") {
         std::fputs(document.c_str(), stdout);

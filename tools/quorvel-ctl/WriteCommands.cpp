@@ -162,11 +162,9 @@ int importCommand(const CtlOptions &options)
     const std::vector<Write> checked = checkAll(backup.values, backup.charset, options.force);
     const BoardHandle board = openBoard(options.device);
     const std::vector<FieldReading> readings = readAllFields(board.get(), backup.charset);
-    const int status = reportFailures(readings);
-    if (status != CtlOk) {
-        printError("nothing imported: every field must be read first");
+    const int status = reportFailures(readings, "nothing imported: every field must be read first");
+    if (status != CtlOk)
         return status;
-    }
     const std::vector<Write> plan = importPlan(checked, readings);
     refuseOrWarn(plan);
     if (plan.empty()) {
