@@ -272,20 +272,12 @@ async function poll() {
   setTimeout(poll, 1000);
 }
 
-async function apply(event) {
-  event.preventDefault();
-  clearErrors();
-  const changed = {};
-  for (const name in rows) if (edited(name)) changed[name] = inputValue(name);
-  if (Object.keys(changed).length === 0) {
-    say('Nothing changed.');
-    return;
-  }
+// One PATCH of `body`; `accepted` runs on 202, the rest is said here.
+async function patch(body, accepted) {
   try {
-    const { status, answer } = await request('PATCH', '/api/v1/fields', changed);
+    const { status, answer } = await request('PATCH', '/api/v1/fields', body);
     if (status === 202) {
-      say(`Sent: ${Object.keys(changed).join(', ')}.`, 'ok');
-      edits = {};
+      accepted();
       await loadFields();
     } else if (status === 422) {
       for (const { field, message } of answer.refused) {
@@ -306,22 +298,27 @@ async function apply(event) {
   }
 }
 
+async function apply(event) {
+  event.preventDefault();
+  clearErrors();
+  const changed = {};
+  for (const name in rows) if (edited(name)) changed[name] = inputValue(name);
+  if (Object.keys(changed).length === 0) {
+    say('Nothing changed.');
+    return;
+  }
+  await patch(changed, () => {
+    say(`Sent: ${Object.keys(changed).join(', ')}.`, 'ok');
+    edits = {};
+  });
+}
+
 // Stops asking for a field: the board keeps what it holds.
 async function stopAsking(name) {
-  try {
-    const { status, answer } = await request('PATCH', '/api/v1/fields', { [name]: null });
-    if (status === 202) {
-      say(`No longer asked: ${name}; the board keeps what it holds.`, 'ok');
-      delete edits[name];
-      await loadFields();
-    } else if (status === 401) {
-      say('The password is needed to change the board.', 'bad');
-    } else {
-      say(answer.error || `Not applied (status ${status}).`, 'bad');
-    }
-  } catch (e) {
-    say('The daemon cannot be reached; nothing was changed.', 'bad');
-  }
+  await patch({ [name]: null }, () => {
+    say(`No longer asked: ${name}; the board keeps what it holds.`, 'ok');
+    delete edits[name];
+  });
 }
 
 function revert() {
