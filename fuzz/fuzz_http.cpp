@@ -86,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         checkReply(qd::refusedReply(set->values)); // values as messages: any bytes
     }
     if (const auto *read = std::get_if<qd::ReadField>(&action))
-        checkReply(qd::fieldReply(read->name, {{read->name, request.body}}, nlohmann::ordered_json::object()));
+        checkReply(qd::fieldReply(read->name, {{read->name, request.body}}, nlohmann::ordered_json::object(),
+                                  nlohmann::ordered_json::object()));
     return 0;
 }

@@ -1,8 +1,9 @@
 #include "Log.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <mutex>
+#include <vector>
 
 namespace qd {
 
@@ -27,6 +28,60 @@ void logVerbose(const std::string &line)
 void setVerbose(bool verbose)
 {
     verboseLog = verbose;
+}
+
+LogLimiter::LogLimiter(std::chrono::milliseconds quiet, Sink sink, size_t maxKinds)
+    : quiet_(quiet), sink_(std::move(sink)), maxKinds_(std::max<size_t>(maxKinds, 1))
+{
+}
+
+// The line that tells of the lines counted since `kind`'s last was written.
+void LogLimiter::counted(const Kind &kind, std::vector<std::string> &out)
+{
+    if (kind.held > 0)
+        out.push_back(kind.line + " (" + std::to_string(kind.held) + " more like it)");
+}
+
+void LogLimiter::log(const std::string &kind, const std::string &line, Clock::time_point now)
+{
+    std::vector<std::string> out;
+    {
+        const std::lock_guard lock(mutex_);
+        const auto found = kinds_.find(kind);
+        if (found != kinds_.end() && now - found->second.written < quiet_) {
+            found->second.held++;
+            return;
+        }
+        if (found != kinds_.end()) {
+            counted(found->second, out);
+        } else if (kinds_.size() >= maxKinds_) {
+            const auto oldest = std::min_element(kinds_.begin(), kinds_.end(), [](const auto &a, const auto &b) {
+                return a.second.written < b.second.written;
+            });
+            counted(oldest->second, out);
+            kinds_.erase(oldest);
+        }
+        kinds_[kind] = Kind{now, line, 0};
+        out.push_back(line);
+    }
+    for (const std::string &text : out)
+        sink_(text);
+}
+
+void LogLimiter::flush(Clock::time_point now)
+{
+    std::vector<std::string> out;
+    {
+        const std::lock_guard lock(mutex_);
+        std::erase_if(kinds_, [&](const auto &entry) {
+            if (now - entry.second.written < quiet_)
+                return false;
+            counted(entry.second, out);
+            return true;
+        });
+    }
+    for (const std::string &text : out)
+        sink_(text);
 }
 
 } // namespace qd

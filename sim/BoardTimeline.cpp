@@ -9,7 +9,7 @@ using std::chrono::milliseconds;
 
 BoardTimeline::BoardTimeline(Testbed &testbed, int device, const DeviceSetup &setup,
                              const Timeline &timeline)
-    : testbed_(testbed), device_(device), setup_(setup), timeline_(timeline), start_(Clock::now()),
+    : testbed_(testbed), setup_(setup), timeline_(timeline), start_(Clock::now()), device_(device),
       thread_([this](std::stop_token stop) { run(stop); })
 {
 }
@@ -24,19 +24,32 @@ void BoardTimeline::unplugged()
 {
     {
         std::lock_guard lock(mutex_);
-        if (unpluggedAt_)
+        if (!plugged_)
             return;
+        plugged_ = false;
         unpluggedAt_ = Clock::now();
+        timedUnplugDone_ = true; // the unplug that was to come has happened
+        ++changes_;
+    }
+    news_.notify_all();
+}
+
+void BoardTimeline::command(Command command)
+{
+    {
+        std::lock_guard lock(mutex_);
+        commands_.push_back(command);
+        ++changes_;
     }
     news_.notify_all();
 }
 
 std::optional<BoardTimeline::Clock::time_point> BoardTimeline::nextEvent() const
 {
-    if (!unpluggedAt_ && timeline_.unplugAfterMs >= 0)
+    if (plugged_ && !timedUnplugDone_ && timeline_.unplugAfterMs >= 0)
         return start_ + milliseconds(timeline_.unplugAfterMs);
-    if (unpluggedAt_ && !replugged_ && timeline_.replugAfterMs >= 0)
-        return *unpluggedAt_ + milliseconds(timeline_.replugAfterMs);
+    if (!plugged_ && !timedReplugDone_ && timeline_.replugAfterMs >= 0)
+        return unpluggedAt_ + milliseconds(timeline_.replugAfterMs);
     return std::nullopt;
 }
 
@@ -44,39 +57,65 @@ void BoardTimeline::run(std::stop_token stop)
 {
     std::unique_lock lock(mutex_);
     while (!stop.stop_requested()) {
+        if (!commands_.empty()) {
+            const Command next = commands_.front();
+            commands_.pop_front();
+            carryOut(lock, next);
+            continue;
+        }
         const std::optional<Clock::time_point> due = nextEvent();
-        const bool wasUnplugged = unpluggedAt_.has_value();
-        const auto news = [&] { return unpluggedAt_.has_value() != wasUnplugged; };
+        const unsigned long seen = changes_;
+        const auto news = [&] { return changes_ != seen; };
         if (!due) {
             news_.wait(lock, stop, news);
         } else if (Clock::now() < *due) {
             news_.wait_until(lock, stop, *due, news);
+        } else if (plugged_) {
+            timedUnplugDone_ = true;
+            carryOut(lock, Command::Unplug);
         } else {
-            // umockdev's thread may be waiting for the lock in unplugged().
-            const bool replug = wasUnplugged;
-            if (replug)
-                replugged_ = true;
-            else
-                unpluggedAt_ = Clock::now();
-            lock.unlock();
-            if (replug)
-                plugInAgain();
-            else
-                testbed_.unplug(device_);
-            lock.lock();
+            timedReplugDone_ = true;
+            carryOut(lock, Command::Replug);
         }
     }
 }
 
-void BoardTimeline::plugInAgain()
+// Called and returns with the lock held; the testbed is called without it,
+// since umockdev's thread may be waiting for the lock in unplugged().
+void BoardTimeline::carryOut(std::unique_lock<std::mutex> &lock, Command command)
 {
-    const std::shared_ptr<Board> board = testbed_.board(device_);
-    board->powerCycle();
-    try {
-        testbed_.addDevice(setup_, board);
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "quorvel-sim: plugging the board in again: %s\n", e.what());
+    const int device = device_;
+    const std::shared_ptr<Board> board = testbed_.board(device);
+    switch (command) {
+    case Command::Unplug:
+        if (!plugged_)
+            return;
+        plugged_ = false;
+        unpluggedAt_ = Clock::now();
+        lock.unlock();
+        testbed_.unplug(device);
+        break;
+    case Command::Replug:
+        if (plugged_)
+            return;
+        plugged_ = true;
+        lock.unlock();
+        board->powerCycle();
+        try {
+            const int added = testbed_.addDevice(setup_, board);
+            lock.lock();
+            device_ = added;
+            return;
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "quorvel-sim: plugging the board in again: %s\n", e.what());
+        }
+        break;
+    case Command::Glitch:
+        lock.unlock();
+        board->powerGlitch();
+        break;
     }
+    lock.lock();
 }
 
 } // namespace sim

@@ -1,6 +1,7 @@
-// What happens to the board at set times while quorvel-sim's command runs:
-// an unplug, and after an unplug (timed, or by a fault) the same board plugged
-// in again, power-cycled, as a new device.
+// What happens to the board while quorvel-sim's command runs: an unplug at a
+// set time, and after an unplug (timed, by a fault or by command) the same
+// board plugged in again, power-cycled, as a new device; and the same events
+// when commanded (quorvel-sim --control), as often as asked.
 #ifndef SIM_BOARD_TIMELINE_H
 #define SIM_BOARD_TIMELINE_H
 
@@ -8,6 +9,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -22,6 +24,12 @@ struct Timeline {
 
 class BoardTimeline {
 public:
+    enum class Command {
+        Unplug, // as --unplug-after, now; nothing while unplugged
+        Replug, // plugged in again, power-cycled; nothing while plugged in
+        Glitch, // a power glitch: RAM takes the EEPROM values
+    };
+
     // Counts from now; `device` is the board's in `testbed`.
     BoardTimeline(Testbed &testbed, int device, const DeviceSetup &setup, const Timeline &timeline);
     ~BoardTimeline(); // the events still to come are dropped
@@ -30,24 +38,30 @@ public:
 
     // The board has been unplugged by a fault: the replug counts from now.
     void unplugged();
+    // Carried out on the timeline's thread, in the order given.
+    void command(Command command);
 
 private:
     using Clock = std::chrono::steady_clock;
 
     std::optional<Clock::time_point> nextEvent() const;
     void run(std::stop_token stop);
-    void plugInAgain();
+    void carryOut(std::unique_lock<std::mutex> &lock, Command command);
 
     Testbed &testbed_;
-    const int device_;
     const DeviceSetup setup_;
     const Timeline timeline_;
     const Clock::time_point start_;
 
     std::mutex mutex_;
     std::condition_variable_any news_;
-    std::optional<Clock::time_point> unpluggedAt_;
-    bool replugged_ = false;
+    int device_;
+    bool plugged_ = true;
+    Clock::time_point unpluggedAt_{};
+    bool timedUnplugDone_ = false;
+    bool timedReplugDone_ = false;
+    std::deque<Command> commands_;
+    unsigned long changes_ = 0; // news for the thread
     std::jthread thread_; // last: starts once the rest is set
 };
 

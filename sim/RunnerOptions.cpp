@@ -35,6 +35,10 @@ const char *const usageText =
     "                          --unplug-after), plug the same board in again as a\n"
     "                          new device (a new device number), power-cycled:\n"
     "                          its RAM holds the EEPROM values\n"
+    "  --control FIFO          read commands from the named pipe FIFO (made if\n"
+    "                          missing), one a line: unplug (as --unplug-after),\n"
+    "                          replug (as --replug-after), glitch (a power glitch\n"
+    "                          now, as --power-glitch-at); as often as written\n"
     "  --string-error ERRNO    fail the board's string descriptor requests\n"
     "  --help                  show this help and exit\n"
     "\n"
@@ -138,7 +142,7 @@ ParsedCommandLine parseCommandLine(int argc, const char *const *argv)
             continue;
         }
 
-        if (option != "--log" && option != "--string-error" && !isFaultOption(option) &&
+        if (option != "--log" && option != "--control" && option != "--string-error" && !isFaultOption(option) &&
             !isTimeOption(option)) {
             parsed.error = "unknown option " + option;
             return parsed;
@@ -151,6 +155,8 @@ ParsedCommandLine parseCommandLine(int argc, const char *const *argv)
         bool good = true;
         if (option == "--log") {
             o.logFile = arg;
+        } else if (option == "--control") {
+            o.controlFifo = arg;
         } else if (option == "--string-error") {
             o.stringError = parseNumber(arg).value_or(0);
             good = o.stringError > 0;

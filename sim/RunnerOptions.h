@@ -14,6 +14,7 @@ struct RunnerOptions {
     bool board = true;
     bool extraDevice = false;
     std::string logFile;
+    std::string controlFifo;
     std::vector<Fault> faults;
     Timeline timeline;
     int stringError = 0;

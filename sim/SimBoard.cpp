@@ -226,6 +226,12 @@ void Board::powerCycle()
     ++powerCycles_;
 }
 
+void Board::powerGlitch()
+{
+    std::lock_guard lock(mutex_);
+    ram_ = eeprom_;
+}
+
 int Board::powerCycles() const
 {
     std::lock_guard lock(mutex_);

@@ -70,6 +70,8 @@ public:
     // Off and on again, as when plugged in anew: RAM takes the EEPROM values,
     // and an unplug or hang in progress ends (its fault is dropped).
     void powerCycle();
+    // A power glitch now: RAM takes the EEPROM values; the board stays on the bus.
+    void powerGlitch();
     int powerCycles() const; // so far
 
     std::vector<Request> log() const;

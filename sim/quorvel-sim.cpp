@@ -1,5 +1,6 @@
 // quorvel-sim: runs a command against a simulated board (see --help).
 #include "BoardTimeline.h"
+#include "ControlFifo.h"
 #include "RunnerOptions.h"
 #include "SimTestbed.h"
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -157,6 +159,20 @@ int run(const sim::RunnerOptions &options, const sigset_t &mask)
                 timeline.unplugged();
         });
     }
+    std::unique_ptr<sim::ControlFifo> control;
+    if (!options.controlFifo.empty())
+        control = std::make_unique<sim::ControlFifo>(options.controlFifo, [&timeline](const std::string &line) {
+            using Command = sim::BoardTimeline::Command;
+            const std::optional<Command> command = line == "unplug"   ? std::optional(Command::Unplug)
+                                                   : line == "replug" ? std::optional(Command::Replug)
+                                                   : line == "glitch" ? std::optional(Command::Glitch)
+                                                                      : std::nullopt;
+            if (command && timeline)
+                timeline->command(*command);
+            else
+                std::fprintf(stderr, "quorvel-sim: control: %s: %s\n", line.c_str(),
+                             timeline ? "unknown command" : "no board");
+        });
     return runChild(options.command, testbed.root(), mask);
 }
 

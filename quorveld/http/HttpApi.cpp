@@ -178,7 +178,9 @@ HttpAction setFields(const HttpRequest &request)
                 text->append(text->empty() ? "" : ",").append(*itemText);
             }
         }
-        if (text)
+        if (value.is_null())
+            set.drops.push_back(name);
+        else if (text)
             set.values.emplace_back(name, *text);
         else
             refusals.emplace_back(name, name + ": " + value.dump(-1, ' ', false, Json::error_handler_t::replace) +
@@ -356,17 +358,19 @@ HttpResponse acceptedReply(const nlohmann::ordered_json &pending, uint64_t versi
 }
 
 HttpResponse fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,
-                         uint64_t version)
+                         const nlohmann::ordered_json &asked, uint64_t version)
 {
-    return json(200, {{"fields", held}, {"pending", pending}, {"version", version}});
+    return json(200, {{"fields", held}, {"pending", pending}, {"asked", asked}, {"version", version}});
 }
 
 HttpResponse fieldReply(const std::string &name, const nlohmann::ordered_json &held,
-                        const nlohmann::ordered_json &pending)
+                        const nlohmann::ordered_json &pending, const nlohmann::ordered_json &asked)
 {
     Json document{{"field", name}, {"value", held.contains(name) ? held[name] : Json()}};
     if (pending.contains(name))
         document["pending"] = pending[name];
+    if (asked.contains(name))
+        document["asked"] = asked[name];
     return json(200, document);
 }
 

@@ -6,9 +6,11 @@
 //
 // Resources:
 //   GET   /                      the page (and its /app.js, /app.css)
-//   GET   /api/v1/fields         {"fields": {...}, "pending": {...}, "version": N}
-//   GET   /api/v1/fields/NAME    {"field": NAME, "value": V, "pending": V}
-//   PATCH /api/v1/fields         {"ram.rt": "...", "ram.pty": 10, "af": "87.6,90.2"}
+//   GET   /api/v1/fields         {"fields": {...}, "pending": {...}, "asked": {...},
+//                                "version": N}
+//   GET   /api/v1/fields/NAME    {"field": NAME, "value": V, "pending": V, "asked": V}
+//   PATCH /api/v1/fields         {"ram.rt": "...", "ram.pty": 10, "af": "87.6,90.2"};
+//                                null for a field: stop asking for it
 //   GET   /api/v1/status         the station's status
 //   POST  /api/v1/nowplaying     {"text"}, {"artist", "title"}, {"now_playing":
 //                                {"song": {...}}}; text/plain with the token
@@ -67,6 +69,7 @@ struct ReadStatus {};
 struct ReadMetrics {};
 struct SetFields {
     std::vector<std::pair<std::string, std::string>> values; // as quorvel-ctl's set takes them
+    std::vector<std::string> drops; // fields given as null: asked for no longer
 };
 struct SetSong {
     std::string text, artist, title;
@@ -99,9 +102,9 @@ HttpResponse refusedReply(const std::vector<std::pair<std::string, std::string>>
 // 202: {"pending": {...}, "version": N}.
 HttpResponse acceptedReply(const nlohmann::ordered_json &pending, uint64_t version);
 HttpResponse fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,
-                         uint64_t version);
+                         const nlohmann::ordered_json &asked, uint64_t version);
 HttpResponse fieldReply(const std::string &name, const nlohmann::ordered_json &held,
-                        const nlohmann::ordered_json &pending);
+                        const nlohmann::ordered_json &pending, const nlohmann::ordered_json &asked);
 HttpResponse statusReply(const nlohmann::ordered_json &status);
 HttpResponse metricsReply(const std::string &text);
 

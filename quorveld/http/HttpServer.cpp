@@ -57,17 +57,19 @@ struct Perform {
     HttpResponse operator()(const HttpResponse &response) const { return response; }
     HttpResponse operator()(const ReadFields &) const
     {
-        return fieldsReply(station.fieldsJson(false), station.fieldsJson(true), station.version());
+        return fieldsReply(station.fieldsJson(Station::Values::Held), station.fieldsJson(Station::Values::Pending),
+                           station.fieldsJson(Station::Values::Asked), station.version());
     }
     HttpResponse operator()(const ReadField &read) const
     {
-        return fieldReply(read.name, station.fieldsJson(false), station.fieldsJson(true));
+        return fieldReply(read.name, station.fieldsJson(Station::Values::Held),
+                          station.fieldsJson(Station::Values::Pending), station.fieldsJson(Station::Values::Asked));
     }
     HttpResponse operator()(const ReadStatus &) const { return statusReply(station.statusJson()); }
     HttpResponse operator()(const ReadMetrics &) const { return metricsReply(station.metricsText()); }
     HttpResponse operator()(const SetFields &set) const
     {
-        return outcome(station.set(set.values, Protocol::Http));
+        return outcome(station.set(set.values, Protocol::Http, set.drops));
     }
     HttpResponse operator()(const SetSong &song) const
     {
@@ -79,7 +81,7 @@ struct Perform {
     HttpResponse outcome(const std::vector<Refusal> &refusals) const
     {
         if (refusals.empty())
-            return acceptedReply(station.fieldsJson(true), station.version());
+            return acceptedReply(station.fieldsJson(Station::Values::Pending), station.version());
         std::vector<std::pair<std::string, std::string>> named;
         for (const Refusal &refusal : refusals)
             named.emplace_back(refusal.field, refusal.message);

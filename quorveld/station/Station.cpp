@@ -101,7 +101,7 @@ void Station::subscribe(std::function<void()> observer)
 }
 
 std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::string>> &values,
-                                  Protocol from)
+                                  Protocol from, const std::vector<std::string> &drops)
 {
     std::vector<std::pair<int, fields::Image>> images;
     std::vector<Refusal> refusals;
@@ -122,10 +122,23 @@ std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::
             refusals.push_back({name, e.message});
         }
     }
+    std::vector<int> dropped;
+    for (const std::string &name : drops) {
+        if (name == "af") {
+            for (int i = 0; i <= RDS_USB_AF_COUNT; i++)
+                dropped.push_back(i < RDS_USB_AF_COUNT ? Af00 + i : Naf);
+        } else if (const int index = fields::fieldIndex(name); index >= 0) {
+            dropped.push_back(index);
+        } else {
+            refusals.push_back({name, name + ": no such field"});
+        }
+    }
     commands_[from]++;
     refused_[from] += refusals.size();
-    if (refusals.empty())
+    if (refusals.empty()) {
         ask(images);
+        unask(dropped);
+    }
     changed();
     return refusals;
 }
@@ -147,6 +160,20 @@ void Station::ask(const std::vector<std::pair<int, fields::Image>> &images)
             stopRotation();
     }
     toWorker(images);
+}
+
+void Station::unask(const std::vector<int> &fields)
+{
+    if (fields.empty())
+        return;
+    for (const int index : fields) {
+        if (index == RamPs)
+            stopScroll();
+        if (index == RamRt)
+            stopRotation();
+        unsent_.erase(index);
+    }
+    worker_.unask(fields);
 }
 
 // Asks of one turn of the event loop (the lines of one read, say) reach the
@@ -334,14 +361,16 @@ std::string Station::effective(int field) const
     return shownOrNothing(field, *image, options_.charset).value_or("");
 }
 
-nlohmann::ordered_json Station::fieldsJson(bool pending) const
+nlohmann::ordered_json Station::fieldsJson(Values which) const
 {
     const Snapshot snapshot = fields();
     fields::FieldList list;
     for (int i = 0; i < RDS_USB_FIELD_COUNT; i++) {
         const FieldSnapshot &state = snapshot[i];
-        const std::optional<fields::Image> &image = pending ? (state.pending() ? state.asked : std::nullopt)
-                                                    : state.held;
+        const std::optional<fields::Image> &image = which == Values::Held      ? state.held
+                                            : which == Values::Asked   ? state.asked
+                                            : state.pending()          ? state.asked
+                                                                       : std::nullopt;
         if (!image)
             continue;
         if (const auto shown = shownOrNothing(i, *image, options_.charset))

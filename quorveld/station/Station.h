@@ -58,8 +58,11 @@ public:
     // names, and "af": a comma-separated list of MHz (empty: none) that sets
     // the AFs and their number. All or nothing: with one refusal nothing is
     // asked. A RAM PS name ends the scrolling; a RAM RadioText the rotation.
+    // `drops` names fields no longer asked for ("af": the AFs and their
+    // number): the board keeps what it holds, and a replug no longer writes
+    // them; dropping the RAM PS or RadioText also ends its scrolling or rotation.
     std::vector<Refusal> set(const std::vector<std::pair<std::string, std::string>> &values,
-                             Protocol from);
+                             Protocol from, const std::vector<std::string> &drops = {});
     // Images as received, in the board's bytes (UECP), asked as they are.
     void setImages(const std::vector<std::pair<int, fields::Image>> &images, Protocol from);
     // The RadioText buffer: flush then store `text`, or append it to the texts
@@ -81,10 +84,13 @@ public:
     // A field's value as quorvel-ctl shows it: what was asked for when it is
     // kept, or what the board holds; empty when neither is known.
     std::string effective(int field) const;
-    // {"ram.ps": "RADIO1  ", "ram.pty": 10, ...} as quorvel-ctl shows them:
-    // what the board holds (unknown fields left out), or with `pending`, the
-    // fields asked for and not yet on the board.
-    nlohmann::ordered_json fieldsJson(bool pending) const;
+    enum class Values {
+        Held,    // what the board holds (unknown fields left out)
+        Pending, // asked for and not yet on the board
+        Asked,   // asked for and kept: written again after a replug or restart
+    };
+    // {"ram.ps": "RADIO1  ", "ram.pty": 10, ...} as quorvel-ctl shows them.
+    nlohmann::ordered_json fieldsJson(Values which) const;
     // {"board": "present", "device": "001/007", "pending_writes": 0,
     //  "eeprom_writes": 3, "requests_sent": ..., "requests_failed": ...,
     //  "clients": {"ascii-tcp 127.0.0.1:4001": 1}, "uptime_s": 12,
@@ -106,6 +112,7 @@ public:
 private:
     void changed();
     void ask(const std::vector<std::pair<int, fields::Image>> &images);
+    void unask(const std::vector<int> &fields);
     void toWorker(const std::vector<std::pair<int, fields::Image>> &images);
     void stopRotation();
     void stopScroll();

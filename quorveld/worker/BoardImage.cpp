@@ -54,6 +54,14 @@ bool BoardImage::ask(int field, const fields::Image &image)
     return true;
 }
 
+bool BoardImage::unask(int field)
+{
+    Field &f = fields_[field];
+    const bool had = f.asked.has_value();
+    f.asked.reset();
+    return had;
+}
+
 void BoardImage::forget()
 {
     for (Field &f : fields_) {

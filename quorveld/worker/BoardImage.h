@@ -34,6 +34,8 @@ public:
 
     // false when `image` is already what is asked for.
     bool ask(int field, const fields::Image &image);
+    // Asks no longer: the board keeps what it holds. false when nothing was asked.
+    bool unask(int field);
     // The board is gone: nothing of it is known, nothing waits.
     void forget();
     // Every block to be read, before any write.

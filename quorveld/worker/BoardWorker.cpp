@@ -317,6 +317,21 @@ void BoardWorker::ask(const std::vector<std::pair<int, fields::Image>> &values)
         impl_->wake.notify_one();
 }
 
+void BoardWorker::unask(const std::vector<int> &fields)
+{
+    bool any = false;
+    {
+        std::lock_guard lock(impl_->mutex);
+        for (const int field : fields)
+            if (field >= 0 && field < RDS_USB_FIELD_COUNT)
+                any |= impl_->image.unask(field);
+        impl_->changed |= any;
+        impl_->unsaved |= any;
+    }
+    if (any)
+        impl_->wake.notify_one();
+}
+
 Snapshot BoardWorker::fields() const
 {
     Snapshot snapshot;

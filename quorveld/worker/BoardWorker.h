@@ -63,6 +63,9 @@ public:
     // Thread-safe; never waits for the board. An index out of range or an
     // image of the wrong size throws std::invalid_argument (nothing is asked).
     void ask(const std::vector<std::pair<int, fields::Image>> &values);
+    // Stops asking for these fields (indices in RdsUsbFields): the board keeps
+    // what it holds, and a replug or restart no longer writes them. Thread-safe.
+    void unask(const std::vector<int> &fields);
 
     Snapshot fields() const;
     WorkerStatus status() const;

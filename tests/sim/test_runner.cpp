@@ -89,10 +89,17 @@ const SimCase cases[] = {
     {"--unplug-after 300 --replug-after 100", untilEeprom, 0, "back\n"},
     {"--unplug-at 2 --replug-after 100", untilEeprom, 0, "-19\nback\n"},
     {"--unplug-after 0 --replug-after 0x10 --power-glitch-at 3", "true", 0, ""},
+    // Commands through the control pipe, as often as written.
+    {"--control ctl-glitch", "$C 21:4E45:5753; echo glitch > ctl-glitch; n=0; until $C A1 | grep -q "
+                             "^8.5155; do n=$((n+1)); [ $n -lt 3000 ] || exit 9; done; echo back", 0, "back\n"},
+    {"--control ctl-plug", "for i in 1 2; do echo unplug > ctl-plug; n=0; until $C A1 | grep -q ^no; do "
+                           "n=$((n+1)); [ $n -lt 3000 ] || exit 9; done; echo replug > ctl-plug; n=0; until "
+                           "$C A1 | grep -q ^8; do n=$((n+1)); [ $n -lt 3000 ] || exit 9; done; done; echo back",
+     0, "back\n"},
     {"--unplug-after -1", "true", 2, ""},
     {"--replug-after 1.5", "true", 2, ""},
     {"--power-glitch-at 0", "true", 2, ""},
-    {"--help", "", 0, "--unplug-after MS\n--replug-after MS\n--power-glitch-at N"}, // listed
+    {"--help", "", 0, "--unplug-after MS\n--replug-after MS\n--power-glitch-at N\n--control FIFO"}, // listed
 };
 
 void PrintTo(const SimCase &c, std::ostream *os) { *os << c.options; }

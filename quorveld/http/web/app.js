@@ -1,6 +1,8 @@
 // The page: the board's fields from /api/v1/fields, edited and applied with
-// one PATCH of the changed fields, following other clients' changes by
-// polling /api/v1/status once a second.
+// one PATCH of the fields the operator changed, following other clients'
+// changes by polling /api/v1/status once a second. A field whose value is not
+// known (board absent, read failed) shows as unknown and is sent only once
+// the operator sets it.
 'use strict';
 
 // Programme type codes 0-31 of the RDS (Europe): IEC 62106, formerly
@@ -61,24 +63,46 @@ const FLAGS = ['tp', 'ta', 'ms'];
 const COMMON = ['ps', 'rt', 'pty', 'tp', 'ta', 'ms', 'di'];
 const AFS = Array.from({ length: 25 }, (_, i) => `af${String(i).padStart(2, '0')}`);
 
-const rows = {}; // field name -> {input, meaning, error, row, key, index}
+const rows = {}; // field name -> {input, meaning, error, row, key, index, unask}
 let held = {};    // what the board holds
 let pending = {}; // asked for, not yet on the board
-let base = {};    // what each input showed when last filled from the daemon
+let asked = {};   // asked for and kept: written again after a replug or restart
+let base = {};    // the known value each field shows (pending, else held); undefined: unknown
+let edits = {};   // field name -> {from: base when the operator began editing it}
 let version = null;
 
 const $ = (id) => document.getElementById(id);
-const text = (value) => value === undefined || value === null ? '' : String(value);
+const known = (value) => value !== undefined && value !== null;
+const text = (value) => known(value) ? String(value) : undefined;
 
+// The input's value; null while it shows an unknown value the operator has not set.
 function inputValue(name) {
   const { input } = rows[name];
-  return input.type === 'checkbox' ? (input.checked ? '1' : '0') : input.value;
+  if (input.type === 'checkbox') return input.indeterminate ? null : (input.checked ? '1' : '0');
+  if (input.value === '' && base[name] === undefined && !(name in edits)) return null;
+  return input.value;
 }
 
+// Shows `value`, or, for undefined, that the value is unknown.
 function setInput(name, value) {
-  const { input } = rows[name];
-  if (input.type === 'checkbox') input.checked = value === '1';
-  else input.value = value;
+  const { input, row } = rows[name];
+  if (input.type === 'checkbox') {
+    input.indeterminate = value === undefined;
+    input.checked = value === '1';
+  } else {
+    input.value = value === undefined ? '' : value;
+    input.placeholder = value === undefined ? 'unknown' : '';
+  }
+  row.classList.toggle('unknown', value === undefined);
+}
+
+// Sent by Apply: each field the operator edited whose value differs from
+// the known value shown when the edit began; an unknown one once set.
+function edited(name) {
+  if (!(name in edits)) return false;
+  const value = inputValue(name);
+  if (value === null || (value === '' && edits[name].from === undefined)) return false;
+  return value !== edits[name].from;
 }
 
 function addRow(section, store, key, index) {
@@ -108,10 +132,23 @@ function addRow(section, store, key, index) {
   const error = document.createElement('span');
   error.className = 'error';
   error.id = `e-${name}`;
-  row.append(label, input, meaning, error);
+  const unask = document.createElement('button');
+  unask.type = 'button';
+  unask.className = 'unask';
+  unask.id = `u-${name}`;
+  unask.textContent = 'Stop asking';
+  unask.title = 'The daemon writes this value again after every replug and restart. '
+    + 'Stop asking for it: the board keeps what it holds.';
+  unask.hidden = true;
+  unask.addEventListener('click', () => stopAsking(name));
+  row.append(label, input, meaning, unask, error);
   section.append(row);
-  rows[name] = { input, meaning, error, row, key: index === undefined ? key : 'af', index, store };
-  input.addEventListener('input', () => { explain(store); markEdits(); });
+  rows[name] = { input, meaning, error, row, key: index === undefined ? key : 'af', index, store, unask };
+  input.addEventListener('input', () => {
+    if (!(name in edits)) edits[name] = { from: base[name] };
+    explain(store);
+    markEdits();
+  });
 }
 
 function build() {
@@ -141,17 +178,19 @@ function build() {
 }
 
 function explain(store) {
-  const get = (key) => rows[`${store}.${key}`] ? inputValue(`${store}.${key}`) : '';
+  const get = (key) => rows[`${store}.${key}`] ? inputValue(`${store}.${key}`) ?? '' : '';
   for (const name in rows) {
     const r = rows[name];
     if (r.store !== store) continue;
-    r.meaning.textContent = MEANINGS[r.key](inputValue(name), get, r.index);
+    const value = inputValue(name);
+    r.meaning.textContent = value === null ? 'unknown: not read from the board'
+      : MEANINGS[r.key](value, get, r.index);
     if (r.index !== undefined) r.row.classList.toggle('unused', !(r.index < number(get('naf'))));
   }
 }
 
 function markEdits() {
-  for (const name in rows) rows[name].row.classList.toggle('edited', inputValue(name) !== base[name]);
+  for (const name in rows) rows[name].row.classList.toggle('edited', edited(name));
 }
 
 // Fills the inputs from the daemon's fields; an input being edited keeps
@@ -159,12 +198,13 @@ function markEdits() {
 function fill() {
   for (const name in rows) {
     const shown = text(name in pending ? pending[name] : held[name]);
-    if (base[name] === undefined || inputValue(name) === base[name]) setInput(name, shown);
+    if (!(name in edits)) setInput(name, shown);
     base[name] = shown;
     const r = rows[name];
     r.row.classList.toggle('pending', name in pending);
-    r.row.title = name in pending ? `Being written; the board holds "${text(held[name])}"` : '';
-    r.row.classList.toggle('unknown', !(name in held));
+    r.row.title = name in pending
+      ? `Being written; the board holds ${known(held[name]) ? `"${held[name]}"` : 'an unknown value'}` : '';
+    r.unask.hidden = !(name in asked);
   }
   explain('ram');
   explain('eeprom');
@@ -200,6 +240,7 @@ async function loadFields() {
   if (status !== 200) throw new Error(answer.error || `status ${status}`);
   held = answer.fields;
   pending = answer.pending;
+  asked = answer.asked || {};
   fill();
 }
 
@@ -231,20 +272,12 @@ async function poll() {
   setTimeout(poll, 1000);
 }
 
-async function apply(event) {
-  event.preventDefault();
-  clearErrors();
-  const changed = {};
-  for (const name in rows) if (inputValue(name) !== base[name]) changed[name] = inputValue(name);
-  if (Object.keys(changed).length === 0) {
-    say('Nothing changed.');
-    return;
-  }
+// One PATCH of `body`; `accepted` runs on 202, the rest is said here.
+async function patch(body, accepted) {
   try {
-    const { status, answer } = await request('PATCH', '/api/v1/fields', changed);
+    const { status, answer } = await request('PATCH', '/api/v1/fields', body);
     if (status === 202) {
-      say(`Sent: ${Object.keys(changed).join(', ')}.`, 'ok');
-      for (const name in changed) base[name] = changed[name];
+      accepted();
       await loadFields();
     } else if (status === 422) {
       for (const { field, message } of answer.refused) {
@@ -265,9 +298,37 @@ async function apply(event) {
   }
 }
 
+async function apply(event) {
+  event.preventDefault();
+  clearErrors();
+  const changed = {};
+  for (const name in rows) if (edited(name)) changed[name] = inputValue(name);
+  if (Object.keys(changed).length === 0) {
+    say('Nothing changed.');
+    return;
+  }
+  await patch(changed, () => {
+    say(`Sent: ${Object.keys(changed).join(', ')}.`, 'ok');
+    edits = {};
+  });
+}
+
+// Stops asking for a field: the board keeps what it holds.
+async function stopAsking(name) {
+  await patch({ [name]: null }, () => {
+    say(`No longer asked: ${name}; the board keeps what it holds.`, 'ok');
+    delete edits[name];
+  });
+}
+
 function revert() {
   clearErrors();
-  for (const name in rows) setInput(name, text(held[name]));
+  edits = {};
+  for (const name in rows) {
+    setInput(name, text(held[name]));
+    // A field on its way to the board: Apply sends the board's value back.
+    if (text(held[name]) !== base[name]) edits[name] = { from: base[name] };
+  }
   explain('ram');
   explain('eeprom');
   markEdits();

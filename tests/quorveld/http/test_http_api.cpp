@@ -120,8 +120,13 @@ TEST_F(HttpDoor, APatchWritesOnlyWhatDiffers)
     // "boar" "d\r\r\r" become "boat" "\r\r\r\r": blocks 8 and 9.
     EXPECT_EQ(sent(), (Requests{ok(0x38, 0x626F, 0x6174), ok(0x39, 0x0D0D, 0x0D0D)}));
     EXPECT_EQ(body(send("GET", "/api/v1/fields/ram.rt")),
-              (Json{{"field", "ram.rt"}, {"value", boat}}));
+              (Json{{"field", "ram.rt"}, {"value", boat}, {"asked", boat}}));
+    // null: asked no longer, the board keeps what it holds; nothing is sent.
     board->clearLog();
+    EXPECT_EQ(send("PATCH", Fields, R"({"ram.rt": null})", JsonType)->status, 202);
+    EXPECT_EQ(body(send("GET", Fields))["asked"], Json::object());
+    EXPECT_EQ(body(send("GET", "/api/v1/fields/ram.rt")), (Json{{"field", "ram.rt"}, {"value", boat}}));
+    EXPECT_EQ(sent(), Requests{});
 
     // One PATCH of several fields, the AF list among them: each its requests.
     // AF00 is 87.6 already; AF01 becomes 90.2 (code 27), two in use.

@@ -5,7 +5,10 @@ the only field its PATCH carries and sends exactly its changed blocks; a PTY
 of 40 is refused at its field and sends nothing; Revert puts back the board's
 value; a change made through the ASCII port shows within two seconds; a write
 the board refuses (the simulated board fails every RAM DI write) is marked
-pending.
+pending. Fields the operator did not edit are never sent: with the board
+absent, or with a flag whose read fails, Apply of the PS name sends the PS
+name alone, and the board's return writes nothing else; an asked value the
+page stops asking for is not written again after a replug.
 
   test_page.py --daemon QUORVELD --sim QUORVEL_SIM [--screenshot FILE.png]
 
@@ -43,15 +46,18 @@ def wait(condition, what, seconds=20.0):
 
 
 class Daemon:
-    """quorveld --http 127.0.0.1:0 --ascii-tcp 127.0.0.1:0 under quorvel-sim --log."""
+    """quorveld --http 127.0.0.1:0 --ascii-tcp 127.0.0.1:0 under quorvel-sim --log --control,
+    with the sim's and the daemon's other options given."""
 
-    def __init__(self, daemon, sim, directory):
+    def __init__(self, daemon, sim, directory, sim_options=(), daemon_options=("--verify", "0")):
+        directory = tempfile.mkdtemp(dir=directory)
         self.log_path = os.path.join(directory, "requests.log")
         self.err_path = os.path.join(directory, "stderr.txt")
+        self.control_path = os.path.join(directory, "control")
         with open(self.err_path, "w") as err:
             self.process = subprocess.Popen(
-                [sim, "--log", self.log_path, "--fail-code", "0x27", "--", daemon, "--http", "127.0.0.1:0",
-                 "--ascii-tcp", "127.0.0.1:0", "--verify", "0"],
+                [sim, "--log", self.log_path, "--control", self.control_path, *sim_options, "--",
+                 daemon, "--http", "127.0.0.1:0", "--ascii-tcp", "127.0.0.1:0", *daemon_options],
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
         self.url = wait(lambda: self.logged(r"listening on (http://127\.0\.0\.1:\d+)"), "the HTTP listener")
         self.ascii_port = int(wait(lambda: self.logged(r"listening on ascii-tcp 127\.0\.0\.1:(\d+)"),
@@ -67,6 +73,25 @@ class Daemon:
     def requests(self):
         with open(self.log_path) as log:
             return log.read().splitlines()
+
+    def writes(self, since):
+        """The codes of the writes the board took since request `since`."""
+        return [int(line.split()[0], 16) for line in self.requests()[since:]
+                if int(line.split()[0], 16) < 0x80 and line.endswith("result=8")]
+
+    def control(self, command):
+        """unplug, replug or glitch, through quorvel-sim's control pipe."""
+        with open(self.control_path, "w") as pipe:
+            pipe.write(command + "\n")
+
+    def api(self, method, path, body=None):
+        import json
+        import urllib.request
+        data = None if body is None else json.dumps(body).encode()
+        request = urllib.request.Request(self.url + path, data=data, method=method,
+                                         headers={"Content-Type": "application/json"})
+        with urllib.request.urlopen(request, timeout=10) as answer:
+            return json.load(answer)
 
     def ascii(self, line):
         with socket.create_connection(("127.0.0.1", self.ascii_port), timeout=10) as connection:
@@ -119,6 +144,12 @@ class Page:
     def apply(self):
         self.element("apply").click()
 
+    def checkbox_state(self, field):
+        """"unknown" (indeterminate), "1" or "0"."""
+        return self.driver.execute_script(
+            f"const c = document.getElementById('f-{field}');"
+            "return c.indeterminate ? 'unknown' : c.checked ? '1' : '0'")
+
     def patches(self):
         """The bodies of the PATCH requests the page sent since the last call."""
         import json
@@ -133,15 +164,66 @@ class Page:
 
 
 def settled(daemon):
-    """The requests once the daemon has nothing left to write."""
-    import json
-    import urllib.request
-
+    """The requests once the board is present and the daemon has nothing left to write."""
     def idle():
-        with urllib.request.urlopen(daemon.url + "/api/v1/status", timeout=10) as answer:
-            return json.load(answer)["pending_writes"] == 0
+        status = daemon.api("GET", "/api/v1/status")
+        return status["board"] == "present" and status["pending_writes"] == 0
     wait(idle, "the writes")
     return daemon.requests()
+
+
+PS_WRITES = [0x21, 0x22]  # the RAM PS name's two blocks
+
+
+def check_unknown_fields_stay_unsent(daemon, page, absent):
+    """Only the PS name is edited while the board is absent, or while the RAM TP
+    flag cannot be read: Apply sends the PS name alone, and nothing else is
+    written when the board answers again."""
+    page.driver.get(daemon.url + "/")
+    wait(lambda: page.value("ram.ps") == "QUORVEL ", "the fields on the page")
+    if absent:
+        daemon.control("unplug")
+        wait(lambda: page.element("st-board").text.startswith("absent"), "the board's absence")
+    wait(lambda: page.checkbox_state("ram.tp") == "unknown", "the RAM TP flag shown as unknown")
+    if absent and (page.value("ram.pty") != "" or page.meaning("ram.ms") != "unknown: not read from the board"):
+        fail(f"an absent board's PTY shows \"{page.value('ram.pty')}\", its MS means \"{page.meaning('ram.ms')}\"")
+    page.patches()
+    before = len(daemon.requests())
+    page.type("ram.ps", "ONAIR")
+    page.apply()
+    wait(lambda: page.element("message").text.startswith("Sent"), "the PS name sent")
+    if page.patches() != [{"ram.ps": "ONAIR"}]:
+        fail(f"Apply of the PS name alone sent more (absent: {absent})")
+    if absent:
+        daemon.control("replug")
+    wait(lambda: PS_WRITES == daemon.writes(before)[:2], "the PS name on the board")
+    settled(daemon)
+    if daemon.writes(before) != PS_WRITES:
+        fail(f"the board took writes {[hex(c) for c in daemon.writes(before)]}, not the PS name's alone")
+
+
+def check_dropped_ask(daemon, page):
+    """RAM TP asked 0, then no longer asked through the page: a replug (the board's
+    RAM takes its EEPROM TP 1) writes the PS name asked beside it, and not TP."""
+    page.driver.get(daemon.url + "/")
+    wait(lambda: page.value("ram.ps") == "QUORVEL ", "the fields on the page")
+    daemon.api("PATCH", "/api/v1/fields", {"ram.tp": 0, "ram.ps": "KEPT"})
+    settled(daemon)
+    wait(lambda: page.element("u-ram.tp").is_displayed(), "Stop asking at the RAM TP flag")
+    page.element("u-ram.tp").click()
+    wait(lambda: page.element("message").text.startswith("No longer asked: ram.tp"), "the TP ask dropped")
+    asked = daemon.api("GET", "/api/v1/fields")["asked"]
+    if "ram.tp" in asked or asked.get("ram.ps") != "KEPT    ":
+        fail(f"the daemon still asks for {asked}")
+    daemon.control("unplug")
+    wait(lambda: page.element("st-board").text.startswith("absent"), "the board's absence")
+    before = len(daemon.requests())
+    daemon.control("replug")
+    wait(lambda: PS_WRITES == daemon.writes(before)[:2], "the kept PS name written again")
+    settled(daemon)
+    if daemon.writes(before) != PS_WRITES:
+        fail(f"after the replug the board took writes {[hex(c) for c in daemon.writes(before)]}")
+    wait(lambda: page.checkbox_state("ram.tp") == "1", "the board's own TP flag on the page")
 
 
 def check(daemon, page):
@@ -222,12 +304,21 @@ def main():
         return SKIP
 
     with tempfile.TemporaryDirectory() as directory:
-        daemon = Daemon(args.daemon, args.sim, directory)
         driver = None
+        daemons = []
         try:
             driver = browser()
-            driver.get(daemon.url + "/")
             page = Page(driver)
+            if not args.screenshot:
+                # The board unplugged, and a read that keeps failing (the RAM TP flag's, 0xA4).
+                for absent, sim_options in ((True, ()), (False, ("--fail-code", "0xA4"))):
+                    daemons.append(Daemon(args.daemon, args.sim, directory, sim_options, ("--verify", "1")))
+                    check_unknown_fields_stay_unsent(daemons[-1], page, absent)
+                daemons.append(Daemon(args.daemon, args.sim, directory, (), ("--verify", "1")))
+                check_dropped_ask(daemons[-1], page)
+            daemon = Daemon(args.daemon, args.sim, directory, ("--fail-code", "0x27"))
+            daemons.append(daemon)
+            driver.get(daemon.url + "/")
             if args.screenshot:
                 wait(lambda: page.value("ram.ps") == "QUORVEL ", "the fields on the page")
                 wait(lambda: page.element("st-board").text.startswith("present"), "the board's state")
@@ -240,9 +331,10 @@ def main():
         finally:
             if driver:
                 driver.quit()
-            status = daemon.stop()
-        if status != 0:
-            fail(f"quorveld ended with {status}: {open(daemon.err_path).read()}")
+            statuses = [(daemon.stop(), daemon) for daemon in daemons]
+        for status, daemon in statuses:
+            if status != 0:
+                fail(f"quorveld ended with {status}: {open(daemon.err_path).read()}")
     if not args.screenshot:
         print("1 passed, 0 failed")
     return 0
