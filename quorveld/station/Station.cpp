@@ -150,15 +150,10 @@ void Station::setImages(const std::vector<std::pair<int, fields::Image>> &images
     changed();
 }
 
-// A RAM PS name ends the scrolling, a RAM RadioText the rotation.
 void Station::ask(const std::vector<std::pair<int, fields::Image>> &images)
 {
-    for (const auto &[index, image] : images) {
-        if (index == RamPs)
-            stopScroll();
-        if (index == RamRt)
-            stopRotation();
-    }
+    for (const auto &[index, image] : images)
+        takeOver(index);
     toWorker(images);
 }
 
@@ -167,13 +162,19 @@ void Station::unask(const std::vector<int> &fields)
     if (fields.empty())
         return;
     for (const int index : fields) {
-        if (index == RamPs)
-            stopScroll();
-        if (index == RamRt)
-            stopRotation();
+        takeOver(index);
         unsent_.erase(index);
     }
     worker_.unask(fields);
+}
+
+// A RAM PS name asked or dropped ends the scrolling, a RAM RadioText the rotation.
+void Station::takeOver(int field)
+{
+    if (field == RamPs)
+        stopScroll();
+    if (field == RamRt)
+        stopRotation();
 }
 
 // Asks of one turn of the event loop (the lines of one read, say) reach the

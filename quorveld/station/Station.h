@@ -113,6 +113,7 @@ private:
     void changed();
     void ask(const std::vector<std::pair<int, fields::Image>> &images);
     void unask(const std::vector<int> &fields);
+    void takeOver(int field);
     void toWorker(const std::vector<std::pair<int, fields::Image>> &images);
     void stopRotation();
     void stopScroll();
