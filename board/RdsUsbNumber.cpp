@@ -111,7 +111,7 @@ bool RdsUsbParseFloat(const char *text, float *number)
         // Beyond the float range: an infinity, or zero for a value too small.
         double wide = 0;
         if (std::from_chars(start, p, wide).ec == std::errc::result_out_of_range)
-            wide = std::string(start, p).find_first_of("-") != std::string::npos ? 0.0 : HUGE_VAL;
+            wide = std::string(start, p).find_first_of('-') != std::string::npos ? 0.0 : HUGE_VAL;
         value = std::fabs(wide) > 1.0 ? HUGE_VALF : 0.0f;
     }
     *number = negative ? -value : value;

@@ -22,6 +22,9 @@ typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef intptr_t INT_PTR;
 
+// The handle types under their Win32 names, which the tests' symbol wraps
+// spell out (HWND__ in MessageBoxA's mangled name).
+// NOLINTBEGIN(bugprone-reserved-identifier)
 typedef struct HWND__ *HWND;
 typedef struct HICON__ *HICON;
 typedef HICON HCURSOR;
@@ -29,6 +32,7 @@ typedef struct HGDIOBJ__ *HGDIOBJ;
 typedef HGDIOBJ HBRUSH;
 typedef struct HMENU__ *HMENU;
 typedef struct HINSTANCE__ *HINSTANCE;
+// NOLINTEND(bugprone-reserved-identifier)
 
 typedef INT_PTR(CALLBACK *DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);

@@ -207,11 +207,14 @@ void parseArgs(DaemonOptions &o, const std::vector<std::string> &args, const std
     optind = 0; // getopt anew
     opterr = 0;
     int key;
+    // getopt's state is global: options are read on one thread, the event loop's.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
     while ((key = getopt_long(static_cast<int>(argv.size() - 1), argv.data(), "", Options, nullptr)) != -1) {
         if (key == '?' || key == ':') {
             const std::string arg = argv[optind - 1];
-            throw OptionError(where + (key == ':' || optopt ? arg + " needs a value"
-                                                            : "unknown option " + arg));
+            std::string message = where;
+            message.append(key == ':' || optopt ? arg + " needs a value" : "unknown option " + arg);
+            throw OptionError(message);
         }
         apply(o, key, optarg ? optarg : "");
     }

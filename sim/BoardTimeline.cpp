@@ -10,7 +10,7 @@ using std::chrono::milliseconds;
 BoardTimeline::BoardTimeline(Testbed &testbed, int device, const DeviceSetup &setup,
                              const Timeline &timeline)
     : testbed_(testbed), setup_(setup), timeline_(timeline), start_(Clock::now()), device_(device),
-      thread_([this](std::stop_token stop) { run(stop); })
+      thread_([this](const std::stop_token &stop) { run(stop); })
 {
 }
 
@@ -53,7 +53,7 @@ std::optional<BoardTimeline::Clock::time_point> BoardTimeline::nextEvent() const
     return std::nullopt;
 }
 
-void BoardTimeline::run(std::stop_token stop)
+void BoardTimeline::run(const std::stop_token &stop)
 {
     std::unique_lock lock(mutex_);
     while (!stop.stop_requested()) {

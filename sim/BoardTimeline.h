@@ -45,7 +45,7 @@ private:
     using Clock = std::chrono::steady_clock;
 
     std::optional<Clock::time_point> nextEvent() const;
-    void run(std::stop_token stop);
+    void run(const std::stop_token &stop);
     void carryOut(std::unique_lock<std::mutex> &lock, Command command);
 
     Testbed &testbed_;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+#include <system_error>
 
 namespace sim {
 
@@ -16,7 +17,7 @@ namespace {
 
 [[noreturn]] void fail(const std::string &path, const char *what)
 {
-    throw std::runtime_error(path + ": " + what + ": " + std::strerror(errno));
+    throw std::runtime_error(path + ": " + what + ": " + std::generic_category().message(errno));
 }
 
 } // namespace

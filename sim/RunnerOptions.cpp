@@ -170,7 +170,8 @@ ParsedCommandLine parseCommandLine(int argc, const char *const *argv)
             good = false;
         }
         if (!good) {
-            parsed.error = "bad argument to " + option + ": " + arg;
+            parsed.error = "bad argument to ";
+            parsed.error.append(option).append(": ").append(arg);
             return parsed;
         }
     }

@@ -23,7 +23,7 @@ constexpr uint8_t RdsData::*smallFields[] = {
 void setText(uint8_t *text, const char *from, size_t length, uint8_t pad)
 {
     const size_t n = std::min(std::strlen(from), length);
-    std::memcpy(text, from, n);
+    std::copy_n(from, n, text); // a field of the board, not a C string
     std::memset(text + n, pad, length - n);
 }
 

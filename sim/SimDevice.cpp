@@ -227,7 +227,8 @@ void Device::hideNode()
     const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     if (fd < 0)
         return;
-    bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    // Unbound, the name is gone as well, and open() fails all the same.
+    (void)bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
     close(fd);
 }
 

@@ -88,12 +88,12 @@ int pickDevnum(const std::string &bus, const std::string &scratch)
             closedir(d);
         }
         for (const std::string &name : candidates)
-            unlink((scratch + "/" + name).c_str());
+            unlink((scratch + '/').append(name).c_str());
         if (!behind.empty())
             chosen = std::stoi(behind);
     }
     for (const std::string &name : existing)
-        unlink((scratch + "/" + name).c_str());
+        unlink((scratch + '/').append(name).c_str());
     return chosen ? chosen : reserveDevnums(1);
 }
 

@@ -125,7 +125,7 @@ int usb_control_msg(usb_dev_handle *dev, int requesttype, int request, int value
         for (char c : text)
             reply += {c, 0};
         const int n = std::min(size, static_cast<int>(reply.size()));
-        std::memcpy(bytes, reply.data(), n);
+        std::copy_n(reply.data(), n, bytes); // a descriptor, not a C string
         return n;
     }
     const int result = device.board->handle(static_cast<uint8_t>(request), static_cast<uint16_t>(value),

@@ -15,6 +15,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 extern char **environ;
@@ -80,6 +81,7 @@ std::vector<std::string> childEnvironment(const std::string &root)
 std::vector<char *> pointers(std::vector<std::string> &strings)
 {
     std::vector<char *> p;
+    p.reserve(strings.size() + 1);
     for (std::string &s : strings)
         p.push_back(s.data());
     p.push_back(nullptr);
@@ -104,13 +106,13 @@ int runChild(std::vector<std::string> command, const std::string &root, const si
         childPid = pid;
     pthread_sigmask(SIG_SETMASK, &mask, nullptr); // a signal held back goes to the command now
     if (error != 0) {
-        std::fprintf(stderr, "quorvel-sim: %s: %s\n", argv[0], std::strerror(error));
+        std::fprintf(stderr, "quorvel-sim: %s: %s\n", argv[0], std::generic_category().message(error).c_str());
         return error == ENOENT ? 127 : 126;
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)
-            throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
+            throw std::runtime_error(std::string("waitpid: ") + std::generic_category().message(errno));
     }
     childPid = 0;
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
@@ -124,7 +126,7 @@ File openLog(const std::string &path)
         return {nullptr, std::fclose};
     File file(std::fopen(path.c_str(), "w"), std::fclose);
     if (!file)
-        throw std::runtime_error(path + ": " + std::strerror(errno));
+        throw std::runtime_error(path + ": " + std::generic_category().message(errno));
     return file;
 }
 

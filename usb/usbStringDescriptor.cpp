@@ -1,5 +1,7 @@
 #include "usbStringDescriptor.h"
 
+#include <cstddef>
+
 int usbStringDescriptorToAscii(const unsigned char *reply, int received, char *buf, int buflen)
 {
     if (buflen <= 0)
@@ -15,8 +17,10 @@ int usbStringDescriptorToAscii(const unsigned char *reply, int received, char *b
         length = reply[0];
     const int units = length / 2; // the first unit is the header
     int stored = 0;
-    for (int i = 1; i < units && stored < buflen - 1; i++)
-        buf[stored++] = reply[2 * i + 1] ? '?' : static_cast<char>(reply[2 * i]);
+    for (int i = 1; i < units && stored < buflen - 1; i++) {
+        const unsigned char *unit = &reply[static_cast<size_t>(i) * 2]; // UTF-16LE
+        buf[stored++] = unit[1] ? '?' : static_cast<char>(unit[0]);
+    }
     buf[stored] = 0;
     return stored;
 }

@@ -34,7 +34,7 @@
 namespace qd {
 
 // Bodies longer than this are refused (413).
-inline constexpr size_t MaxHttpBody = 64 * 1024;
+inline constexpr size_t MaxHttpBody = size_t{64} * 1024;
 // The header that carries the now-playing token, as ?token= does.
 inline constexpr const char *TokenHeader = "X-Quorveld-Token";
 

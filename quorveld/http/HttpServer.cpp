@@ -26,7 +26,7 @@ constexpr auto LoopWait = std::chrono::seconds(5);
 constexpr size_t ThreadsPerListener = 8;
 constexpr size_t RequestsPerConnection = 10;
 // A body over MaxHttpBody is read and dropped up to this size before the 413.
-constexpr size_t DrainedBody = 1024 * 1024;
+constexpr size_t DrainedBody = size_t{1024} * 1024;
 
 HttpRequest requestOf(const httplib::Request &from, std::string body, bool tooLarge)
 {
@@ -83,6 +83,7 @@ struct Perform {
         if (refusals.empty())
             return acceptedReply(station.fieldsJson(Station::Values::Pending), station.version());
         std::vector<std::pair<std::string, std::string>> named;
+        named.reserve(refusals.size());
         for (const Refusal &refusal : refusals)
             named.emplace_back(refusal.field, refusal.message);
         return refusedReply(named);
@@ -241,7 +242,7 @@ void HttpServer::open(const std::string &where)
         if (response.body.empty())
             response.set_content(errorBody(response.status), "application/json");
     });
-    server.set_exception_handler([](const httplib::Request &, httplib::Response &response, std::exception_ptr) {
+    server.set_exception_handler([](const httplib::Request &, httplib::Response &response, const std::exception_ptr &) {
         reply(response, errorReply(500, "internal error"));
     });
 

@@ -126,7 +126,10 @@ public:
         accept();
     }
 
-    ~TcpListener() override
+    // acceptor_.close() throws when the close fails, and a destructor that
+    // throws ends the daemon: see the work on quorveld's life under faults
+    // and reloads, which decides what a failed close should do.
+    ~TcpListener() override // NOLINT(bugprone-exception-escape)
     {
         acceptor_.close();
         for (const auto &client : std::set(clients_))
@@ -198,7 +201,7 @@ void TcpClient::close()
 class UdpListener : public Listener {
 public:
     UdpListener(boost::asio::io_context &io, const std::string &kind, const ListenAddress &where,
-                ConversationFactory factory, const std::vector<AddressBlock> &allow)
+                const ConversationFactory &factory, const std::vector<AddressBlock> &allow)
         : socket_(io), conversation_(factory()), allow_(allow)
     {
         const bool multicast = where.address.is_multicast();
@@ -265,10 +268,10 @@ std::unique_ptr<Listener> listenTcp(boost::asio::io_context &io, const std::stri
 }
 
 std::unique_ptr<Listener> listenUdp(boost::asio::io_context &io, const std::string &kind,
-                                    const ListenAddress &where, ConversationFactory factory,
+                                    const ListenAddress &where, const ConversationFactory &factory,
                                     const std::vector<AddressBlock> &allow)
 {
-    return std::make_unique<UdpListener>(io, kind, where, std::move(factory), allow);
+    return std::make_unique<UdpListener>(io, kind, where, factory, allow);
 }
 
 } // namespace qd

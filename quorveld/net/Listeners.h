@@ -53,7 +53,7 @@ std::unique_ptr<Listener> listenTcp(boost::asio::io_context &io, const std::stri
                                     ListenerLimits limits = {});
 // A multicast address joins its group on a socket bound to the port.
 std::unique_ptr<Listener> listenUdp(boost::asio::io_context &io, const std::string &kind,
-                                    const ListenAddress &where, ConversationFactory factory,
+                                    const ListenAddress &where, const ConversationFactory &factory,
                                     const std::vector<AddressBlock> &allow);
 
 } // namespace qd

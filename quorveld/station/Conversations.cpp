@@ -28,6 +28,7 @@ std::vector<uint8_t> afCodes(const Snapshot &fields)
 {
     std::vector<uint8_t> codes;
     const int count = std::min(byteOf(fields, Naf), RDS_USB_AF_COUNT);
+    codes.reserve(count);
     for (int i = 0; i < count; i++)
         codes.push_back(static_cast<uint8_t>(byteOf(fields, Af00 + i)));
     return codes;

@@ -141,7 +141,6 @@ private:
     };
     std::vector<BufferedText> rotation_;
     size_t rotationAt_ = 0;
-    int rotationRounds_ = 0;
     boost::asio::steady_timer rotationTimer_;
 
     std::u32string scrollText_;

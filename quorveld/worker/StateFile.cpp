@@ -15,6 +15,7 @@
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 
 namespace qd {
 
@@ -30,7 +31,7 @@ constexpr int version = 1;
 
 [[noreturn]] void failErrno(const std::string &path, const std::string &what)
 {
-    fail(path, what + ": " + std::strerror(errno));
+    fail(path, what + ": " + std::generic_category().message(errno));
 }
 
 std::string hexOf(const fields::Image &image)

@@ -13,12 +13,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 namespace {
 
 [[noreturn]] void fileError(const std::string &path, int error)
 {
-    throw CtlError{CtlFileError, path + ": " + std::strerror(error)};
+    throw CtlError{CtlFileError, path + ": " + std::generic_category().message(error)};
 }
 
 bool writeAll(int fd, const std::string &content)

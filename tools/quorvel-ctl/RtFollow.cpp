@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <system_error>
 
 namespace {
 
@@ -37,7 +38,7 @@ sigset_t catchStopSignals()
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
-    sigprocmask(SIG_BLOCK, &stop, &waiting);
+    pthread_sigmask(SIG_BLOCK, &stop, &waiting);
     sigdelset(&waiting, SIGINT);
     sigdelset(&waiting, SIGTERM);
     return waiting;
@@ -89,7 +90,7 @@ int followRadioText(const CtlOptions &options, const T_R_FieldDef &field)
     const int fd = file.watch();
     const bool watching = fd >= 0;
     if (!watching)
-        printError(std::string("warning: cannot watch ") + directory + " (" + std::strerror(errno) +
+        printError(std::string("warning: cannot watch ") + directory + " (" + std::generic_category().message(errno) +
                    "): looking at " + file.path() + " every second");
 
     Follower follower{board.get(), field, file, options.charset, std::nullopt};
@@ -100,7 +101,7 @@ int followRadioText(const CtlOptions &options, const T_R_FieldDef &field)
         const int ready = ppoll(watching ? &events : nullptr, watching ? 1 : 0,
                                 watching ? nullptr : &interval, &waitMask);
         if (ready < 0 && errno != EINTR)
-            throw CtlError{CtlFileError, std::string("waiting for changes: ") + std::strerror(errno)};
+            throw CtlError{CtlFileError, std::string("waiting for changes: ") + std::generic_category().message(errno)};
         if ((ready > 0 && file.changed()) || (ready == 0 && !watching))
             update(follower);
     }

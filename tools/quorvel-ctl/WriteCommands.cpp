@@ -19,6 +19,7 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <system_error>
 
 namespace {
 
@@ -84,7 +85,7 @@ std::string readWholeFile(const std::string &path)
     std::ifstream file(path, std::ios::binary);
     std::ostringstream content;
     if (!(file && content << file.rdbuf()))
-        throw CtlError{CtlFileError, path + ": " + std::strerror(errno)};
+        throw CtlError{CtlFileError, path + ": " + std::generic_category().message(errno)};
     return content.str();
 }
 
@@ -97,6 +98,7 @@ std::vector<Write> importPlan(const std::vector<Write> &checked,
                               const std::vector<FieldReading> &readings)
 {
     std::vector<std::string> predicted; // the board's value of each field, by table row
+    predicted.reserve(readings.size());
     for (const FieldReading &reading : readings)
         predicted.push_back(reading.shown);
     std::vector<Write> plan;
