@@ -11,9 +11,9 @@ namespace {
 
 struct ImageCase {
     const char *field;
-    std::string value; // as quorvel-ctl's set takes it
+    std::string value; // as people give it
     std::string image;
-    std::string shown; // as quorvel-ctl shows it
+    std::string shown; // as the front ends show it
 };
 
 void PrintTo(const ImageCase &c, std::ostream *os) { *os << c.field << '=' << c.value; }
