@@ -67,8 +67,8 @@ bool CheckNewDataEdit(HWND)
         if (DataEdit[i].IdRdsFunction == RDS_USB_WRITE_AF_E2P)
             written = RdsUsbWriteAFE2p(UsbRDSBoard, DataEdit[i].NewString, i - OffsetAF0);
         else
-            written = RdsUsbWriteDataEdit(UsbRDSBoard, DataEdit[i].IdRdsFunction,
-                                          DataEdit[i].NewString);
+            written =
+                RdsUsbWriteDataEdit(UsbRDSBoard, DataEdit[i].IdRdsFunction, DataEdit[i].NewString);
         if (written)
             strcpy(DataEdit[i].OldString, DataEdit[i].NewString);
         else

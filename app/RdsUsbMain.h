@@ -11,8 +11,8 @@
 
 // One editable field.
 struct T_R_DataMainEdit {
-    int IdEdit;        // its edit control in dialog 1000
-    int IdRdsFunction; // its first write request
+    int IdEdit;                        // its edit control in dialog 1000
+    int IdRdsFunction;                 // its first write request
     char OldString[RDS_USB_TEXT_SIZE]; // as last loaded from or written to the board
     char NewString[RDS_USB_TEXT_SIZE]; // as last read from the dialog
 };

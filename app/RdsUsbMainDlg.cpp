@@ -49,26 +49,14 @@ static void ResetBoard(HWND hDlg)
 INT_PTR CALLBACK MainDlg(HWND hDlg, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
-    case WM_INITDIALOG:
-        InitOldDataEdit(hDlg);
-        return TRUE;
-    case WM_CLOSE:
-        EndDialog(hDlg, RDS_USB_DIALOG_QUIT);
-        return TRUE;
+    case WM_INITDIALOG: InitOldDataEdit(hDlg); return TRUE;
+    case WM_CLOSE: EndDialog(hDlg, RDS_USB_DIALOG_QUIT); return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IDC_BUTTON_OK:
-            WriteBack(hDlg);
-            return TRUE;
-        case IDC_BUTTON_CANCEL:
-            InitOldDataEdit(hDlg);
-            return TRUE;
-        case IDC_BUTTON_RESET:
-            ResetBoard(hDlg);
-            return TRUE;
-        case IDC_BUTTON_QUIT:
-            EndDialog(hDlg, RDS_USB_DIALOG_QUIT);
-            return TRUE;
+        case IDC_BUTTON_OK: WriteBack(hDlg); return TRUE;
+        case IDC_BUTTON_CANCEL: InitOldDataEdit(hDlg); return TRUE;
+        case IDC_BUTTON_RESET: ResetBoard(hDlg); return TRUE;
+        case IDC_BUTTON_QUIT: EndDialog(hDlg, RDS_USB_DIALOG_QUIT); return TRUE;
         case IDC_BUTTON_HELP:
             MessageBoxA(hDlg, HelpText, RDS_USB_HELP_CAPTION, MB_OK | MB_ICONINFORMATION);
             return TRUE;

@@ -44,7 +44,8 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE, LPSTR, int)
         FlagQuit = 1;
     }
     while (!FlagQuit) {
-        INT_PTR Result = DialogBoxParamA(hThisInstance, MAKEINTRESOURCEA(IDD_MAIN), hwnd, MainDlg, 0);
+        INT_PTR Result =
+            DialogBoxParamA(hThisInstance, MAKEINTRESOURCEA(IDD_MAIN), hwnd, MainDlg, 0);
         if (Result == RDS_USB_DIALOG_QUIT) {
             FlagQuit = 1;
         } else if (Result != RDS_USB_DIALOG_RESET) {
@@ -66,13 +67,8 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE, LPSTR, int)
 LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_CLOSE:
-        DestroyWindow(hwnd);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    default:
-        return DefWindowProcA(hwnd, message, wParam, lParam);
+    case WM_CLOSE: DestroyWindow(hwnd); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcA(hwnd, message, wParam, lParam);
     }
 }

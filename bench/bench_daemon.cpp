@@ -52,7 +52,7 @@ using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 
 constexpr int VendorIn = USB_TYPE_VENDOR | USB_RECIP_DEVICE | USB_ENDPOINT_IN;
-constexpr uint8_t PtyWrite = 0x23;         // ram.pty's write request
+constexpr uint8_t PtyWrite = 0x23;                  // ram.pty's write request
 constexpr auto Patience = std::chrono::seconds(10); // for what should come at once
 
 // The calling thread's voluntary context switches so far: its wake-ups.
@@ -146,12 +146,15 @@ public:
     {
         const qd::ListenAddress loopback{boost::asio::ip::make_address("127.0.0.1"), 0};
         const qd::UecpAddresses addresses{sites_, encoders_};
-        listeners_.push_back(qd::listenUdp(io_, "ascii-udp", loopback,
+        listeners_.push_back(qd::listenUdp(
+            io_, "ascii-udp", loopback,
             [this] { return qd::asciiConversation(station_, okReplies_, false); }, allow_));
-        listeners_.push_back(qd::listenUdp(io_, "uecp-udp", loopback,
+        listeners_.push_back(qd::listenUdp(
+            io_, "uecp-udp", loopback,
             [this, addresses] { return qd::uecpConversation(station_, mode_, addresses, false); },
             allow_));
-        listeners_.push_back(qd::listenTcp(io_, "ascii-tcp", loopback,
+        listeners_.push_back(qd::listenTcp(
+            io_, "ascii-tcp", loopback,
             [this] { return qd::asciiConversation(station_, okReplies_, true); }, allow_,
             [this](const std::string &name, int count) { station_.setClients(name, count); }));
         worker_.start();
@@ -309,8 +312,8 @@ json latency(Daemon &daemon, sim::Board &board, RequestTimes &times, usb_dev_han
     const Client ascii(SOCK_DGRAM, daemon.port("ascii-udp"));
     const Client uecp(SOCK_DGRAM, daemon.port("uecp-udp"));
     std::vector<double> floorToBoard, floorTransfer, asciiToBoard, asciiReply, uecpToBoard;
-    size_t extraRequests = 0; // beyond the one write each datagram should bring
-    long floorWakeups = 0;    // of the thread making the bare transfers
+    size_t extraRequests = 0;               // beyond the one write each datagram should bring
+    long floorWakeups = 0;                  // of the thread making the bare transfers
     int pty = board.ram().pty == 1 ? 1 : 2; // each datagram asks for the other value
 
     const auto viaDatagram = [&](const Client &client, const std::string &bytes,
@@ -458,8 +461,8 @@ json songChanges(Daemon &daemon, sim::Board &board)
             snprintf(code, sizeof(code), "0x%02X", r.code);
             codes.emplace_back(code);
         }
-        result[change.key] = {{"from", change.from}, {"to", change.to}, {"requests", codes.size()},
-                              {"codes", codes}};
+        result[change.key] = {
+            {"from", change.from}, {"to", change.to}, {"requests", codes.size()}, {"codes", codes}};
     }
     return result;
 }

@@ -50,8 +50,9 @@ void Report(const char *what, size_t before, int runs)
     const auto &transfers = usbdouble::calls().transfers;
     size_t vendor = 0, other = 0;
     for (size_t i = before; i < transfers.size(); i++)
-        (transfers[i].requestType == (USB_TYPE_VENDOR | USB_RECIP_DEVICE | USB_ENDPOINT_IN) ? vendor
-                                                                                            : other)++;
+        (transfers[i].requestType == (USB_TYPE_VENDOR | USB_RECIP_DEVICE | USB_ENDPOINT_IN)
+             ? vendor
+             : other)++;
     printf("%s runs=%d vendor_requests_per_run=%g other_requests_per_run=%g\n", what, runs,
            static_cast<double>(vendor) / runs, static_cast<double>(other) / runs);
 }

@@ -26,13 +26,28 @@ std::string OtherText(const T_R_FieldDef &field, const std::string &shown)
     char af[2][16];
     switch (field.IdRdsFunction) {
     case RDS_USB_WRITE_PS1_RAM:
-    case RDS_USB_WRITE_PS1_E2P: first = "BENCH"; second = "MARK"; break;
+    case RDS_USB_WRITE_PS1_E2P:
+        first = "BENCH";
+        second = "MARK";
+        break;
     case RDS_USB_WRITE_RT_RAM:
-    case RDS_USB_WRITE_RT_E2P: first = "Bench text"; second = "Other text"; break;
+    case RDS_USB_WRITE_RT_E2P:
+        first = "Bench text";
+        second = "Other text";
+        break;
     case RDS_USB_WRITE_PTY_RAM:
-    case RDS_USB_WRITE_PTY_E2P: first = "7"; second = "8"; break;
-    case RDS_USB_WRITE_PI_E2P: first = "0x1234"; second = "0x4321"; break;
-    case RDS_USB_WRITE_NAF_E2P: first = "3"; second = "4"; break;
+    case RDS_USB_WRITE_PTY_E2P:
+        first = "7";
+        second = "8";
+        break;
+    case RDS_USB_WRITE_PI_E2P:
+        first = "0x1234";
+        second = "0x4321";
+        break;
+    case RDS_USB_WRITE_NAF_E2P:
+        first = "3";
+        second = "4";
+        break;
     case RDS_USB_WRITE_AF_E2P: {
         const int tenths = 880 + field.ReadArg; // 88.0 and 100.0 MHz up
         snprintf(af[0], sizeof(af[0]), "%d.%d", tenths / 10, tenths % 10);
@@ -41,7 +56,10 @@ std::string OtherText(const T_R_FieldDef &field, const std::string &shown)
         second = af[1];
         break;
     }
-    case RDS_USB_WRITE_2A_E2P: first = "5"; second = "6"; break;
+    case RDS_USB_WRITE_2A_E2P:
+        first = "5";
+        second = "6";
+        break;
     default: break;
     }
     return std::string(shown != first ? first : second);
@@ -101,7 +119,8 @@ TEST(RequestsPerAction, ThroughTheProgramsDialog)
             RecordProperty("reset", Count(log, [](const sim::Request &r) {
                                return r.code == RDS_USB_RESET_E2P;
                            }));
-            RecordProperty("reload", Count(log, [](const sim::Request &r) { return r.code >= 0x80; }));
+            RecordProperty("reload",
+                           Count(log, [](const sim::Request &r) { return r.code >= 0x80; }));
             driver.Click(IDC_BUTTON_QUIT);
         });
         driver.Click(IDC_BUTTON_RESET);

@@ -10,7 +10,8 @@ int RdsUsbReadBlock(usb_dev_handle *UsbRDSBoard, int code, int value, unsigned c
 
 int RdsUsbWriteTextBlock(usb_dev_handle *UsbRDSBoard, int code, const unsigned char *block)
 {
-    return RdsUsbWriteValue(UsbRDSBoard, code, block[0] * 256 + block[1], block[2] * 256 + block[3]);
+    return RdsUsbWriteValue(UsbRDSBoard, code, block[0] * 256 + block[1],
+                            block[2] * 256 + block[3]);
 }
 
 int RdsUsbWriteValue(usb_dev_handle *UsbRDSBoard, int code, int value, int index)

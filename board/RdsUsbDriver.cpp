@@ -269,7 +269,8 @@ bool RdsUsbWriteAFE2p(usb_dev_handle *UsbRDSBoard, const char *Data, int indexAF
     double rounded = 0; // NaN-free default: refused below
     RdsUsbParseTenths(Data, &rounded);
     // Also refuses NaN and infinities.
-    if (!(rounded > RDS_USB_AF_CODE_OFFSET && rounded <= RDS_USB_AF_CODE_OFFSET + RDS_USB_AF_CODE_MAX)) {
+    if (!(rounded > RDS_USB_AF_CODE_OFFSET &&
+          rounded <= RDS_USB_AF_CODE_OFFSET + RDS_USB_AF_CODE_MAX)) {
         printf("Error RdsUsbWriteAFE2p invalid freq");
         return false;
     }
@@ -315,9 +316,7 @@ bool RdsUsbWriteDataEdit(usb_dev_handle *UsbRDSBoard, int WriteCmd, const char *
     case RDS_USB_WRITE_PI_E2P: return RdsUsbWritePIE2p(UsbRDSBoard, Data);
     case RDS_USB_WRITE_NAF_E2P: return RdsUsbWriteNAFE2p(UsbRDSBoard, Data);
     case RDS_USB_WRITE_RT_E2P: return RdsUsbWriteRTE2p(UsbRDSBoard, Data);
-    default:
-        printf("Error RdsUsbWriteDataEdit invalid WriteCmd:%d", WriteCmd);
-        return false;
+    default: printf("Error RdsUsbWriteDataEdit invalid WriteCmd:%d", WriteCmd); return false;
     }
 }
 

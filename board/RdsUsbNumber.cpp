@@ -73,7 +73,8 @@ bool RdsUsbParseHex(const char *text, unsigned *number)
     if (magnitude > UINT_MAX)
         *number = UINT_MAX;
     else
-        *number = negative ? 0u - static_cast<unsigned>(magnitude) : static_cast<unsigned>(magnitude);
+        *number =
+            negative ? 0u - static_cast<unsigned>(magnitude) : static_cast<unsigned>(magnitude);
     return true;
 }
 

@@ -4,6 +4,9 @@
 #ifndef RDS_USB_H
 #define RDS_USB_H
 
+// The codes' comments in one column.
+// clang-format off
+
 // The board's USB identity. Unrelated devices share the ids: the strings
 // tell the board apart.
 #define RDS_USB_VENDOR_ID 0x16C0
@@ -73,5 +76,7 @@
 
 #define RDS_USB_PS_LENGTH 8
 #define RDS_USB_RT_LENGTH 64
+
+// clang-format on
 
 #endif

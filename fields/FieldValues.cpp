@@ -17,13 +17,19 @@ struct NumberRange {
 };
 
 constexpr NumberRange Ranges[] = {
-    {RDS_USB_WRITE_PTY_RAM, 0, 31}, {RDS_USB_WRITE_PTY_E2P, 0, 31},
-    {RDS_USB_WRITE_TP_RAM, 0, 1},   {RDS_USB_WRITE_TP_E2P, 0, 1},
-    {RDS_USB_WRITE_TA_RAM, 0, 1},   {RDS_USB_WRITE_TA_E2P, 0, 1},
-    {RDS_USB_WRITE_MS_RAM, 0, 1},   {RDS_USB_WRITE_MS_E2P, 0, 1},
-    {RDS_USB_WRITE_DI_RAM, 0, 15},  {RDS_USB_WRITE_DI_E2P, 0, 15},
+    {RDS_USB_WRITE_PTY_RAM, 0, 31},
+    {RDS_USB_WRITE_PTY_E2P, 0, 31},
+    {RDS_USB_WRITE_TP_RAM, 0, 1},
+    {RDS_USB_WRITE_TP_E2P, 0, 1},
+    {RDS_USB_WRITE_TA_RAM, 0, 1},
+    {RDS_USB_WRITE_TA_E2P, 0, 1},
+    {RDS_USB_WRITE_MS_RAM, 0, 1},
+    {RDS_USB_WRITE_MS_E2P, 0, 1},
+    {RDS_USB_WRITE_DI_RAM, 0, 15},
+    {RDS_USB_WRITE_DI_E2P, 0, 15},
     {RDS_USB_WRITE_NAF_E2P, 0, RDS_USB_AF_COUNT},
-    {RDS_USB_WRITE_2A_E2P, 0, 255}, {RDS_USB_WRITE_ST_E2P, 0, 255},
+    {RDS_USB_WRITE_2A_E2P, 0, 255},
+    {RDS_USB_WRITE_ST_E2P, 0, 255},
 };
 
 const NumberRange &rangeOf(const T_R_FieldDef &field)
@@ -88,7 +94,7 @@ CheckedValue checkText(const T_R_FieldDef &field, std::string_view value, Charse
     if (text.size() > maxLength) {
         if (!force)
             refuseRange(field, std::string(what) + " of " + std::to_string(text.size()) +
-                              " characters, at most " + std::to_string(maxLength));
+                                   " characters, at most " + std::to_string(maxLength));
         text.resize(maxLength); // the dialog sends the first characters
     }
     const std::string boardText = toBoardText(text, charset, nameOf(field));
@@ -123,7 +129,8 @@ CheckedValue checkPi(const T_R_FieldDef &field, std::string_view value, bool for
     if (!allOf(digits, isHexDigit))
         refuse(field, "\"" + std::string(value) + "\" is not a hexadecimal number");
     if (digits.size() != 4 && !force)
-        refuseRange(field, "\"" + std::string(value) + "\" is not four hexadecimal digits (0000-FFFF)");
+        refuseRange(field,
+                    "\"" + std::string(value) + "\" is not four hexadecimal digits (0000-FFFF)");
     const std::string boardText = "0x" + std::string(digits);
     unsigned code = 0;
     RdsUsbParseHex(boardText.c_str(), &code); // as the write reads it
@@ -154,7 +161,8 @@ CheckedValue checkFrequency(const T_R_FieldDef &field, std::string_view value, b
     const int least = RDS_USB_AF_CODE_OFFSET + RDS_USB_AF_CODE_MIN;
     const int most = RDS_USB_AF_CODE_OFFSET + RDS_USB_AF_CODE_MAX;
     if (tenths < least || tenths > most)
-        refuse(field, text + " MHz is outside " + tenthsText(least) + "-" + tenthsText(most) + " MHz");
+        refuse(field,
+               text + " MHz is outside " + tenthsText(least) + "-" + tenthsText(most) + " MHz");
     if (fraction.find_first_not_of('0', 1) != std::string_view::npos && !force)
         refuseRange(field, text + " MHz is not in 0.1 MHz steps");
     return {text, tenthsText(tenths), {}, afImage(tenths)};
@@ -214,7 +222,8 @@ CheckedValue checkValue(const T_R_FieldDef &field, std::string_view value, Chars
 std::string givenValue(const T_R_FieldDef &field, std::string_view value)
 {
     const FieldKind kind = fieldKind(field);
-    return std::string(kind == FieldKind::PsName || kind == FieldKind::RadioText ? value : trimmed(value));
+    return std::string(kind == FieldKind::PsName || kind == FieldKind::RadioText ? value
+                                                                                 : trimmed(value));
 }
 
 std::string shownValue(const T_R_FieldDef &field, const std::string &displayText, Charset charset)

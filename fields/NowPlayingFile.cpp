@@ -10,7 +10,9 @@
 
 namespace fields {
 
-NowPlayingFile::NowPlayingFile(std::string path) : path_(std::move(path)) {}
+NowPlayingFile::NowPlayingFile(std::string path) : path_(std::move(path))
+{
+}
 
 NowPlayingFile::~NowPlayingFile()
 {

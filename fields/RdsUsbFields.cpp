@@ -6,6 +6,8 @@
 // Rows 0-6 RAM, 7-13 EEPROM copies of the same fields, 14-15 PI and number of
 // AFs, 16-40 AF00 to AF24 (control ids run right to left from the second grid
 // row on), 41-42 2A-group rate and stereo setting.
+// A row per field, however wide.
+// clang-format off
 const T_R_FieldDef RdsUsbFields[RDS_USB_FIELD_COUNT] = {
     {1003, RDS_USB_WRITE_PS1_RAM, RdsUsbReadPSRam, nullptr, 0, "ram.ps", "RAM PS Name"},
     {1004, RDS_USB_WRITE_RT_RAM, RdsUsbReadRTRam, nullptr, 0, "ram.rt", "RAM RadioTxt"},
@@ -51,6 +53,7 @@ const T_R_FieldDef RdsUsbFields[RDS_USB_FIELD_COUNT] = {
     {1092, RDS_USB_WRITE_2A_E2P, RdsUsbRead2AE2p, nullptr, 0, "eeprom.group2a", "2A Group"},
     {1093, RDS_USB_WRITE_ST_E2P, RdsUsbReadSTE2p, nullptr, 0, "eeprom.stereo", "Stereo"},
 };
+// clang-format on
 
 bool RdsUsbReadField(const T_R_FieldDef *field, usb_dev_handle *UsbRDSBoard, char *Data)
 {

@@ -20,12 +20,14 @@ bool lowerName(const std::string &name)
 
 void checkLine(const Line &line)
 {
-    fuzzusb::check(line.text.size() <= maxLine && line.text.find_first_of("\r\n") == std::string::npos);
+    fuzzusb::check(line.text.size() <= maxLine &&
+                   line.text.find_first_of("\r\n") == std::string::npos);
     fuzzusb::check(!line.tooLong || line.text.empty());
     const Command command = parseLine(line.text);
     fuzzusb::check(std::holds_alternative<Empty>(command) == line.text.empty());
     if (const auto *set = std::get_if<Set>(&command))
-        fuzzusb::check(lowerName(set->name) && line.text.substr(line.text.find('=') + 1) == set->value);
+        fuzzusb::check(lowerName(set->name) &&
+                       line.text.substr(line.text.find('=') + 1) == set->value);
     if (const auto *query = std::get_if<Query>(&command))
         fuzzusb::check(lowerName(query->name) && line.text.ends_with('?'));
 }

@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             try {
                 checked = fields::checkValue(*field, value, backup.charset, force);
             } catch (const fields::Error &e) {
-                fuzzusb::check(!(force && e.overridable)); // --force sends what is only off the ranges
+                fuzzusb::check(
+                    !(force && e.overridable)); // --force sends what is only off the ranges
                 continue;
             }
             board.clearLog();

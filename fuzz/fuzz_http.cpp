@@ -33,15 +33,16 @@ std::string_view line(std::string_view &input)
 void checkReply(const qd::HttpResponse &reply)
 {
     const int s = reply.status;
-    fuzzusb::check(s == 200 || s == 400 || s == 401 || s == 403 || s == 404 || s == 405 || s == 413 ||
-                   s == 415 || s == 422);
+    fuzzusb::check(s == 200 || s == 400 || s == 401 || s == 403 || s == 404 || s == 405 ||
+                   s == 413 || s == 415 || s == 422);
     for (const auto &[name, value] : reply.headers)
         fuzzusb::check(!name.starts_with("Access-Control"));
     if (reply.contentType == "application/json") {
         const auto document = nlohmann::json::parse(reply.body, nullptr, false);
         fuzzusb::check(!document.is_discarded() && (s == 200 || document.contains("error")));
     }
-    fuzzusb::check((s == 401) == (!reply.headers.empty() && reply.headers[0].first == "WWW-Authenticate"));
+    fuzzusb::check((s == 401) ==
+                   (!reply.headers.empty() && reply.headers[0].first == "WWW-Authenticate"));
 }
 
 } // namespace
@@ -57,8 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const std::string_view pair = query.substr(0, query.find('&'));
         query.remove_prefix(std::min(query.size(), pair.size() + 1));
         const size_t equals = pair.find('=');
-        request.query.emplace(pair.substr(0, equals),
-                              equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1));
+        request.query.emplace(pair.substr(0, equals), equals == std::string_view::npos
+                                                          ? std::string_view()
+                                                          : pair.substr(equals + 1));
     }
     for (const char *name : {"Host", "Content-Type", "Authorization", qd::TokenHeader})
         if (const std::string_view value = line(input); !value.empty())
@@ -77,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     const auto host = request.headers.find("Host");
     fuzzusb::check(host != request.headers.end());
-    const bool change = std::holds_alternative<qd::SetFields>(action) || std::holds_alternative<qd::SetSong>(action);
+    const bool change = std::holds_alternative<qd::SetFields>(action) ||
+                        std::holds_alternative<qd::SetSong>(action);
     fuzzusb::check(change == qd::isChange(request));
     if (change && !open)
         fuzzusb::check(credentials().verify(request.headers.find("Authorization")->second));
@@ -86,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         checkReply(qd::refusedReply(set->values)); // values as messages: any bytes
     }
     if (const auto *read = std::get_if<qd::ReadField>(&action))
-        checkReply(qd::fieldReply(read->name, {{read->name, request.body}}, nlohmann::ordered_json::object(),
+        checkReply(qd::fieldReply(read->name, {{read->name, request.body}},
+                                  nlohmann::ordered_json::object(),
                                   nlohmann::ordered_json::object()));
     return 0;
 }

@@ -25,7 +25,7 @@ void checkDecoded(const Decoded &decoded)
     if (const auto *error = std::get_if<FrameError>(&decoded)) {
         const AckCode code = error->code;
         fuzzusb::check(code == CrcError || code == BadFrameLength || code == EndMissing ||
-              code == BadStuffing || code == UnexpectedEnd);
+                       code == BadStuffing || code == UnexpectedEnd);
         return;
     }
     const Frame &frame = std::get<Frame>(decoded);

@@ -28,7 +28,8 @@ int runOf(int code)
 }
 
 using Number = bool (*)(usb_dev_handle *, const char *, int);
-const Number numbers[] = {RdsUsbWritePTY, RdsUsbWriteTP, RdsUsbWriteTA, RdsUsbWriteMS, RdsUsbWriteDI};
+const Number numbers[] = {RdsUsbWritePTY, RdsUsbWriteTP, RdsUsbWriteTA, RdsUsbWriteMS,
+                          RdsUsbWriteDI};
 using Text = bool (*)(usb_dev_handle *, const char *);
 const std::pair<Text, int> texts[] = {
     {RdsUsbWritePSRam, RDS_USB_WRITE_PS1_RAM}, {RdsUsbWritePSE2p, RDS_USB_WRITE_PS1_E2P},
@@ -78,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fuzzusb::check(log[k].code == code + static_cast<int>(k));
         fuzzusb::check(log[k].result >= 0 || k + 1 == log.size());
     }
-    fuzzusb::check(ok == (static_cast<int>(log.size()) == run && run > 0 && log.back().result >= 0));
+    fuzzusb::check(ok ==
+                   (static_cast<int>(log.size()) == run && run > 0 && log.back().result >= 0));
     if (op == 13 && !log.empty())
         fuzzusb::check(log[0].value >= RDS_USB_AF_CODE_MIN && log[0].value <= RDS_USB_AF_CODE_MAX &&
                        log[0].index == indexAF);

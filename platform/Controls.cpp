@@ -30,8 +30,14 @@ void DrawRing(QPainter &painter, const QRect &r, const QColor &topLeft, const QC
     painter.fillRect(QRect(r.right(), r.top(), 1, r.height()), bottomRight);
 }
 
-bool HasModalFrame(DWORD exStyle) { return exStyle & WS_EX_DLGMODALFRAME; }
-bool HasStaticEdge(DWORD exStyle) { return (exStyle & WS_EX_STATICEDGE) && !HasModalFrame(exStyle); }
+bool HasModalFrame(DWORD exStyle)
+{
+    return exStyle & WS_EX_DLGMODALFRAME;
+}
+bool HasStaticEdge(DWORD exStyle)
+{
+    return (exStyle & WS_EX_STATICEDGE) && !HasModalFrame(exStyle);
+}
 
 class Edit;
 
@@ -96,7 +102,9 @@ private:
     int acceptedWidth_ = 0;
 };
 
-FitWidthValidator::FitWidthValidator(Edit *edit) : QValidator(edit), edit_(edit) {}
+FitWidthValidator::FitWidthValidator(Edit *edit) : QValidator(edit), edit_(edit)
+{
+}
 
 QValidator::State FitWidthValidator::validate(QString &input, int &) const
 {
@@ -111,7 +119,7 @@ public:
         setTextFormat(Qt::PlainText);
         setWordWrap(true);
         DWORD alignment = style_ & StaticAlignmentMask;
-        Qt::Alignment horizontal = alignment == SS_RIGHT    ? Qt::AlignRight
+        Qt::Alignment horizontal = alignment == SS_RIGHT   ? Qt::AlignRight
                                    : alignment == SsCenter ? Qt::AlignHCenter
                                                            : Qt::AlignLeft;
         setAlignment(horizontal | Qt::AlignTop);

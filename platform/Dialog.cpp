@@ -13,8 +13,8 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <map>
 #include <cstdint>
+#include <map>
 
 namespace {
 
@@ -100,11 +100,8 @@ protected:
                 else
                     Command(IDOK);
                 return;
-            case Qt::Key_Escape:
-                Command(IDCANCEL);
-                return;
-            default:
-                break;
+            case Qt::Key_Escape: Command(IDCANCEL); return;
+            default: break;
             }
         }
         event->ignore();
@@ -212,7 +209,10 @@ void ShrinkToFit(QFont &font, const DLGRESOURCE &resource, const DialogUnits &un
         font.setPixelSize(font.pixelSize() - 1);
 }
 
-Dialog *DialogOf(HWND window) { return dynamic_cast<Dialog *>(platform::WidgetOf(window)); }
+Dialog *DialogOf(HWND window)
+{
+    return dynamic_cast<Dialog *>(platform::WidgetOf(window));
+}
 
 QWidget *Control(HWND dialog, int id)
 {
@@ -231,8 +231,8 @@ INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndPar
 
     platform::DialogFont font =
         (resource->style & DS_SETFONT)
-            ? platform::LoadDialogFont(platform::FromAnsi(resource->typeface),
-                                       resource->pointSize, resource->weight, resource->italic)
+            ? platform::LoadDialogFont(platform::FromAnsi(resource->typeface), resource->pointSize,
+                                       resource->weight, resource->italic)
             : platform::LoadDialogFont(QString(), 8, 400, false);
     DialogUnits units{font.baseX, font.baseY};
     if (font.substitute)
@@ -253,8 +253,8 @@ INT_PTR DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndPar
     QWidget *firstTabStop = nullptr;
     for (int i = 0; i < resource->itemCount; ++i) {
         const DLGITEMRESOURCE &item = resource->items[i];
-        QWidget *control =
-            platform::CreateControl(item, &dialog, units.ToPixels(item.x, item.y, item.cx, item.cy));
+        QWidget *control = platform::CreateControl(
+            item, &dialog, units.ToPixels(item.x, item.y, item.cx, item.cy));
         if (!control)
             return -1;
         dialog.AddItem(item.id, control);

@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr UINT ButtonsMask = 0xF;  // MB_TYPEMASK
-constexpr UINT IconMask = 0xF0;    // MB_ICONMASK
+constexpr UINT ButtonsMask = 0xF; // MB_TYPEMASK
+constexpr UINT IconMask = 0xF0;   // MB_ICONMASK
 
 // A message box centred on its owner, or on the screen when the owner is
 // hidden or missing.

@@ -73,9 +73,15 @@ SystemObject applicationIcon{1}, arrowCursor{2}, lightGreyBrush{3};
 
 } // namespace
 
-HWND__::HWND__(QWidget *window) : widget(window) { LiveHandles().insert(this); }
+HWND__::HWND__(QWidget *window) : widget(window)
+{
+    LiveHandles().insert(this);
+}
 
-HWND__::~HWND__() { LiveHandles().erase(this); }
+HWND__::~HWND__()
+{
+    LiveHandles().erase(this);
+}
 
 namespace platform {
 
@@ -153,7 +159,10 @@ HWND CreateWindowExA(DWORD /*dwExStyle*/, LPCSTR lpClassName, LPCSTR lpWindowNam
     return window->Handle();
 }
 
-LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return 0; }
+LRESULT DefWindowProcA(HWND, UINT, WPARAM, LPARAM)
+{
+    return 0;
+}
 
 BOOL DestroyWindow(HWND hWnd)
 {

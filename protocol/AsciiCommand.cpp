@@ -14,8 +14,14 @@ struct Alias {
     std::string_view field; // after "ram." or "eeprom."
 };
 
-constexpr std::array<Alias, 9> copies{{{"ps", "ps"}, {"rt", "rt"}, {"text", "rt"}, {"rt1", "rt"},
-                                       {"pty", "pty"}, {"tp", "tp"}, {"ta", "ta"}, {"ms", "ms"},
+constexpr std::array<Alias, 9> copies{{{"ps", "ps"},
+                                       {"rt", "rt"},
+                                       {"text", "rt"},
+                                       {"rt1", "rt"},
+                                       {"pty", "pty"},
+                                       {"tp", "tp"},
+                                       {"ta", "ta"},
+                                       {"ms", "ms"},
                                        {"di", "di"}}};
 
 std::string lower(std::string_view text)

@@ -7,12 +7,9 @@ std::string reply(Outcome outcome, Style style)
     if (style == Style::Ok)
         return outcome == Outcome::Done ? "OK\r\n" : "NO\r\n";
     switch (outcome) {
-    case Outcome::Done:
-        return "+\r\n";
-    case Outcome::Refused:
-        return "-\r\n";
-    case Outcome::Unknown:
-        break;
+    case Outcome::Done: return "+\r\n";
+    case Outcome::Refused: return "-\r\n";
+    case Outcome::Unknown: break;
     }
     return "!\r\n";
 }

@@ -25,26 +25,18 @@ std::optional<size_t> elementSize(uint8_t mec, Bytes rest)
         return rest.size() > melAt ? melAt + 1 + rest[melAt] : cutShort;
     };
     switch (mec) {
-    case MecPi:
-        return 4;
-    case MecPs:
-        return 10;
+    case MecPi: return 4;
+    case MecPs: return 10;
     case MecTaTp:
     case MecDi:
     case MecMs:
-    case MecPty:
-        return 3;
+    case MecPty: return 3;
     case MecRadioText:
-    case MecAf:
-        return withMel(2);
-    case MecRequest:
-        return withMel(0);
-    case MecAck:
-        return rest.empty() ? cutShort : rest[0] == Ok ? 1 : 2;
-    case MecCommMode:
-        return 1;
-    default:
-        return std::nullopt;
+    case MecAf: return withMel(2);
+    case MecRequest: return withMel(0);
+    case MecAck: return rest.empty() ? cutShort : rest[0] == Ok ? 1 : 2;
+    case MecCommMode: return 1;
+    default: return std::nullopt;
     }
 }
 
@@ -67,10 +59,8 @@ bool answerable(uint8_t mec)
     case MecMs:
     case MecPty:
     case MecRadioText:
-    case MecAf:
-        return true;
-    default:
-        return false;
+    case MecAf: return true;
+    default: return false;
     }
 }
 
@@ -137,10 +127,8 @@ Outcome serviceElement(uint8_t mec, Bytes data)
 {
     const uint8_t value = data[0];
     switch (mec) {
-    case MecPi:
-        return Pi{static_cast<uint16_t>(value << 8 | data[1])};
-    case MecPs:
-        return Ps{std::string(data.begin(), data.end())};
+    case MecPi: return Pi{static_cast<uint16_t>(value << 8 | data[1])};
+    case MecPs: return Ps{std::string(data.begin(), data.end())};
     case MecTaTp:
         if (value <= 3)
             return TaTp{(value & 1) != 0, (value & 2) != 0};
@@ -157,10 +145,8 @@ Outcome serviceElement(uint8_t mec, Bytes data)
         if (value <= 31)
             return Pty{value};
         break;
-    case MecRadioText:
-        return radioText(data.subspan(1));
-    case MecAf:
-        return af(data.subspan(1));
+    case MecRadioText: return radioText(data.subspan(1));
+    case MecAf: return af(data.subspan(1));
     }
     return OutOfRange;
 }
@@ -168,10 +154,8 @@ Outcome serviceElement(uint8_t mec, Bytes data)
 Outcome element(uint8_t mec, Bytes data)
 {
     switch (mec) {
-    case MecRequest:
-        return request(data);
-    case MecAck:
-        return Ack{static_cast<AckCode>(data[0]), data.size() > 1 ? data[1] : uint8_t(0)};
+    case MecRequest: return request(data);
+    case MecAck: return Ack{static_cast<AckCode>(data[0]), data.size() > 1 ? data[1] : uint8_t(0)};
     case MecCommMode:
         if (data[0] > 2)
             return OutOfRange;

@@ -67,7 +67,9 @@ Daemon::~Daemon() = default;
 void Daemon::openListeners()
 {
     listeners_.clear();
-    const auto counter = [this](const std::string &name, int count) { station_.setClients(name, count); };
+    const auto counter = [this](const std::string &name, int count) {
+        station_.setClients(name, count);
+    };
     const UecpAddresses addresses{options_.sites, options_.encoders};
     const struct {
         const char *kind;
@@ -92,8 +94,9 @@ void Daemon::openListeners()
                     return asciiConversation(station_, options_.asciiOk, stream);
                 };
             try {
-                listeners_.push_back(kind.tcp ? listenTcp(io_, kind.kind, where, factory, allow_, counter)
-                                              : listenUdp(io_, kind.kind, where, factory, allow_));
+                listeners_.push_back(
+                    kind.tcp ? listenTcp(io_, kind.kind, where, factory, allow_, counter)
+                             : listenUdp(io_, kind.kind, where, factory, allow_));
             } catch (const boost::system::system_error &e) {
                 throw std::runtime_error(std::string(kind.kind) + " " + where.text() + ": " +
                                          e.code().message());

@@ -53,9 +53,33 @@ const char *const usageText =
 namespace {
 
 enum Key {
-    UecpTcp = 256, UecpUdp, AsciiTcp, AsciiUdp, Http, Follow, Site, Encoder, Device, CharsetKey,
-    Verify, State, RtCycle, DpsStep, AsciiReplies, Allow, Config, Verbose, PasswordFile,
-    TokenFile, TlsCert, TlsKey, HttpHost, MetricsPublic, NowPlayingFormat, HashPassword, Help,
+    UecpTcp = 256,
+    UecpUdp,
+    AsciiTcp,
+    AsciiUdp,
+    Http,
+    Follow,
+    Site,
+    Encoder,
+    Device,
+    CharsetKey,
+    Verify,
+    State,
+    RtCycle,
+    DpsStep,
+    AsciiReplies,
+    Allow,
+    Config,
+    Verbose,
+    PasswordFile,
+    TokenFile,
+    TlsCert,
+    TlsKey,
+    HttpHost,
+    MetricsPublic,
+    NowPlayingFormat,
+    HashPassword,
+    Help,
     Version,
 };
 
@@ -122,7 +146,8 @@ AddressBlock parseBlock(const std::string &text)
     if (error)
         throw OptionError("--allow: \"" + text + "\" is not an address or an address block");
     const int bits = block.network.is_v4() ? 32 : 128;
-    block.prefix = slash == std::string::npos ? bits : number("allow", text.substr(slash + 1), 0, bits);
+    block.prefix =
+        slash == std::string::npos ? bits : number("allow", text.substr(slash + 1), 0, bits);
     return block;
 }
 
@@ -149,7 +174,8 @@ std::vector<std::string> configArgs(const std::string &path)
             args.push_back(line.substr(value == std::string::npos ? line.size() : value));
         }
         if (args.back() == "--config")
-            throw OptionError(path + ":" + std::to_string(number) + ": --config in a configuration file");
+            throw OptionError(path + ":" + std::to_string(number) +
+                              ": --config in a configuration file");
     }
     return args;
 }
@@ -209,7 +235,8 @@ void parseArgs(DaemonOptions &o, const std::vector<std::string> &args, const std
     int key;
     // getopt's state is global: options are read on one thread, the event loop's.
     // NOLINTNEXTLINE(concurrency-mt-unsafe)
-    while ((key = getopt_long(static_cast<int>(argv.size() - 1), argv.data(), "", Options, nullptr)) != -1) {
+    while ((key = getopt_long(static_cast<int>(argv.size() - 1), argv.data(), "", Options,
+                              nullptr)) != -1) {
         if (key == '?' || key == ':') {
             const std::string arg = argv[optind - 1];
             std::string message = where;
@@ -235,7 +262,8 @@ ListenAddress parseListenAddress(const std::string &text)
     boost::system::error_code error;
     ListenAddress listen{boost::asio::ip::make_address(host, error), 0};
     if (colon == std::string::npos || error)
-        throw OptionError("\"" + text + "\" is not ADDR:PORT (a numeric address; [ADDR]:PORT for IPv6)");
+        throw OptionError("\"" + text +
+                          "\" is not ADDR:PORT (a numeric address; [ADDR]:PORT for IPv6)");
     listen.port = static_cast<unsigned short>(number("port", text.substr(colon + 1), 0, 65535));
     return listen;
 }

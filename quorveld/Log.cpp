@@ -55,9 +55,10 @@ void LogLimiter::log(const std::string &kind, const std::string &line, Clock::ti
         if (found != kinds_.end()) {
             counted(found->second, out);
         } else if (kinds_.size() >= maxKinds_) {
-            const auto oldest = std::min_element(kinds_.begin(), kinds_.end(), [](const auto &a, const auto &b) {
-                return a.second.written < b.second.written;
-            });
+            const auto oldest =
+                std::min_element(kinds_.begin(), kinds_.end(), [](const auto &a, const auto &b) {
+                    return a.second.written < b.second.written;
+                });
             counted(oldest->second, out);
             kinds_.erase(oldest);
         }

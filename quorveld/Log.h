@@ -34,7 +34,8 @@ public:
     explicit LogLimiter(std::chrono::milliseconds quiet = std::chrono::seconds(10),
                         Sink sink = logLine, size_t maxKinds = 1024);
 
-    void log(const std::string &kind, const std::string &line, Clock::time_point now = Clock::now());
+    void log(const std::string &kind, const std::string &line,
+             Clock::time_point now = Clock::now());
     // Writes the counts of the kinds quiet for `quiet`, and forgets them.
     // Call it now and then (once a second, say).
     void flush(Clock::time_point now = Clock::now());

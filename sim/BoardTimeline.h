@@ -62,7 +62,7 @@ private:
     bool timedReplugDone_ = false;
     std::deque<Command> commands_;
     unsigned long changes_ = 0; // news for the thread
-    std::jthread thread_; // last: starts once the rest is set
+    std::jthread thread_;       // last: starts once the rest is set
 };
 
 } // namespace sim

@@ -69,7 +69,8 @@ void ControlFifo::run()
         if (n <= 0)
             continue;
         pending.append(buffer, static_cast<size_t>(n));
-        for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;
+             pending.erase(0, end + 1)) {
             std::string line = pending.substr(0, end);
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();

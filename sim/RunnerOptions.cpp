@@ -83,8 +83,8 @@ std::optional<Fault> parseFault(const std::string &option, const std::string &ar
     if (option == "--fail-at") {
         good = parsePair(arg, f.at, f.error, EPIPE) && f.at > 0 && f.error > 0;
     } else if (option == "--fail-code") {
-        good = parsePair(arg, f.code, f.error, EPIPE) && f.code >= 0 && f.code <= 0xFF &&
-               f.error > 0;
+        good =
+            parsePair(arg, f.code, f.error, EPIPE) && f.code >= 0 && f.code <= 0xFF && f.error > 0;
     } else if (option == "--short-at") {
         f.kind = Fault::Short;
         good = parsePair(arg, f.at, f.bytes, std::nullopt) && f.at > 0 && f.bytes >= 0;
@@ -142,8 +142,8 @@ ParsedCommandLine parseCommandLine(int argc, const char *const *argv)
             continue;
         }
 
-        if (option != "--log" && option != "--control" && option != "--string-error" && !isFaultOption(option) &&
-            !isTimeOption(option)) {
+        if (option != "--log" && option != "--control" && option != "--string-error" &&
+            !isFaultOption(option) && !isTimeOption(option)) {
             parsed.error = "unknown option " + option;
             return parsed;
         }
@@ -161,7 +161,8 @@ ParsedCommandLine parseCommandLine(int argc, const char *const *argv)
             o.stringError = parseNumber(arg).value_or(0);
             good = o.stringError > 0;
         } else if (isTimeOption(option)) {
-            int &ms = option == "--unplug-after" ? o.timeline.unplugAfterMs : o.timeline.replugAfterMs;
+            int &ms =
+                option == "--unplug-after" ? o.timeline.unplugAfterMs : o.timeline.replugAfterMs;
             ms = parseNumber(arg).value_or(-1);
             good = ms >= 0;
         } else if (const auto fault = parseFault(option, arg)) {

@@ -39,9 +39,9 @@ void unpackChars(uint16_t value, uint16_t index, uint8_t *to)
 } // namespace
 
 struct Board::Outcome {
-    int error = 0;                   // errno failing the request, or 0
-    int bytes = RDS_USB_REPLY_SIZE;  // bytes answered at most
-    int delayMs = 0;                 // before failing
+    int error = 0;                  // errno failing the request, or 0
+    int bytes = RDS_USB_REPLY_SIZE; // bytes answered at most
+    int delayMs = 0;                // before failing
 };
 
 Eeprom Board::factoryDefaults()
@@ -63,7 +63,9 @@ Eeprom Board::factoryDefaults()
     return e;
 }
 
-Board::Board() : ram_(factoryDefaults()), eeprom_(factoryDefaults()) {}
+Board::Board() : ram_(factoryDefaults()), eeprom_(factoryDefaults())
+{
+}
 
 int Board::handle(uint8_t code, uint16_t value, uint16_t index, uint8_t *reply, int len)
 {
@@ -109,19 +111,13 @@ Board::Outcome Board::decide(uint8_t code)
             if (outcome.error == 0)
                 outcome.error = f.error;
             break;
-        case Fault::Short:
-            outcome.bytes = std::min(outcome.bytes, f.bytes);
-            break;
-        case Fault::Unplug:
-            unplugged_ = true;
-            break;
+        case Fault::Short: outcome.bytes = std::min(outcome.bytes, f.bytes); break;
+        case Fault::Unplug: unplugged_ = true; break;
         case Fault::Hang:
             if (hangMs_ < 0)
                 hangMs_ = f.delayMs;
             break;
-        case Fault::Glitch:
-            ram_ = eeprom_;
-            break;
+        case Fault::Glitch: ram_ = eeprom_; break;
         }
     }
     if (unplugged_)
@@ -147,10 +143,8 @@ bool Board::execute(uint8_t code, uint16_t value, uint16_t index, uint8_t *out)
     };
 
     switch (write) {
-    case RDS_USB_WRITE_2A_E2P:
-        return byteField(eeprom_.group2a);
-    case RDS_USB_WRITE_ST_E2P:
-        return byteField(eeprom_.stereo);
+    case RDS_USB_WRITE_2A_E2P: return byteField(eeprom_.group2a);
+    case RDS_USB_WRITE_ST_E2P: return byteField(eeprom_.stereo);
     case RDS_USB_RESET_E2P:
         if (read)
             return false;
@@ -164,8 +158,7 @@ bool Board::execute(uint8_t code, uint16_t value, uint16_t index, uint8_t *out)
             eeprom_.pi = value;
         }
         return true;
-    case RDS_USB_WRITE_NAF_E2P:
-        return byteField(eeprom_.naf);
+    case RDS_USB_WRITE_NAF_E2P: return byteField(eeprom_.naf);
     case RDS_USB_WRITE_AF_E2P: {
         const uint16_t n = read ? value : index;
         return n < RDS_USB_AF_COUNT && byteField(eeprom_.af[n]);
@@ -220,7 +213,8 @@ void Board::powerCycle()
 {
     std::lock_guard lock(mutex_);
     ram_ = eeprom_;
-    std::erase_if(faults_, [](const Fault &f) { return f.kind == Fault::Unplug || f.kind == Fault::Hang; });
+    std::erase_if(faults_,
+                  [](const Fault &f) { return f.kind == Fault::Unplug || f.kind == Fault::Hang; });
     unplugged_ = false;
     hangMs_ = -1;
     ++powerCycles_;

@@ -44,10 +44,10 @@ struct Fault {
         Hang,   // from the request on, every request fails with -ETIMEDOUT after delayMs
         Glitch, // a power glitch just before the request: RAM takes the EEPROM values
     } kind = Error;
-    int at = 0;     // the request number (Unplug, Hang: from it on); 0: use code
-    int code = -1;  // with at == 0: every request with this code
-    int error = 32; // Error: errno (EPIPE, a stall)
-    int bytes = 0;  // Short
+    int at = 0;      // the request number (Unplug, Hang: from it on); 0: use code
+    int code = -1;   // with at == 0: every request with this code
+    int error = 32;  // Error: errno (EPIPE, a stall)
+    int bytes = 0;   // Short
     int delayMs = 0; // Hang
 };
 
@@ -94,7 +94,7 @@ private:
     std::function<void(const Request &)> listener_;
     int requests_ = 0; // vendor requests handled so far
     bool unplugged_ = false;
-    int hangMs_ = -1;  // from a Hang fault on: its delay
+    int hangMs_ = -1; // from a Hang fault on: its delay
     int powerCycles_ = 0;
 
     struct Outcome;

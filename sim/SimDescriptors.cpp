@@ -10,14 +10,22 @@ constexpr uint8_t dtDevice = 1, dtConfig = 2, dtString = 3, dtInterface = 4, dtE
 constexpr uint8_t deviceLength = 18, configLength = 9, interfaceLength = 9, endpointLength = 7;
 constexpr uint16_t usEnglish = 0x0409;
 
-uint8_t lo(uint16_t v) { return v & 0xFF; }
-uint8_t hi(uint16_t v) { return v >> 8; }
+uint8_t lo(uint16_t v)
+{
+    return v & 0xFF;
+}
+uint8_t hi(uint16_t v)
+{
+    return v >> 8;
+}
 
 } // namespace
 
 std::vector<uint8_t> nodeContent(uint16_t vendor, uint16_t product)
 {
     constexpr uint16_t totalLength = configLength + interfaceLength + endpointLength;
+    // A line per descriptor.
+    // clang-format off
     return {
         // device: USB 1.1, class per interface, EP0 8 bytes, release 1.00
         deviceLength, dtDevice, 0x10, 0x01, 0x00, 0x00, 0x00, 8,
@@ -31,6 +39,7 @@ std::vector<uint8_t> nodeContent(uint16_t vendor, uint16_t product)
         // endpoint 1 IN, interrupt, 8 bytes, every 10 ms
         endpointLength, dtEndpoint, 0x81, 0x03, 8, 0, 10,
     };
+    // clang-format on
 }
 
 std::vector<uint8_t> languageList()

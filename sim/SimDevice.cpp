@@ -2,10 +2,10 @@
 
 #include "SimDescriptors.h"
 
+#include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <linux/usbdevice_fs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,18 +39,12 @@ gboolean Device::onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpoin
 Device::Result Device::answer(unsigned long request, UMockdevIoctlData *arg)
 {
     switch (request) {
-    case USBDEVFS_CONTROL:
-        return control(arg);
-    case USBDEVFS_CONNECTINFO:
-        return connectInfo(arg);
-    case USBDEVFS_SETCONFIGURATION:
-        return setConfiguration();
-    case USBDEVFS_CLAIMINTERFACE:
-        return claimInterface();
-    case USBDEVFS_RELEASEINTERFACE:
-        return gone() ? fail(ENODEV) : ok(0);
-    default:
-        return fail(ENOTTY);
+    case USBDEVFS_CONTROL: return control(arg);
+    case USBDEVFS_CONNECTINFO: return connectInfo(arg);
+    case USBDEVFS_SETCONFIGURATION: return setConfiguration();
+    case USBDEVFS_CLAIMINTERFACE: return claimInterface();
+    case USBDEVFS_RELEASEINTERFACE: return gone() ? fail(ENODEV) : ok(0);
+    default: return fail(ENOTTY);
     }
 }
 
@@ -123,7 +117,8 @@ Device::Result Device::stringDescriptor(uint8_t index, uint8_t *data, uint16_t l
     if (index == 0)
         d = languageList();
     else if (index == 1)
-        d = setup_.rawManufacturer ? *setup_.rawManufacturer : sim::stringDescriptor(setup_.manufacturer);
+        d = setup_.rawManufacturer ? *setup_.rawManufacturer
+                                   : sim::stringDescriptor(setup_.manufacturer);
     else if (index == 2)
         d = setup_.rawProduct ? *setup_.rawProduct : sim::stringDescriptor(setup_.productName);
     else

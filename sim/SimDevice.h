@@ -43,7 +43,7 @@ private:
     Result claimInterface();
     bool gone() const;
     bool pluggedElsewhere() const; // unplugged, then power-cycled on another device
-    void markUnplugged(); // with mutex_ held
+    void markUnplugged();          // with mutex_ held
     void hideNode();
 
     const DeviceSetup setup_;

@@ -161,13 +161,11 @@ int Testbed::addDevice(const DeviceSetup &setup, std::shared_ptr<Board> board)
     char ids[64];
     std::snprintf(ids, sizeof ids, "A: idVendor=%04x\nA: idProduct=%04x\n", setup.vendor,
                   setup.product);
-    const std::string record = format("P: /devices/platform/dummy_hcd.1/usb1/1-%d\n", devnum) +
-                               "N: bus/usb/" + busDev + "=" +
-                               upperHex(nodeContent(setup.vendor, setup.product)) + "\n" +
-                               "E: DEVNAME=" + devNode + "\n" +
-                               "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\n" +
-                               format("E: DEVNUM=%03d\n", devnum) + ids +
-                               format("A: busnum=1\nA: devnum=%d\n", devnum);
+    const std::string record =
+        format("P: /devices/platform/dummy_hcd.1/usb1/1-%d\n", devnum) + "N: bus/usb/" + busDev +
+        "=" + upperHex(nodeContent(setup.vendor, setup.product)) + "\n" + "E: DEVNAME=" + devNode +
+        "\n" + "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: BUSNUM=001\n" +
+        format("E: DEVNUM=%03d\n", devnum) + ids + format("A: busnum=1\nA: devnum=%d\n", devnum);
     // The handler first: a program scanning the bus may open the node as soon
     // as it appears.
     auto device = std::make_unique<Device>(setup, std::move(board), impl_->root + devNode, devnum);

@@ -128,9 +128,9 @@ int usb_control_msg(usb_dev_handle *dev, int requesttype, int request, int value
         std::copy_n(reply.data(), n, bytes); // a descriptor, not a C string
         return n;
     }
-    const int result = device.board->handle(static_cast<uint8_t>(request), static_cast<uint16_t>(value),
-                                            static_cast<uint16_t>(index),
-                                            reinterpret_cast<uint8_t *>(bytes), size);
+    const int result = device.board->handle(
+        static_cast<uint8_t>(request), static_cast<uint16_t>(value), static_cast<uint16_t>(index),
+        reinterpret_cast<uint8_t *>(bytes), size);
     if (result < 0)
         lastError = "error sending control message";
     return result;

@@ -36,7 +36,7 @@ void forwardSignal(int signal)
 // (blocked); returns the signal mask to restore then.
 sigset_t forwardSignals()
 {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = forwardSignal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
@@ -106,13 +106,15 @@ int runChild(std::vector<std::string> command, const std::string &root, const si
         childPid = pid;
     pthread_sigmask(SIG_SETMASK, &mask, nullptr); // a signal held back goes to the command now
     if (error != 0) {
-        std::fprintf(stderr, "quorvel-sim: %s: %s\n", argv[0], std::generic_category().message(error).c_str());
+        std::fprintf(stderr, "quorvel-sim: %s: %s\n", argv[0],
+                     std::generic_category().message(error).c_str());
         return error == ENOENT ? 127 : 126;
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)
-            throw std::runtime_error(std::string("waitpid: ") + std::generic_category().message(errno));
+            throw std::runtime_error(std::string("waitpid: ") +
+                                     std::generic_category().message(errno));
     }
     childPid = 0;
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
@@ -151,30 +153,33 @@ int run(const sim::RunnerOptions &options, const sigset_t &mask)
         setup.stringError = options.stringError;
         const int device = testbed.addDevice(setup, board);
         timeline = std::make_unique<sim::BoardTimeline>(testbed, device, setup, options.timeline);
-        board->setListener([f = log.get(), &board = *board, &timeline = *timeline](const sim::Request &r) {
-            if (f) {
-                std::fprintf(f, "0x%02X value=0x%04X index=0x%04X result=%d\n", r.code, r.value,
-                             r.index, r.result);
-                std::fflush(f);
-            }
-            if (board.unplugged())
-                timeline.unplugged();
-        });
+        board->setListener(
+            [f = log.get(), &board = *board, &timeline = *timeline](const sim::Request &r) {
+                if (f) {
+                    std::fprintf(f, "0x%02X value=0x%04X index=0x%04X result=%d\n", r.code, r.value,
+                                 r.index, r.result);
+                    std::fflush(f);
+                }
+                if (board.unplugged())
+                    timeline.unplugged();
+            });
     }
     std::unique_ptr<sim::ControlFifo> control;
     if (!options.controlFifo.empty())
-        control = std::make_unique<sim::ControlFifo>(options.controlFifo, [&timeline](const std::string &line) {
-            using Command = sim::BoardTimeline::Command;
-            const std::optional<Command> command = line == "unplug"   ? std::optional(Command::Unplug)
-                                                   : line == "replug" ? std::optional(Command::Replug)
-                                                   : line == "glitch" ? std::optional(Command::Glitch)
-                                                                      : std::nullopt;
-            if (command && timeline)
-                timeline->command(*command);
-            else
-                std::fprintf(stderr, "quorvel-sim: control: %s: %s\n", line.c_str(),
-                             timeline ? "unknown command" : "no board");
-        });
+        control = std::make_unique<sim::ControlFifo>(
+            options.controlFifo, [&timeline](const std::string &line) {
+                using Command = sim::BoardTimeline::Command;
+                const std::optional<Command> command =
+                    line == "unplug"   ? std::optional(Command::Unplug)
+                    : line == "replug" ? std::optional(Command::Replug)
+                    : line == "glitch" ? std::optional(Command::Glitch)
+                                       : std::nullopt;
+                if (command && timeline)
+                    timeline->command(*command);
+                else
+                    std::fprintf(stderr, "quorvel-sim: control: %s: %s\n", line.c_str(),
+                                 timeline ? "unknown command" : "no board");
+            });
     return runChild(options.command, testbed.root(), mask);
 }
 

@@ -17,9 +17,9 @@
 static int usbGetStringAscii(usb_dev_handle *dev, int index, int langid, char *buf, int buflen)
 {
     unsigned char reply[USB_STRING_REPLY_SIZE];
-    int rval = usb_control_msg(dev, USB_ENDPOINT_IN, USB_REQ_GET_DESCRIPTOR,
-                               (USB_DT_STRING << 8) + index, langid, reinterpret_cast<char *>(reply),
-                               sizeof(reply), USB_TIMEOUT_MS);
+    int rval =
+        usb_control_msg(dev, USB_ENDPOINT_IN, USB_REQ_GET_DESCRIPTOR, (USB_DT_STRING << 8) + index,
+                        langid, reinterpret_cast<char *>(reply), sizeof(reply), USB_TIMEOUT_MS);
     if (rval < 0)
         return rval;
     return usbStringDescriptorToAscii(reply, rval, buf, buflen);
@@ -144,8 +144,8 @@ std::vector<UsbProbeEntry> usbProbeDevices(int vendor, int product)
             if (!handle) {
                 entry.openError = usb_strerror();
             } else {
-                entry.manufacturerResult = usbProbeString(handle, dev->descriptor.iManufacturer,
-                                                          entry.manufacturer);
+                entry.manufacturerResult =
+                    usbProbeString(handle, dev->descriptor.iManufacturer, entry.manufacturer);
                 entry.productResult =
                     usbProbeString(handle, dev->descriptor.iProduct, entry.product);
                 usb_close(handle);

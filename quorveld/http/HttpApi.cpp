@@ -91,7 +91,8 @@ bool knownHost(const HttpRequest &request, const HttpPolicy &policy)
     std::string local = lower(request.localAddress);
     if (local.starts_with("::ffff:") && local.find('.') != std::string::npos)
         local.erase(0, 7); // an IPv4 client on an IPv6 socket
-    return host == local || std::find(policy.hosts.begin(), policy.hosts.end(), host) != policy.hosts.end();
+    return host == local ||
+           std::find(policy.hosts.begin(), policy.hosts.end(), host) != policy.hosts.end();
 }
 
 // The media type without its parameters, in lower case.
@@ -137,7 +138,8 @@ std::variant<Json, HttpResponse> parsed(const std::string &body)
         return Json::parse(body);
     } catch (const Json::parse_error &e) {
         std::string message = e.what();
-        if (const size_t close = message.find("] "); message.starts_with("[json") && close != std::string::npos)
+        if (const size_t close = message.find("] ");
+            message.starts_with("[json") && close != std::string::npos)
             message.erase(0, close + 2);
         return errorReply(400, "malformed JSON: " + message);
     }
@@ -183,8 +185,9 @@ HttpAction setFields(const HttpRequest &request)
         else if (text)
             set.values.emplace_back(name, *text);
         else
-            refusals.emplace_back(name, name + ": " + value.dump(-1, ' ', false, Json::error_handler_t::replace) +
-                                            " is neither a string nor a number");
+            refusals.emplace_back(
+                name, name + ": " + value.dump(-1, ' ', false, Json::error_handler_t::replace) +
+                          " is neither a string nor a number");
     }
     if (!refusals.empty())
         return refusedReply(refusals);
@@ -213,14 +216,15 @@ HttpAction songOf(const Json &document)
         song = &*inner;
     }
     SetSong set;
-    for (const auto &[key, into] : {std::pair{"text", &set.text}, {"artist", &set.artist}, {"title", &set.title}})
+    for (const auto &[key, into] :
+         {std::pair{"text", &set.text}, {"artist", &set.artist}, {"title", &set.title}})
         if (auto reply = stringMember(*song, key, *into))
             return *reply;
     // A suite's song has its text too: artist and title go through the format.
     if (!set.artist.empty() || !set.title.empty())
         set.text.clear();
-    if (set.text.empty() && set.artist.empty() && set.title.empty() &&
-        !song->contains("text") && !song->contains("artist") && !song->contains("title"))
+    if (set.text.empty() && set.artist.empty() && set.title.empty() && !song->contains("text") &&
+        !song->contains("artist") && !song->contains("title"))
         return errorReply(400, "no \"text\", \"artist\" or \"title\"");
     return set;
 }
@@ -230,7 +234,8 @@ HttpAction nowPlaying(const HttpRequest &request, const HttpPolicy &policy)
     if (request.method == "GET") {
         if (auto refusal = tokenRefusal(request, policy))
             return *refusal;
-        if (!request.query.count("text") && !request.query.count("artist") && !request.query.count("title"))
+        if (!request.query.count("text") && !request.query.count("artist") &&
+            !request.query.count("title"))
             return errorReply(400, "?text= or ?artist=&title= is needed");
         SetSong set{query(request, "text"), query(request, "artist"), query(request, "title")};
         if (!set.artist.empty() || !set.title.empty())
@@ -262,7 +267,10 @@ HttpResponse page(std::string_view path)
 
 HttpResponse json(int status, const Json &document)
 {
-    return {status, "application/json", document.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n", {}};
+    return {status,
+            "application/json",
+            document.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n",
+            {}};
 }
 
 } // namespace
@@ -270,18 +278,21 @@ HttpResponse json(int status, const Json &document)
 bool CaselessLess::operator()(std::string_view a, std::string_view b) const
 {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+        return std::tolower(static_cast<unsigned char>(x)) <
+               std::tolower(static_cast<unsigned char>(y));
     });
 }
 
 HttpAction decide(const HttpRequest &request, const HttpPolicy &policy)
 {
     if (!knownHost(request, policy))
-        return errorReply(403, "unknown Host: name this daemon by its address or a --http-host name");
+        return errorReply(403,
+                          "unknown Host: name this daemon by its address or a --http-host name");
     const std::optional<Route> route = routeOf(request.path);
     if (!route)
         return errorReply(404, "no such resource");
-    if (std::find(route->methods.begin(), route->methods.end(), request.method) == route->methods.end()) {
+    if (std::find(route->methods.begin(), route->methods.end(), request.method) ==
+        route->methods.end()) {
         HttpResponse reply = errorReply(405, request.method + " is not allowed here");
         reply.headers.emplace_back("Allow", joined(route->methods));
         return reply;
@@ -360,7 +371,8 @@ HttpResponse acceptedReply(const nlohmann::ordered_json &pending, uint64_t versi
 HttpResponse fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,
                          const nlohmann::ordered_json &asked, uint64_t version)
 {
-    return json(200, {{"fields", held}, {"pending", pending}, {"asked", asked}, {"version", version}});
+    return json(200,
+                {{"fields", held}, {"pending", pending}, {"asked", asked}, {"version", version}});
 }
 
 HttpResponse fieldReply(const std::string &name, const nlohmann::ordered_json &held,

@@ -45,7 +45,7 @@ using HttpHeaders = std::multimap<std::string, std::string, CaselessLess>;
 
 struct HttpRequest {
     std::string method;
-    std::string path; // decoded, without the query
+    std::string path;                              // decoded, without the query
     std::multimap<std::string, std::string> query; // decoded
     HttpHeaders headers;
     std::string body;

@@ -96,8 +96,8 @@ bool base64Decode(std::string_view text, std::string &bytes)
         return false;
     for (size_t i = 0; i < text.size(); i++) {
         const char c = text[i];
-        const bool padding = c == '=' && i + 2 >= text.size() &&
-                             (i + 1 == text.size() || text[i + 1] == '=');
+        const bool padding =
+            c == '=' && i + 2 >= text.size() && (i + 1 == text.size() || text[i + 1] == '=');
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/' || padding))
             return false;
     }
@@ -107,7 +107,9 @@ bool base64Decode(std::string_view text, std::string &bytes)
                         static_cast<int>(text.size())) < 0)
         return false;
     // EVP_DecodeBlock counts the padding as zero bytes.
-    bytes.resize(bytes.size() - static_cast<size_t>(text.ends_with("==") ? 2 : text.ends_with('=') ? 1 : 0));
+    bytes.resize(bytes.size() - static_cast<size_t>(text.ends_with("==")  ? 2
+                                                    : text.ends_with('=') ? 1
+                                                                          : 0));
     return true;
 }
 
@@ -120,7 +122,8 @@ std::string hashPasswordLine(const std::string &user, const std::string &passwor
     if (iterations < 1 || iterations > MaxIterations)
         throw std::invalid_argument("iterations out of range");
     std::string salt(SaltBytes, '\0');
-    if (RAND_bytes(reinterpret_cast<unsigned char *>(salt.data()), static_cast<int>(salt.size())) != 1)
+    if (RAND_bytes(reinterpret_cast<unsigned char *>(salt.data()), static_cast<int>(salt.size())) !=
+        1)
         throw std::runtime_error("no random bytes for the salt");
     return user + ":" + std::string(Scheme) + "$" + std::to_string(iterations) + "$" +
            base64Encode(salt) + "$" + base64Encode(derive(password, salt, iterations));
@@ -144,8 +147,8 @@ Credentials::Credentials(std::string_view text, const std::string &name)
         if (parts.size() != 4 || parts[0] != Scheme)
             throw bad("not USER:pbkdf2-sha256$ITERATIONS$SALT$HASH");
         User user{std::string(line.substr(0, colon)), 0, {}, {}};
-        const auto [end, ec] = std::from_chars(parts[1].data(), parts[1].data() + parts[1].size(),
-                                               user.iterations);
+        const auto [end, ec] =
+            std::from_chars(parts[1].data(), parts[1].data() + parts[1].size(), user.iterations);
         if (ec != std::errc() || end != parts[1].data() + parts[1].size() || user.iterations < 1 ||
             user.iterations > MaxIterations)
             throw bad("iterations are not a number of 1-10000000");

@@ -47,7 +47,8 @@ void reply(httplib::Response &to, const HttpResponse &response)
 bool hasBody(const httplib::Request &request)
 {
     return request.has_header("Transfer-Encoding") ||
-           (request.has_header("Content-Length") && request.get_header_value("Content-Length") != "0");
+           (request.has_header("Content-Length") &&
+            request.get_header_value("Content-Length") != "0");
 }
 
 // Runs on the event loop: what the station answers to an action.
@@ -57,16 +58,21 @@ struct Perform {
     HttpResponse operator()(const HttpResponse &response) const { return response; }
     HttpResponse operator()(const ReadFields &) const
     {
-        return fieldsReply(station.fieldsJson(Station::Values::Held), station.fieldsJson(Station::Values::Pending),
+        return fieldsReply(station.fieldsJson(Station::Values::Held),
+                           station.fieldsJson(Station::Values::Pending),
                            station.fieldsJson(Station::Values::Asked), station.version());
     }
     HttpResponse operator()(const ReadField &read) const
     {
         return fieldReply(read.name, station.fieldsJson(Station::Values::Held),
-                          station.fieldsJson(Station::Values::Pending), station.fieldsJson(Station::Values::Asked));
+                          station.fieldsJson(Station::Values::Pending),
+                          station.fieldsJson(Station::Values::Asked));
     }
     HttpResponse operator()(const ReadStatus &) const { return statusReply(station.statusJson()); }
-    HttpResponse operator()(const ReadMetrics &) const { return metricsReply(station.metricsText()); }
+    HttpResponse operator()(const ReadMetrics &) const
+    {
+        return metricsReply(station.metricsText());
+    }
     HttpResponse operator()(const SetFields &set) const
     {
         return outcome(station.set(set.values, Protocol::Http, set.drops));
@@ -152,22 +158,26 @@ void HttpServer::start()
 void HttpServer::open(const std::string &where)
 {
     const ListenAddress at = parseListenAddress(where);
-    const bool loopback = at.address.is_loopback() ||
-                          (at.address.is_v6() && at.address.to_v6().is_v4_mapped() &&
-                           boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, at.address.to_v6()).is_loopback());
+    const bool loopback =
+        at.address.is_loopback() ||
+        (at.address.is_v6() && at.address.to_v6().is_v4_mapped() &&
+         boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, at.address.to_v6())
+             .is_loopback());
     if (!loopback && !password_)
-        throw std::runtime_error("--http " + where + ": a listener off loopback needs --http-password-file");
+        throw std::runtime_error("--http " + where +
+                                 ": a listener off loopback needs --http-password-file");
 
     auto listener = std::make_unique<Listener>();
     const bool tls = !options_.tlsCert.empty();
     if (tls)
-        listener->server = std::make_unique<httplib::SSLServer>(options_.tlsCert.c_str(), options_.tlsKey.c_str());
+        listener->server =
+            std::make_unique<httplib::SSLServer>(options_.tlsCert.c_str(), options_.tlsKey.c_str());
     else
         listener->server = std::make_unique<httplib::Server>();
     httplib::Server &server = *listener->server;
     if (!server.is_valid())
-        throw std::runtime_error("--tls-cert " + options_.tlsCert + ", --tls-key " + options_.tlsKey +
-                                 ": cannot be loaded");
+        throw std::runtime_error("--tls-cert " + options_.tlsCert + ", --tls-key " +
+                                 options_.tlsKey + ": cannot be loaded");
 
     HttpPolicy &policy = listener->policy;
     if (!at.address.is_unspecified())
@@ -194,19 +204,21 @@ void HttpServer::open(const std::string &where)
 
     // Requests without a body are answered before the library reads one;
     // the others are read here, to MaxHttpBody at most, chunked or not.
-    server.set_pre_routing_handler([this, &policy](const httplib::Request &request, httplib::Response &response) {
-        const std::string &method = request.method;
-        if (method == "POST" || method == "PATCH" || method == "PUT" || method == "DELETE")
-            return httplib::Server::HandlerResponse::Unhandled;
-        if (hasBody(request)) {
-            reply(response, errorReply(400, method + " takes no body"));
-            response.set_header("Connection", "close");
-        } else {
-            reply(response, answer(requestOf(request, {}, false), policy));
-        }
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    const auto withBody = [this, &policy](const httplib::Request &request, httplib::Response &response,
+    server.set_pre_routing_handler(
+        [this, &policy](const httplib::Request &request, httplib::Response &response) {
+            const std::string &method = request.method;
+            if (method == "POST" || method == "PATCH" || method == "PUT" || method == "DELETE")
+                return httplib::Server::HandlerResponse::Unhandled;
+            if (hasBody(request)) {
+                reply(response, errorReply(400, method + " takes no body"));
+                response.set_header("Connection", "close");
+            } else {
+                reply(response, answer(requestOf(request, {}, false), policy));
+            }
+            return httplib::Server::HandlerResponse::Handled;
+        });
+    const auto withBody = [this, &policy](const httplib::Request &request,
+                                          httplib::Response &response,
                                           const httplib::ContentReader &content) {
         if (request.is_multipart_form_data()) {
             HttpRequest parts = requestOf(request, {}, false);
@@ -242,14 +254,18 @@ void HttpServer::open(const std::string &where)
         if (response.body.empty())
             response.set_content(errorBody(response.status), "application/json");
     });
-    server.set_exception_handler([](const httplib::Request &, httplib::Response &response, const std::exception_ptr &) {
-        reply(response, errorReply(500, "internal error"));
-    });
+    server.set_exception_handler(
+        [](const httplib::Request &, httplib::Response &response, const std::exception_ptr &) {
+            reply(response, errorReply(500, "internal error"));
+        });
 
     const std::string host = at.address.to_string();
-    const int port = at.port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, at.port) ? at.port : -1);
+    const int port = at.port == 0 ? server.bind_to_any_port(host)
+                                  : (server.bind_to_port(host, at.port) ? at.port : -1);
     if (port <= 0)
-        throw std::runtime_error("--http " + where + ": cannot listen there (in use, or not an address of this machine)");
+        throw std::runtime_error(
+            "--http " + where +
+            ": cannot listen there (in use, or not an address of this machine)");
     listener->bound = ListenAddress{at.address, static_cast<unsigned short>(port)}.text();
     const std::string name = std::string(tls ? "https " : "http ") + listener->bound;
     const auto clients = std::make_shared<std::atomic<int>>(0);
@@ -275,7 +291,9 @@ HttpResponse HttpServer::answer(const HttpRequest &request, const HttpPolicy &po
         return *response;
     }
     auto task = std::make_shared<std::packaged_task<HttpResponse()>>(
-        [&station = station_, action = std::move(action)] { return std::visit(Perform{station}, action); });
+        [&station = station_, action = std::move(action)] {
+            return std::visit(Perform{station}, action);
+        });
     std::future<HttpResponse> answered = task->get_future();
     boost::asio::post(io_, [task] { (*task)(); });
     const auto until = std::chrono::steady_clock::now() + LoopWait;

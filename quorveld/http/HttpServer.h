@@ -22,7 +22,7 @@ class Station;
 struct HttpOptions {
     std::vector<std::string> listen; // ADDR:PORT, [v6]:PORT; port 0 takes a free one
     std::string passwordFile, tokenFile, tlsCert, tlsKey;
-    std::vector<std::string> hosts;  // --http-host names
+    std::vector<std::string> hosts; // --http-host names
     bool metricsPublic = false;
 };
 

@@ -54,18 +54,18 @@ private:
 
     void read()
     {
-        socket_.async_read_some(boost::asio::buffer(buffer_),
-                                [self = shared_from_this()](const boost::system::error_code &error, size_t length) {
-                                    if (error == boost::asio::error::eof)
-                                        self->conversation_->ended();
-                                    if (error)
-                                        return self->close();
-                                    self->armIdle();
-                                    self->send(self->conversation_->received(
-                                        std::span(self->buffer_.data(), length)));
-                                    if (self->socket_.is_open())
-                                        self->read();
-                                });
+        socket_.async_read_some(
+            boost::asio::buffer(buffer_),
+            [self = shared_from_this()](const boost::system::error_code &error, size_t length) {
+                if (error == boost::asio::error::eof)
+                    self->conversation_->ended();
+                if (error)
+                    return self->close();
+                self->armIdle();
+                self->send(self->conversation_->received(std::span(self->buffer_.data(), length)));
+                if (self->socket_.is_open())
+                    self->read();
+            });
     }
 
     void send(std::string bytes)
@@ -84,15 +84,16 @@ private:
 
     void write()
     {
-        boost::asio::async_write(socket_, boost::asio::buffer(queue_.front()),
-                          [self = shared_from_this()](const boost::system::error_code &error, size_t) {
-                              if (error)
-                                  return self->close();
-                              self->unsent_ -= self->queue_.front().size();
-                              self->queue_.pop_front();
-                              if (!self->queue_.empty())
-                                  self->write();
-                          });
+        boost::asio::async_write(
+            socket_, boost::asio::buffer(queue_.front()),
+            [self = shared_from_this()](const boost::system::error_code &error, size_t) {
+                if (error)
+                    return self->close();
+                self->unsent_ -= self->queue_.front().size();
+                self->queue_.pop_front();
+                if (!self->queue_.empty())
+                    self->write();
+            });
     }
 
     tcp::socket socket_;
@@ -163,7 +164,8 @@ private:
         if (error)
             return;
         if (!allowed(allow_, peer.address())) {
-            logVerbose(name_ + ": refused " + peerText(peer.address(), peer.port()) + " (not allowed)");
+            logVerbose(name_ + ": refused " + peerText(peer.address(), peer.port()) +
+                       " (not allowed)");
             return;
         }
         if (static_cast<int>(clients_.size()) >= limits_.maxClients) {
@@ -171,7 +173,8 @@ private:
                     std::to_string(limits_.maxClients) + " clients already");
             return;
         }
-        const auto client = std::make_shared<TcpClient>(std::move(socket), factory_(), *this, limits_);
+        const auto client =
+            std::make_shared<TcpClient>(std::move(socket), factory_(), *this, limits_);
         clients_.insert(client);
         counter_(name_, static_cast<int>(clients_.size()));
         client->start();
@@ -207,8 +210,9 @@ public:
         const bool multicast = where.address.is_multicast();
         // A group is joined on a socket bound to the port on every address.
         const boost::asio::ip::address bound =
-            multicast ? (where.address.is_v4() ? boost::asio::ip::address(boost::asio::ip::address_v4::any())
-                                               : boost::asio::ip::address(boost::asio::ip::address_v6::any()))
+            multicast ? (where.address.is_v4()
+                             ? boost::asio::ip::address(boost::asio::ip::address_v4::any())
+                             : boost::asio::ip::address(boost::asio::ip::address_v6::any()))
                       : where.address;
         const udp::endpoint endpoint(bound, where.port);
         socket_.open(endpoint.protocol());
@@ -234,15 +238,17 @@ private:
     void receive()
     {
         socket_.async_receive_from(
-            boost::asio::buffer(buffer_), peer_, [this](const boost::system::error_code &error, size_t length) {
+            boost::asio::buffer(buffer_), peer_,
+            [this](const boost::system::error_code &error, size_t length) {
                 if (error == boost::asio::error::operation_aborted)
                     return;
                 if (!error && allowed(allow_, peer_.address())) {
                     auto reply = std::make_shared<std::string>(
                         conversation_->received(std::span(buffer_.data(), length)));
                     if (!reply->empty())
-                        socket_.async_send_to(boost::asio::buffer(*reply), peer_,
-                                              [reply](const boost::system::error_code &, size_t) {});
+                        socket_.async_send_to(
+                            boost::asio::buffer(*reply), peer_,
+                            [reply](const boost::system::error_code &, size_t) {});
                 }
                 receive();
             });

@@ -64,8 +64,9 @@ private:
         if (const auto *error = std::get_if<uecp::FrameError>(&decoded)) {
             station_.countRefused(Protocol::Uecp);
             logVerbose("UECP frame refused, error " + std::to_string(error->code));
-            if (mode_.mode == 0 || (error->address &&
-                                    !uecp::addressedTo(*error->address, addresses_.sites, addresses_.encoders)))
+            if (mode_.mode == 0 ||
+                (error->address &&
+                 !uecp::addressedTo(*error->address, addresses_.sites, addresses_.encoders)))
                 return {};
             return text(uecp::ackFrame(0, error->sqc.value_or(0), error->code));
         }
@@ -78,7 +79,8 @@ private:
         for (const uecp::Command &command : message.commands) {
             if (const auto *request = std::get_if<uecp::Request>(&command))
                 replies += answer(*request, frame);
-            else if (const uecp::AckCode refused = apply(command); refused != uecp::Ok && error == uecp::Ok)
+            else if (const uecp::AckCode refused = apply(command);
+                     refused != uecp::Ok && error == uecp::Ok)
                 error = refused;
         }
         if (error != uecp::Ok)
@@ -98,8 +100,9 @@ private:
         } else if (const auto *ps = std::get_if<uecp::Ps>(&command)) {
             set(RamPs, fields::textImage(RdsUsbFields[RamPs], ps->name));
         } else if (const auto *flags = std::get_if<uecp::TaTp>(&command)) {
-            station_.setImages({{RamTa, fields::numberImage(flags->ta)}, {RamTp, fields::numberImage(flags->tp)}},
-                               Protocol::Uecp);
+            station_.setImages(
+                {{RamTa, fields::numberImage(flags->ta)}, {RamTp, fields::numberImage(flags->tp)}},
+                Protocol::Uecp);
         } else if (const auto *di = std::get_if<uecp::Di>(&command)) {
             set(RamDi, fields::numberImage(di->bits));
         } else if (const auto *ms = std::get_if<uecp::Ms>(&command)) {
@@ -107,9 +110,10 @@ private:
         } else if (const auto *pty = std::get_if<uecp::Pty>(&command)) {
             set(RamPty, fields::numberImage(pty->code));
         } else if (const auto *rt = std::get_if<uecp::RadioText>(&command)) {
-            station_.storeRadioText(rt->text.empty() ? fields::Image() : fields::textImage(RdsUsbFields[RamRt], rt->text),
-                                    rt->buffer == uecp::RadioText::Buffer::Append, rt->transmissions,
-                                    Protocol::Uecp);
+            station_.storeRadioText(
+                rt->text.empty() ? fields::Image()
+                                 : fields::textImage(RdsUsbFields[RamRt], rt->text),
+                rt->buffer == uecp::RadioText::Buffer::Append, rt->transmissions, Protocol::Uecp);
         } else if (const auto *af = std::get_if<uecp::Af>(&command)) {
             return applyAf(*af);
         } else if (const auto *mode = std::get_if<uecp::CommMode>(&command)) {
@@ -120,13 +124,15 @@ private:
 
     uecp::AckCode applyAf(const uecp::Af &af)
     {
-        std::vector<uint8_t> codes = af.append ? afCodes(station_.fields()) : std::vector<uint8_t>{};
+        std::vector<uint8_t> codes =
+            af.append ? afCodes(station_.fields()) : std::vector<uint8_t>{};
         codes.insert(codes.end(), af.codes.begin(), af.codes.end());
         if (codes.size() > RDS_USB_AF_COUNT)
             return uecp::OutOfRange;
         std::vector<std::pair<int, fields::Image>> images;
         for (size_t i = 0; i < codes.size(); i++)
-            images.emplace_back(Af00 + static_cast<int>(i), fields::Image(1, static_cast<char>(codes[i])));
+            images.emplace_back(Af00 + static_cast<int>(i),
+                                fields::Image(1, static_cast<char>(codes[i])));
         images.emplace_back(Naf, fields::numberImage(static_cast<int>(codes.size())));
         station_.setImages(images, Protocol::Uecp);
         return uecp::Ok;
@@ -142,11 +148,14 @@ private:
         case uecp::MecPi: {
             const fields::Image pi = bytes(Pi);
             if (pi.size() == 2)
-                element = uecp::Pi{static_cast<uint16_t>(static_cast<uint8_t>(pi[0]) << 8 | static_cast<uint8_t>(pi[1]))};
+                element = uecp::Pi{static_cast<uint16_t>(static_cast<uint8_t>(pi[0]) << 8 |
+                                                         static_cast<uint8_t>(pi[1]))};
             break;
         }
         case uecp::MecPs: element = uecp::Ps{bytes(RamPs)}; break;
-        case uecp::MecTaTp: element = uecp::TaTp{byteOf(fields, RamTa) != 0, byteOf(fields, RamTp) != 0}; break;
+        case uecp::MecTaTp:
+            element = uecp::TaTp{byteOf(fields, RamTa) != 0, byteOf(fields, RamTp) != 0};
+            break;
         case uecp::MecDi: element = uecp::Di{static_cast<uint8_t>(byteOf(fields, RamDi))}; break;
         case uecp::MecMs: element = uecp::Ms{byteOf(fields, RamMs) != 0}; break;
         case uecp::MecPty: element = uecp::Pty{static_cast<uint8_t>(byteOf(fields, RamPty))}; break;
@@ -180,8 +189,8 @@ public:
 
     std::string received(std::span<const uint8_t> bytes) override
     {
-        std::vector<ascii::Line> lines =
-            splitter_.feed(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
+        std::vector<ascii::Line> lines = splitter_.feed(
+            std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
         if (!stream_)
             if (std::optional<ascii::Line> last = splitter_.finish())
                 lines.push_back(std::move(*last));
@@ -234,9 +243,10 @@ private:
         }
         if (std::holds_alternative<ascii::Status>(command)) {
             const WorkerStatus status = station_.status();
-            return ascii::answer("STATUS", std::string(boardStateName(status.board)) +
-                                               ",pending=" + std::to_string(status.pendingWrites) +
-                                               ",eeprom_writes=" + std::to_string(status.eepromWrites));
+            return ascii::answer("STATUS",
+                                 std::string(boardStateName(status.board)) +
+                                     ",pending=" + std::to_string(status.pendingWrites) +
+                                     ",eeprom_writes=" + std::to_string(status.eepromWrites));
         }
         return unknown();
     }
@@ -281,7 +291,8 @@ std::unique_ptr<Conversation> uecpConversation(Station &station, UecpMode &mode,
     return std::make_unique<UecpConversation>(station, mode, addresses, stream);
 }
 
-std::unique_ptr<Conversation> asciiConversation(Station &station, const bool &okReplies, bool stream)
+std::unique_ptr<Conversation> asciiConversation(Station &station, const bool &okReplies,
+                                                bool stream)
 {
     return std::make_unique<AsciiConversation>(station, okReplies, stream);
 }

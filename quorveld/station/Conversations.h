@@ -26,7 +26,8 @@ struct UecpAddresses {
 std::unique_ptr<Conversation> uecpConversation(Station &station, UecpMode &mode,
                                                UecpAddresses addresses, bool stream);
 // okReplies: OK and NO instead of + - !.
-std::unique_ptr<Conversation> asciiConversation(Station &station, const bool &okReplies, bool stream);
+std::unique_ptr<Conversation> asciiConversation(Station &station, const bool &okReplies,
+                                                bool stream);
 
 } // namespace qd
 

@@ -29,25 +29,27 @@ std::string utcNow()
 }
 
 // "af": the AFs in order, then their number.
-void checkAfList(std::string_view list, fields::Charset charset, std::vector<std::pair<int, fields::Image>> &images,
-                 std::vector<Refusal> &refusals)
+void checkAfList(std::string_view list, fields::Charset charset,
+                 std::vector<std::pair<int, fields::Image>> &images, std::vector<Refusal> &refusals)
 {
     std::vector<std::string> items;
     if (!fields::trimmed(list).empty()) {
         size_t from = 0;
-        for (size_t comma; (comma = list.find(',', from)) != std::string_view::npos; from = comma + 1)
+        for (size_t comma; (comma = list.find(',', from)) != std::string_view::npos;
+             from = comma + 1)
             items.emplace_back(fields::trimmed(list.substr(from, comma - from)));
         items.emplace_back(fields::trimmed(list.substr(from)));
     }
     if (items.size() > RDS_USB_AF_COUNT) {
-        refusals.push_back({"af", "af: " + std::to_string(items.size()) +
-                                      " frequencies, at most " + std::to_string(RDS_USB_AF_COUNT)});
+        refusals.push_back({"af", "af: " + std::to_string(items.size()) + " frequencies, at most " +
+                                      std::to_string(RDS_USB_AF_COUNT)});
         return;
     }
     for (size_t i = 0; i < items.size(); i++) {
         const T_R_FieldDef &field = RdsUsbFields[Af00 + i];
         try {
-            images.emplace_back(Af00 + i, fields::checkValue(field, items[i], charset, false).image);
+            images.emplace_back(Af00 + i,
+                                fields::checkValue(field, items[i], charset, false).image);
         } catch (const fields::Error &e) {
             refusals.push_back({field.Name, e.message});
         }
@@ -57,7 +59,8 @@ void checkAfList(std::string_view list, fields::Charset charset, std::vector<std
 
 std::string metric(const char *name, const char *type, const char *help, const std::string &samples)
 {
-    return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" + samples;
+    return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" +
+           samples;
 }
 
 std::string sample(const char *name, uint64_t value, const std::string &labels = {})
@@ -117,7 +120,8 @@ std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::
         }
         const T_R_FieldDef &field = RdsUsbFields[index];
         try {
-            images.emplace_back(index, fields::checkValue(field, value, options_.charset, false).image);
+            images.emplace_back(index,
+                                fields::checkValue(field, value, options_.charset, false).image);
         } catch (const fields::Error &e) {
             refusals.push_back({name, e.message});
         }
@@ -212,7 +216,8 @@ void Station::stopScroll()
     scrollTimer_.cancel();
 }
 
-void Station::storeRadioText(const fields::Image &text, bool append, int transmissions, Protocol from)
+void Station::storeRadioText(const fields::Image &text, bool append, int transmissions,
+                             Protocol from)
 {
     const fields::Image blank = fields::textImage(RdsUsbFields[RamRt], "");
     if (text.empty() || text == blank) {
@@ -277,7 +282,8 @@ std::optional<Refusal> Station::scrollPs(std::string_view text, Protocol from)
         return refusals.empty() ? std::nullopt : std::optional(refusals.front());
     }
     stopScroll();
-    chars.resize((chars.size() + RDS_USB_PS_LENGTH - 1) / RDS_USB_PS_LENGTH * RDS_USB_PS_LENGTH, U' ');
+    chars.resize((chars.size() + RDS_USB_PS_LENGTH - 1) / RDS_USB_PS_LENGTH * RDS_USB_PS_LENGTH,
+                 U' ');
     scrollText_ = chars;
     scrollAt_ = 0;
     commands_[from]++;
@@ -289,7 +295,8 @@ void Station::scrollStep()
 {
     const T_R_FieldDef &ps = RdsUsbFields[RamPs];
     const std::u32string page = scrollText_.substr(scrollAt_, RDS_USB_PS_LENGTH);
-    toWorker({{RamPs, fields::textImage(ps, fields::toBoardText(page, options_.charset, ps.Name))}});
+    toWorker(
+        {{RamPs, fields::textImage(ps, fields::toBoardText(page, options_.charset, ps.Name))}});
     changed();
     scrollAt_ = (scrollAt_ + RDS_USB_PS_LENGTH) % scrollText_.size();
     scrollTimer_.expires_after(std::chrono::seconds(options_.dpsStepSeconds));
@@ -307,7 +314,8 @@ std::optional<Refusal> Station::nowPlaying(const NowPlaying &song, Protocol from
             text = song.artist + song.title;
         } else {
             text = options_.nowPlayingFormat;
-            for (const auto &[key, value] : {std::pair{"ARTIST", &song.artist}, {"TITLE", &song.title}})
+            for (const auto &[key, value] :
+                 {std::pair{"ARTIST", &song.artist}, {"TITLE", &song.title}})
                 if (const size_t at = text.find(key); at != std::string::npos)
                     text.replace(at, std::string_view(key).size(), *value);
         }
@@ -335,15 +343,16 @@ WorkerStatus Station::status() const
 {
     WorkerStatus status = worker_.status();
     const Snapshot snapshot = fields();
-    status.pendingWrites = static_cast<int>(
-        std::count_if(snapshot.begin(), snapshot.end(), [](const FieldSnapshot &f) { return f.pending(); }));
+    status.pendingWrites = static_cast<int>(std::count_if(
+        snapshot.begin(), snapshot.end(), [](const FieldSnapshot &f) { return f.pending(); }));
     return status;
 }
 
 namespace {
 
 // The shown value, or nothing for bytes the character set lacks.
-std::optional<std::string> shownOrNothing(int index, const fields::Image &image, fields::Charset charset)
+std::optional<std::string> shownOrNothing(int index, const fields::Image &image,
+                                          fields::Charset charset)
 {
     try {
         return fields::shownOf(RdsUsbFields[index], image, charset);
@@ -368,10 +377,10 @@ nlohmann::ordered_json Station::fieldsJson(Values which) const
     fields::FieldList list;
     for (int i = 0; i < RDS_USB_FIELD_COUNT; i++) {
         const FieldSnapshot &state = snapshot[i];
-        const std::optional<fields::Image> &image = which == Values::Held      ? state.held
-                                            : which == Values::Asked   ? state.asked
-                                            : state.pending()          ? state.asked
-                                                                       : std::nullopt;
+        const std::optional<fields::Image> &image = which == Values::Held    ? state.held
+                                                    : which == Values::Asked ? state.asked
+                                                    : state.pending()        ? state.asked
+                                                                             : std::nullopt;
         if (!image)
             continue;
         if (const auto shown = shownOrNothing(i, *image, options_.charset))
@@ -395,7 +404,8 @@ nlohmann::ordered_json Station::statusJson() const
         {"requests_failed", status.requestsFailed},
         {"clients", clients},
         {"uptime_s", std::chrono::duration_cast<std::chrono::seconds>(
-                         std::chrono::steady_clock::now() - started_).count()},
+                         std::chrono::steady_clock::now() - started_)
+                         .count()},
         {"last_change", lastChange_},
         {"version", version_},
     };
@@ -415,20 +425,26 @@ std::string Station::metricsText() const
         refused += sample("quorveld_refused_values_total", count(refused_), label);
     }
     for (const auto &[listener, count] : clients_)
-        clients += sample("quorveld_clients", static_cast<uint64_t>(count), "listener=\"" + listener + "\"");
+        clients += sample("quorveld_clients", static_cast<uint64_t>(count),
+                          "listener=\"" + listener + "\"");
     return metric("quorveld_board_up", "gauge", "1 while the board is present and answering.",
                   sample("quorveld_board_up", status.board == BoardState::Present)) +
            metric("quorveld_board_requests_total", "counter", "Board requests sent.",
                   sample("quorveld_board_requests_total", status.requestsSent)) +
            metric("quorveld_board_requests_failed_total", "counter", "Board requests that failed.",
                   sample("quorveld_board_requests_failed_total", status.requestsFailed)) +
-           metric("quorveld_eeprom_writes_total", "counter", "Write requests to the board's EEPROM.",
+           metric("quorveld_eeprom_writes_total", "counter",
+                  "Write requests to the board's EEPROM.",
                   sample("quorveld_eeprom_writes_total", status.eepromWrites)) +
            metric("quorveld_pending_writes", "gauge", "Fields asked for and not yet on the board.",
                   sample("quorveld_pending_writes", static_cast<uint64_t>(status.pendingWrites))) +
-           metric("quorveld_commands_total", "counter", "Commands received, by protocol.", commands) +
-           metric("quorveld_refused_values_total", "counter", "Values refused, by protocol.", refused) +
-           (clients.empty() ? "" : metric("quorveld_clients", "gauge", "Clients connected, by listener.", clients));
+           metric("quorveld_commands_total", "counter", "Commands received, by protocol.",
+                  commands) +
+           metric("quorveld_refused_values_total", "counter", "Values refused, by protocol.",
+                  refused) +
+           (clients.empty()
+                ? ""
+                : metric("quorveld_clients", "gauge", "Clients connected, by listener.", clients));
 }
 
 void Station::setClients(const std::string &listener, int count)

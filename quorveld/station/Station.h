@@ -40,8 +40,8 @@ struct Refusal {
 
 struct StationOptions {
     fields::Charset charset = fields::Charset::Cp1252;
-    int rtCycleSeconds = 10;   // each buffered RadioText held this long
-    int dpsStepSeconds = 2;    // scrolling PS: one step this often
+    int rtCycleSeconds = 10; // each buffered RadioText held this long
+    int dpsStepSeconds = 2;  // scrolling PS: one step this often
     std::string nowPlayingFormat = "ARTIST - TITLE";
 };
 

@@ -30,8 +30,10 @@ int writeBlock(usb_dev_handle *board, const T_R_FieldDef &field, int block, std:
         return RdsUsbWriteTextBlock(board, code + block,
                                     reinterpret_cast<const unsigned char *>(bytes.data()));
     switch (fields::fieldKind(field)) {
-    case fields::FieldKind::PiCode: return RdsUsbWriteValue(board, code, byteAt(bytes, 0) << 8 | byteAt(bytes, 1), 0);
-    case fields::FieldKind::Frequency: return RdsUsbWriteValue(board, code, byteAt(bytes, 0), field.ReadArg);
+    case fields::FieldKind::PiCode:
+        return RdsUsbWriteValue(board, code, byteAt(bytes, 0) << 8 | byteAt(bytes, 1), 0);
+    case fields::FieldKind::Frequency:
+        return RdsUsbWriteValue(board, code, byteAt(bytes, 0), field.ReadArg);
     default: return RdsUsbWriteValue(board, code, byteAt(bytes, 0), 0);
     }
 }

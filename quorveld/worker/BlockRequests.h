@@ -12,7 +12,7 @@
 namespace qd {
 
 struct BlockReply {
-    int result;  // bytes answered, or libusb's negative error
+    int result;          // bytes answered, or libusb's negative error
     fields::Image bytes; // the block; empty unless the board answered all of it
 };
 

@@ -88,13 +88,15 @@ void BoardImage::startVerify()
 
 bool BoardImage::reading() const
 {
-    return std::any_of(fields_.begin(), fields_.end(), [](const Field &f) { return f.toRead != 0; });
+    return std::any_of(fields_.begin(), fields_.end(),
+                       [](const Field &f) { return f.toRead != 0; });
 }
 
 bool BoardImage::differs(const Field &f, int field, int block) const
 {
     const size_t size = fields::blockSize(RdsUsbFields[field]);
-    return !(f.known & 1u << block) || f.held.compare(block * size, size, *f.asked, block * size, size) != 0;
+    return !(f.known & 1u << block) ||
+           f.held.compare(block * size, size, *f.asked, block * size, size) != 0;
 }
 
 std::optional<BoardImage::Step> BoardImage::next(Clock::time_point now) const
@@ -147,7 +149,8 @@ void BoardImage::store(int field, int block, const std::optional<fields::Image> 
     }
 }
 
-void BoardImage::done(const Step &step, const std::optional<fields::Image> &bytes, Clock::time_point now)
+void BoardImage::done(const Step &step, const std::optional<fields::Image> &bytes,
+                      Clock::time_point now)
 {
     Field &f = fields_[step.field];
     f.toRead &= ~(1u << step.block);
@@ -171,7 +174,8 @@ bool BoardImage::dropHeldEepromAsks()
     bool dropped = false;
     for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i) {
         Field &f = fields_[i];
-        if (!fields::isRamField(RdsUsbFields[i]) && f.asked && f.known == allBlocks(i) && f.held == *f.asked) {
+        if (!fields::isRamField(RdsUsbFields[i]) && f.asked && f.known == allBlocks(i) &&
+            f.held == *f.asked) {
             f.asked.reset();
             dropped = true;
         }

@@ -64,11 +64,11 @@ public:
 
 private:
     struct Field {
-        fields::Image held;          // what the board holds, where `known`
+        fields::Image held;  // what the board holds, where `known`
         uint16_t known = 0;  // blocks of `held` that are the board's
         uint16_t toRead = 0; // blocks to read: load or verification
         std::optional<fields::Image> asked;
-        int failures = 0;    // requests failed in a row
+        int failures = 0; // requests failed in a row
         Clock::time_point retryAt{};
     };
 

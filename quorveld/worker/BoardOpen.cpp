@@ -27,10 +27,11 @@ std::optional<BoardLocation> parseBoardLocation(const std::string &text)
 OpenedBoard openBoard(const std::optional<BoardLocation> &at)
 {
     OpenedBoard opened;
-    opened.status = at ? usbOpenDeviceAt(&opened.handle, RDS_USB_VENDOR_ID, RDS_USB_VENDOR_NAME,
-                                         RDS_USB_PRODUCT_ID, RDS_USB_PRODUCT_NAME, at->bus, at->device)
-                       : usbOpenDevice(&opened.handle, RDS_USB_VENDOR_ID, RDS_USB_VENDOR_NAME,
-                                       RDS_USB_PRODUCT_ID, RDS_USB_PRODUCT_NAME);
+    opened.status =
+        at ? usbOpenDeviceAt(&opened.handle, RDS_USB_VENDOR_ID, RDS_USB_VENDOR_NAME,
+                             RDS_USB_PRODUCT_ID, RDS_USB_PRODUCT_NAME, at->bus, at->device)
+           : usbOpenDevice(&opened.handle, RDS_USB_VENDOR_ID, RDS_USB_VENDOR_NAME,
+                           RDS_USB_PRODUCT_ID, RDS_USB_PRODUCT_NAME);
     if (opened.status != USB_OPEN_OK) {
         opened.handle = nullptr;
         return opened;

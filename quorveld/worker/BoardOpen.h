@@ -19,9 +19,9 @@ struct BoardLocation {
 std::optional<BoardLocation> parseBoardLocation(const std::string &text);
 
 struct OpenedBoard {
-    int status = 0;               // usbOpenDevice's
+    int status = 0;                   // usbOpenDevice's
     usb_dev_handle *handle = nullptr; // on USB_OPEN_OK
-    std::string device;           // BUS/DEV as libusb names it: "001/007"
+    std::string device;               // BUS/DEV as libusb names it: "001/007"
 };
 
 OpenedBoard openBoard(const std::optional<BoardLocation> &at);

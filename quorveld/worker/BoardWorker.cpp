@@ -32,8 +32,8 @@ std::string requestText(const BoardImage::Step &step, int result)
 {
     const T_R_FieldDef &field = RdsUsbFields[step.field];
     char text[128];
-    std::snprintf(text, sizeof text, "%s of %s (block %d) failed: %d", step.write ? "writing" : "reading",
-                  field.Name, step.block, result);
+    std::snprintf(text, sizeof text, "%s of %s (block %d) failed: %d",
+                  step.write ? "writing" : "reading", field.Name, step.block, result);
     return text;
 }
 
@@ -218,7 +218,8 @@ void BoardWorker::Impl::lose(std::unique_lock<std::mutex> &lock, BoardState stat
     lock.unlock();
     usbCloseDevice(lost);
     say("board at " + device + (state == BoardState::Absent ? " gone" : " not answering") + " (" +
-        std::to_string(result) + "); looking again every " + std::to_string(options.searchMs) + " ms");
+        std::to_string(result) + "); looking again every " + std::to_string(options.searchMs) +
+        " ms");
     lock.lock();
 }
 
@@ -260,7 +261,9 @@ void BoardWorker::Impl::waitForWork(std::unique_lock<std::mutex> &lock, Clock::t
         wake.wait(lock, woken);
 }
 
-BoardWorker::BoardWorker(WorkerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+BoardWorker::BoardWorker(WorkerOptions options) : impl_(std::make_unique<Impl>(std::move(options)))
+{
+}
 
 BoardWorker::~BoardWorker()
 {
@@ -303,7 +306,8 @@ void BoardWorker::stop()
 void BoardWorker::ask(const std::vector<std::pair<int, fields::Image>> &values)
 {
     for (const auto &[field, image] : values)
-        if (field < 0 || field >= RDS_USB_FIELD_COUNT || image.size() != fields::imageSize(RdsUsbFields[field]))
+        if (field < 0 || field >= RDS_USB_FIELD_COUNT ||
+            image.size() != fields::imageSize(RdsUsbFields[field]))
             throw std::invalid_argument("no image of field " + std::to_string(field));
     bool any = false;
     {

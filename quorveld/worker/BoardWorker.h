@@ -24,23 +24,23 @@ const char *boardStateName(BoardState state);
 
 struct WorkerStatus {
     BoardState board = BoardState::Absent;
-    std::string device;         // BUS/DEV of the open board
-    int pendingWrites = 0;      // fields asked for and not yet on the board
-    uint64_t requestsSent = 0;  // board requests issued
+    std::string device;        // BUS/DEV of the open board
+    int pendingWrites = 0;     // fields asked for and not yet on the board
+    uint64_t requestsSent = 0; // board requests issued
     uint64_t requestsFailed = 0;
-    uint64_t eepromWrites = 0;  // write requests to EEPROM codes
-    uint64_t loads = 0;         // complete loads of the board
+    uint64_t eepromWrites = 0; // write requests to EEPROM codes
+    uint64_t loads = 0;        // complete loads of the board
 };
 
 struct WorkerOptions {
     // BUS/DEV ("001/007" or "1/7"), else the constructor throws
     // std::invalid_argument; empty: the first board found.
     std::string device;
-    int verifySeconds = 60;  // read the RAM back this often; 0: never
-    int verifyMs = -1;       // the same in milliseconds, instead (tests); -1: verifySeconds
-    int searchMs = 2000;     // look for an absent board this often
-    int retryMs = 100;       // wait after a failed request, doubled after each (up to 30 s)
-    std::string stateFile;   // the asked-for values across restarts; empty: none
+    int verifySeconds = 60; // read the RAM back this often; 0: never
+    int verifyMs = -1;      // the same in milliseconds, instead (tests); -1: verifySeconds
+    int searchMs = 2000;    // look for an absent board this often
+    int retryMs = 100;      // wait after a failed request, doubled after each (up to 30 s)
+    std::string stateFile;  // the asked-for values across restarts; empty: none
     // Messages for people (board found or lost, failed requests, the state
     // file), from the worker's thread, start() and stop().
     std::function<void(const std::string &)> logger;

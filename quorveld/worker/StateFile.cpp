@@ -131,7 +131,8 @@ void writeStateFile(const std::string &path, const FieldImages &asked)
     nlohmann::ordered_json images = nlohmann::ordered_json::object();
     for (const auto &[field, image] : asked)
         images[RdsUsbFields[field].Name] = hexOf(image);
-    const nlohmann::ordered_json state = {{"format", format}, {"version", version}, {"asked", images}};
+    const nlohmann::ordered_json state = {
+        {"format", format}, {"version", version}, {"asked", images}};
     const std::string text = state.dump(2) + "\n";
 
     std::string temporary = path + ".XXXXXX";

@@ -24,10 +24,7 @@ const char *const KindNames[] = {"Stall", "Timeout", "ShortReply", "Unplug"};
 
 // How many requests a row of the field table takes to move whole: the PS
 // names 2, the RadioTexts 16, every other field 1.
-int requestsOfRow(int row)
-{
-    return row == 0 || row == 7 ? 2 : row == 1 || row == 8 ? 16 : 1;
-}
+int requestsOfRow(int row) { return row == 0 || row == 7 ? 2 : row == 1 || row == 8 ? 16 : 1; }
 
 // The fault at the board's request number `at`, and the result the host
 // sees for it: a stall and a time-out (without its delay) fail only that
@@ -35,7 +32,8 @@ int requestsOfRow(int row)
 // later one.
 sim::Fault faultAt(Kind kind, int at)
 {
-    const sim::Fault faults[] = {{.at = at, .error = EPIPE}, {.at = at, .error = ETIMEDOUT},
+    const sim::Fault faults[] = {{.at = at, .error = EPIPE},
+                                 {.at = at, .error = ETIMEDOUT},
                                  {.kind = sim::Fault::Short, .at = at, .bytes = at % 4},
                                  {.kind = sim::Fault::Unplug, .at = at}};
     return faults[static_cast<int>(kind)];
@@ -122,8 +120,9 @@ TEST_F(Load, ReadsEveryFieldOnceInTableOrderIntoItsRow)
     EXPECT_EQ(log(), fullLoad());
     // The simulated board's factory defaults, as the dialog shows them.
     const std::string rt = "Quorvel RDS encoder - simulated board" + std::string(27, ' ');
-    Texts shown = {"QUORVEL ", rt, "10", "1", "0", "1", "1", "QUORVEL ", rt, "10", "1", "0", "1",
-                   "1", "0xC201", "5", " 87.6", " 98.5", "101.1", "104.3", "107.9"};
+    Texts shown = {"QUORVEL ", rt,  "10",    "1",     "0",     "1",     "1",
+                   "QUORVEL ", rt,  "10",    "1",     "0",     "1",     "1",
+                   "0xC201",   "5", " 87.6", " 98.5", "101.1", "104.3", "107.9"};
     shown.insert(shown.end(), 20, " 87.5");
     shown.insert(shown.end(), {"4", "1"});
     EXPECT_EQ(loaded(), shown);

@@ -14,7 +14,6 @@
 
 namespace {
 
-
 class Program : public testing::Test {
 protected:
     void SetUp() override { spy::reset(); }
@@ -62,7 +61,10 @@ protected:
     }
     // The text, caption and type of message box `i`.
     using Box = std::tuple<std::string, std::string, UINT>;
-    static Box box(size_t i) { return {spy::boxes.at(i).text, spy::boxes[i].caption, spy::boxes[i].type}; }
+    static Box box(size_t i)
+    {
+        return {spy::boxes.at(i).text, spy::boxes[i].caption, spy::boxes[i].type};
+    }
     static constexpr UINT Info = MB_OK | MB_ICONINFORMATION;
 
     sim::Testbed testbed;
@@ -104,8 +106,9 @@ TEST_F(Program, TheDialogOpensOverTheHiddenOwnerAndQuitOrTheCloseBoxCloseTheBoar
             // 5, 5 and 338 x 240 dialog units of 9-point Tahoma (7 x 14).
             EXPECT_EQ(dialog->pos(), owner->mapToGlobal(QPoint(0, 0)) + QPoint(9, 9));
             EXPECT_EQ(dialog->size(), QSize(592, 420));
-            how == 0 ? driver.Click(IDC_BUTTON_QUIT)
-            : how == 1 ? driver.CloseWindow() : driver.Press(QtDriver::Key::AltF4);
+            how == 0   ? driver.Click(IDC_BUTTON_QUIT)
+            : how == 1 ? driver.CloseWindow()
+                       : driver.Press(QtDriver::Key::AltF4);
         });
         EXPECT_EQ(winMain(), 0);
         EXPECT_EQ(spy::boardCloses, 1);
@@ -240,19 +243,22 @@ TEST_F(Program, OkWritesWhatChangedOnceAndCancelRestoresTheTextsLastWritten)
     ASSERT_EQ(spy::boxes.size(), 1u); // the help, no other
     EXPECT_EQ(spy::boxes[0].owner, dialog);
     const std::string in19(19, ' '), in20(20, ' ');
-    EXPECT_EQ(box(0), Box(
-              "Quorvel V1.2 08/2007 \r\nhttp://www.quorvel.example\r\n" + in20 +
-                  "RAM section is current RDS data\r\n" + in20 +
-                  "EEPROM section correspond to default value for power on\r\n" + in19 +
-                  "mono/stereo : select clock used internal/external\r\n" + in19 +
-                  "2A Group: select radiotext usage : 0=no radiotext / N:2A group send every N "
-                  "0A groups \r\n" + in19 +
-                  "Note:EEPROM PSNAME and radiotext change automatically RAM associate data \r\n" +
-                  in19 + "PI= Program Identification code\r\n" + in19 +
-                  "PSNAME = Program Service Name\r\n" + in19 + "PTY = Program type\r\n" + in19 +
-                  "MS = Music/speech\r\n" + in19 + "DI = Decoder Information\r\n" + in19 +
-                  "TP = Traffic Possible \r\n" + in19 + "TA = Traffic Announcement \r\n" + in19 +
-                  "AF = Alternate Frequency", "Quorvel  version 1.2 ", Info));
+    EXPECT_EQ(
+        box(0),
+        Box("Quorvel V1.2 08/2007 \r\nhttp://www.quorvel.example\r\n" + in20 +
+                "RAM section is current RDS data\r\n" + in20 +
+                "EEPROM section correspond to default value for power on\r\n" + in19 +
+                "mono/stereo : select clock used internal/external\r\n" + in19 +
+                "2A Group: select radiotext usage : 0=no radiotext / N:2A group send every N "
+                "0A groups \r\n" +
+                in19 +
+                "Note:EEPROM PSNAME and radiotext change automatically RAM associate data \r\n" +
+                in19 + "PI= Program Identification code\r\n" + in19 +
+                "PSNAME = Program Service Name\r\n" + in19 + "PTY = Program type\r\n" + in19 +
+                "MS = Music/speech\r\n" + in19 + "DI = Decoder Information\r\n" + in19 +
+                "TP = Traffic Possible \r\n" + in19 + "TA = Traffic Announcement \r\n" + in19 +
+                "AF = Alternate Frequency",
+            "Quorvel  version 1.2 ", Info));
 }
 
 // A field whose read failed shows empty, is not written while empty, and is
@@ -264,21 +270,23 @@ TEST_F(Program, AnEmptyFieldIsWrittenOnceGivenATextAndTextsCountAsChangedAsText)
     addBoard();
     board->addFault({.kind = sim::Fault::Error, .code = 0xE8, .error = 32});
     std::string pty;
-    const std::string out = stdoutOf([&] { withDialog([&] {
-        board->clearFaults();
-        pty = loaded("ram.pty");
-        ASSERT_EQ(loaded("eeprom.af07"), " 98.0");
-        EXPECT_EQ(driver.Text(control("eeprom.pi")), "");
-        driver.Click(IDC_BUTTON_OK);
-        EXPECT_TRUE(log().empty());
-        driver.Type(control("eeprom.pi"), "C0DE");
-        driver.Type(control("ram.pty"), "0" + pty);
-        driver.Type(control("eeprom.af07"), "98"); // control 1051, AF number 7
-        driver.Type(control("eeprom.pty"), "31");
-        driver.Type(control("eeprom.pty"), loaded("eeprom.pty"));
-        driver.Click(IDC_BUTTON_OK);
-        driver.Click(IDC_BUTTON_OK);
-    }); });
+    const std::string out = stdoutOf([&] {
+        withDialog([&] {
+            board->clearFaults();
+            pty = loaded("ram.pty");
+            ASSERT_EQ(loaded("eeprom.af07"), " 98.0");
+            EXPECT_EQ(driver.Text(control("eeprom.pi")), "");
+            driver.Click(IDC_BUTTON_OK);
+            EXPECT_TRUE(log().empty());
+            driver.Type(control("eeprom.pi"), "C0DE");
+            driver.Type(control("ram.pty"), "0" + pty);
+            driver.Type(control("eeprom.af07"), "98"); // control 1051, AF number 7
+            driver.Type(control("eeprom.pty"), "31");
+            driver.Type(control("eeprom.pty"), loaded("eeprom.pty"));
+            driver.Click(IDC_BUTTON_OK);
+            driver.Click(IDC_BUTTON_OK);
+        });
+    });
     EXPECT_EQ(out, "Error RdsUsbReadPIE2p sendUSBVendorCmd -32");
     EXPECT_EQ(log(), (Requests{ok(0x23, std::stoi(pty)), ok(0x68, 0xC0DE), ok(0x6A, 105, 7)}));
 }
@@ -299,8 +307,10 @@ TEST_F(Program, AFailedWriteStaysPendingAndIsNamedTheRestIsWritten)
         const std::string out = stdoutOf([&] { driver.Click(IDC_BUTTON_OK); });
         EXPECT_EQ(out, "Error RdsUsbWritePTY 35 sendUSBVendorCmd -32"
                        "Error RdsUsbWriteAFE2p invalid freq");
-        EXPECT_EQ(log(), (Requests{ok(0x21, 0x4649, 0x5253), ok(0x22, 0x5400, 0),
-                                   {0x23, 7, 0, -32}, ok(0x03, 0, 0)}));
+        EXPECT_EQ(
+            log(),
+            (Requests{
+                ok(0x21, 0x4649, 0x5253), ok(0x22, 0x5400, 0), {0x23, 7, 0, -32}, ok(0x03, 0, 0)}));
         EXPECT_EQ(driver.Text(control("ram.pty")), "7"); // the typed texts stay
         EXPECT_EQ(driver.Text(control("eeprom.af07")), "200");
         driver.Click(IDC_BUTTON_CANCEL);

@@ -30,7 +30,8 @@ protected:
         std::memset(ram.rt, 'x', 64);
         std::memcpy(ram.rt, "A\x00\x0D\x1F\xE9", 5);
         ram.pty = 31, ram.tp = 0, ram.ta = 255, ram.ms = 1, ram.di = 9;
-        e.pty = 0, e.tp = 1, e.ta = 1, e.ms = 0, e.di = 15, e.naf = 25, e.group2a = 200, e.stereo = 1;
+        e.pty = 0, e.tp = 1, e.ta = 1, e.ms = 0, e.di = 15, e.naf = 25, e.group2a = 200,
+        e.stereo = 1;
         e.pi = 0x12FE;
         e.af[0] = 1, e.af[3] = 110, e.af[7] = 204, e.af[8] = 0, e.af[24] = 255;
         board->setRam(ram);
@@ -57,6 +58,7 @@ TEST_F(Reads, EachFieldsRequestsAndDisplayText)
         Read read;
         std::string text;
         Requests sent;
+        // clang-format off
     } cases[] = {
         {RdsUsbReadPSRam, "RADIO   ", each(0xA1, 0xA2)},
         {RdsUsbReadPSE2p, "AB", each(0xE1, 0xE2)}, // a zero byte ends the text
@@ -72,6 +74,7 @@ TEST_F(Reads, EachFieldsRequestsAndDisplayText)
         {af(7), "107.9", {ok(0xEA, 7)}}, {af(8), " 87.5", {ok(0xEA, 8)}},
         {af(24), "113.0", {ok(0xEA, 24)}},
     };
+    // clang-format on
     for (const auto &c : cases) {
         EXPECT_EQ(read(c.read), c.sent) << c.text;
         EXPECT_EQ(std::string(data), c.text);

@@ -6,7 +6,6 @@
 
 namespace {
 
-
 class Writes : public SimBoardTest {
 protected:
     void SetUp() override
@@ -38,6 +37,7 @@ TEST_F(Writes, EachFieldsTextBecomesItsRequests)
         int code;
         std::string text;
         Requests sent;
+        // clang-format off
     } cases[] = {
         {0x21, "ABCDEFGHIJ", {ok(0x21, 0x4142, 0x4344), ok(0x22, 0x4546, 0x4748)}},
         {0x21, "TEST", {ok(0x21, 0x5445, 0x5354), ok(0x22, 0, 0)}},
@@ -55,6 +55,7 @@ TEST_F(Writes, EachFieldsTextBecomesItsRequests)
         {0x68, "123456789", {ok(0x68, 0xFFFF)}}, {0x68, "0x", {ok(0x68, 0)}},
         {0x68, " -1", {ok(0x68, 0xFFFF)}},
     };
+    // clang-format on
     for (const auto &c : cases) {
         SCOPED_TRACE(std::to_string(c.code) + " \"" + c.text + "\"");
         EXPECT_EQ(write(c.code, c.text), c.sent);
@@ -76,8 +77,8 @@ TEST_F(Writes, AlternativeFrequencyRoundedToTenthsWithinTheBand)
         const char *text;
         int index, code;
     } accepted[] = {
-        {"87.6", 0, 1},   {"107.9", 24, 204}, {"98.7", 3, 112},  {" 98.7", 3, 112},
-        {"98,7", 3, 105}, {"87.55", 5, 1},    {"107.94", 6, 204}, {"98.74", 1, 112},
+        {"87.6", 0, 1},    {"107.9", 24, 204}, {"98.7", 3, 112},   {" 98.7", 3, 112},
+        {"98,7", 3, 105},  {"87.55", 5, 1},    {"107.94", 6, 204}, {"98.74", 1, 112},
         {"98.75", 1, 113}, {"9.85e1", 7, 110}, {"98", 7, 105},
     };
     for (auto c : accepted) {
@@ -96,9 +97,9 @@ TEST_F(Writes, AlternativeFrequencyRoundedToTenthsWithinTheBand)
 TEST_F(Writes, TextWithoutANumberOrAnUnknownCodeSendsNothing)
 {
     const std::pair<int, const char *> fields[] = {
-        {0x23, "RdsUsbWritePTY"},    {0x64, "RdsUsbWriteTP"},     {0x25, "RdsUsbWriteTA"},
-        {0x66, "RdsUsbWriteMS"},     {0x27, "RdsUsbWriteDI"},     {0x68, "RdsUsbWritePIE2p"},
-        {0x69, "RdsUsbWriteNAFE2p"}, {0x02, "RdsUsbWrite2AE2p"},  {0x03, "RdsUsbWriteSTE2p"},
+        {0x23, "RdsUsbWritePTY"},    {0x64, "RdsUsbWriteTP"},    {0x25, "RdsUsbWriteTA"},
+        {0x66, "RdsUsbWriteMS"},     {0x27, "RdsUsbWriteDI"},    {0x68, "RdsUsbWritePIE2p"},
+        {0x69, "RdsUsbWriteNAFE2p"}, {0x02, "RdsUsbWrite2AE2p"}, {0x03, "RdsUsbWriteSTE2p"},
     };
     for (auto [code, name] : fields) {
         for (const char *text : {"", "zz", "-", " +", "x1"}) {

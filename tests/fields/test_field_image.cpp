@@ -52,10 +52,21 @@ TEST(FieldImage, TextsFromTheBoardsBytes)
     const T_R_FieldDef &rt = RdsUsbFields[fields::fieldIndex("eeprom.rt")];
     EXPECT_EQ(fields::textImage(ps, "LONGER THAN EIGHT"), "LONGER T");
     EXPECT_EQ(fields::textImage(rt, "Now"), "Now" + std::string(61, '\r'));
-    EXPECT_EQ(fields::shownOf(ps, std::string("AB\0\x0D\x1F" "CDE", 8), fields::Charset::Cp1252), "AB   CDE");
+    EXPECT_EQ(fields::shownOf(ps,
+                              std::string("AB\0\x0D\x1F"
+                                          "CDE",
+                                          8),
+                              fields::Charset::Cp1252),
+              "AB   CDE");
     EXPECT_EQ(fields::shownOf(rt, "Now  " + std::string(59, '\r'), fields::Charset::Cp1252), "Now");
-    EXPECT_EQ(fields::shownOf(ps, std::string("STRA\x8D" "E  "), fields::Charset::Rds), "STRA\xC3\x9F" "E  ");
-    EXPECT_THROW(fields::shownOf(ps, std::string("ABC\x7F    "), fields::Charset::Rds), fields::Error);
+    EXPECT_EQ(fields::shownOf(ps,
+                              std::string("STRA\x8D"
+                                          "E  "),
+                              fields::Charset::Rds),
+              "STRA\xC3\x9F"
+              "E  ");
+    EXPECT_THROW(fields::shownOf(ps, std::string("ABC\x7F    "), fields::Charset::Rds),
+                 fields::Error);
     EXPECT_EQ(fields::fieldIndex("ram.xx"), -1);
     EXPECT_EQ(fields::fieldIndex("ram."), -1);
 }

@@ -12,10 +12,7 @@ using testing::HasSubstr;
 
 namespace {
 
-const T_R_FieldDef &field(const char *name)
-{
-    return *RdsUsbFindField(name);
-}
+const T_R_FieldDef &field(const char *name) { return *RdsUsbFindField(name); }
 
 // The error a call throws; none when it throws nothing.
 fields::Error errorOf(const std::function<void()> &call)
@@ -29,12 +26,13 @@ fields::Error errorOf(const std::function<void()> &call)
 }
 
 fields::CheckedValue check(const char *name, const std::string &value, bool force = false,
-                   fields::Charset charset = fields::Charset::Cp1252)
+                           fields::Charset charset = fields::Charset::Cp1252)
 {
     return fields::checkValue(field(name), value, charset, force);
 }
 
-std::string refusal(const char *name, const std::string &value, fields::Charset charset = fields::Charset::Cp1252)
+std::string refusal(const char *name, const std::string &value,
+                    fields::Charset charset = fields::Charset::Cp1252)
 {
     const fields::Error e = errorOf([&] { check(name, value, false, charset); });
     EXPECT_EQ(e.field, e.message.empty() ? "" : name);
@@ -47,29 +45,37 @@ std::string refusal(const char *name, const std::string &value, fields::Charset 
 TEST(TextCodec, TurnsUtf8IntoTheChosenTablesBytesAndBack)
 {
     const std::u32string text = fields::decodeUtf8("Café €5 ‘’", "t");
-    EXPECT_EQ(fields::toBoardText(text, fields::Charset::Cp1252, "t"), "Caf\xE9 \x80" "5 \x91\x92");
-    EXPECT_EQ(fields::fromBoardText("Caf\x82 \xA9" "5", fields::Charset::Rds, "t"), "Café €5");
+    EXPECT_EQ(fields::toBoardText(text, fields::Charset::Cp1252, "t"), "Caf\xE9 \x80"
+                                                                       "5 \x91\x92");
+    EXPECT_EQ(fields::fromBoardText("Caf\x82 \xA9"
+                                    "5",
+                                    fields::Charset::Rds, "t"),
+              "Café €5");
     const char *const widths = "a\u07FF\u0800\U0001F600z"; // one to four bytes
     EXPECT_EQ(fields::encodeUtf8(fields::decodeUtf8(widths, "t")), widths);
     for (const char *bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80"})
-        EXPECT_THAT(errorOf([bad] { fields::decodeUtf8(bad, "arg"); }).message, HasSubstr("arg: invalid UTF-8"));
+        EXPECT_THAT(errorOf([bad] { fields::decodeUtf8(bad, "arg"); }).message,
+                    HasSubstr("arg: invalid UTF-8"));
 }
 
 // Numbers within their RDS ranges, named with the dialog's label.
 TEST(FieldValues, NumbersWithinTheirRdsRanges)
 {
+    // clang-format off
     const std::tuple<const char *, const char *, int, int> ranges[] = {
         {"ram.pty", "RAM PTY", 0, 31}, {"eeprom.pty", "EEPROM PTY", 0, 31}, {"ram.tp", "RAM TP", 0, 1},
         {"eeprom.ta", "EEPROM TA", 0, 1}, {"ram.ms", "RAM MS", 0, 1}, {"eeprom.ms", "EEPROM MS", 0, 1},
         {"ram.di", "RAM DI", 0, 15}, {"eeprom.di", "EEPROM DI", 0, 15}, {"eeprom.naf", "Used AF", 0, 25},
         {"eeprom.group2a", "2A Group", 0, 255}, {"eeprom.stereo", "Stereo", 0, 255}};
+    // clang-format on
     for (const auto &[name, label, min, max] : ranges) {
         for (int n : {min, max})
             EXPECT_EQ(check(name, std::to_string(n)).boardText, std::to_string(n)) << name;
         for (int n : {min - 1, max + 1})
             EXPECT_THAT(refusal(name, std::to_string(n)),
                         HasSubstr(std::string(name) + " (" + label + "): " + std::to_string(n) +
-                                  " is outside " + std::to_string(min) + "-" + std::to_string(max)));
+                                  " is outside " + std::to_string(min) + "-" +
+                                  std::to_string(max)));
     }
     EXPECT_EQ(check("ram.pty", " +07 ").shown, "7");
     for (const char *bad : {"", "12abc", "1.5", "0x10", "--1", "+", "5x"})
@@ -81,6 +87,7 @@ TEST(FieldValues, NumbersWithinTheirRdsRanges)
 // AFs, PI code and texts: what passes, as shown and as sent, and what is refused.
 TEST(FieldValues, FrequenciesPiCodeAndTexts)
 {
+    // clang-format off
     const std::tuple<const char *, std::string, bool, std::string, std::string> accepted[] = {
         {"eeprom.af00", "87.6", false, "87.6", "87.6"},   {"eeprom.af00", "107.9", false, "107.9", "107.9"},
         {"eeprom.af00", " 98.50", false, "98.50", "98.5"}, {"eeprom.af00", "100", false, "100", "100.0"},
@@ -92,6 +99,7 @@ TEST(FieldValues, FrequenciesPiCodeAndTexts)
         {"ram.rt", std::string(64, 'r'), false, std::string(64, 'r'), std::string(64, 'r')},
         {"eeprom.rt", "On air  ", false, "On air  ", "On air"}, // read back with blanks for padding
     };
+    // clang-format on
     for (const auto &[name, value, force, boardText, shown] : accepted) {
         const fields::CheckedValue v = check(name, value, force);
         EXPECT_EQ(v.boardText, boardText) << value;
@@ -99,6 +107,7 @@ TEST(FieldValues, FrequenciesPiCodeAndTexts)
         EXPECT_EQ(v.warning, "") << value;
     }
     EXPECT_THAT(check("eeprom.pi", "0X0FFF").warning, HasSubstr("0x0FFF has country code 0"));
+    // clang-format off
     const std::tuple<const char *, std::string, std::string> refused[] = {
         {"eeprom.af00", "87.5", "eeprom.af00 (AF00): 87.5 MHz is outside 87.6-107.9 MHz"},
         {"eeprom.af00", "108.0", "108.0 MHz is outside 87.6-107.9 MHz"},
@@ -111,6 +120,7 @@ TEST(FieldValues, FrequenciesPiCodeAndTexts)
         {"ram.ps", "Győr", "(U+0151) is not in Windows-1252"},
         {"ram.ps", "A\x7F", "control character U+007F is not allowed"},
     };
+    // clang-format on
     for (const auto &[name, value, message] : refused)
         EXPECT_THAT(refusal(name, value), HasSubstr(message)) << value;
     for (const char *bad : {"98,7", "-98.7", "98.", "1e2", "FM"})

@@ -22,25 +22,40 @@ const DLGITEMRESOURCE ControlItems[] = {
 };
 
 // id, caption, style, extended style, x, y, cx, cy, points, weight, italic, typeface
-const DLGRESOURCE Controls = {IDD_CONTROLS, "Test dialog",
-                              WS_OVERLAPPEDWINDOW | WS_VISIBLE | DS_SETFONT, 0, 10, 20, 200, 100,
-                              9, 400, 0, "Tahoma", ControlItems, 9};
+const DLGRESOURCE Controls = {IDD_CONTROLS,
+                              "Test dialog",
+                              WS_OVERLAPPEDWINDOW | WS_VISIBLE | DS_SETFONT,
+                              0,
+                              10,
+                              20,
+                              200,
+                              100,
+                              9,
+                              400,
+                              0,
+                              "Tahoma",
+                              ControlItems,
+                              9};
 
 const DLGITEMRESOURCE FixedItems[] = {
     {ID_LABEL_LEFT, "STATIC", "Used AF(25max)=", 3, 3, 60, 10, Label, 0},
     {ID_EDIT_WIDE, "EDIT", "", 66, 3, 30, 10, Edit, WS_EX_STATICEDGE},
 };
 
-const DLGRESOURCE Fixed = {IDD_FIXED, "Fixed", WS_CAPTION | WS_SYSMENU | DS_SETFONT, 0, 0, 0, 100,
-                           20, 9, 400, 0, "No Such Typeface", FixedItems, 2};
+const DLGRESOURCE Fixed = {IDD_FIXED,  "Fixed", WS_CAPTION | WS_SYSMENU | DS_SETFONT,
+                           0,          0,       0,
+                           100,        20,      9,
+                           400,        0,       "No Such Typeface",
+                           FixedItems, 2};
 
 const DLGITEMRESOURCE BadItems[] = {
     {ID_EDIT_WIDE, "EDIT", "", 1, 1, 30, 10, Edit, 0},
     {ID_LABEL_LEFT, "LISTBOX", "", 1, 20, 30, 30, WS_CHILD | WS_VISIBLE, 0},
 };
 
-const DLGRESOURCE BadClass = {IDD_BAD_CLASS, "Bad", WS_OVERLAPPEDWINDOW | DS_SETFONT, 0, 0, 0, 100,
-                              60, 9, 400, 0, "Tahoma", BadItems, 2};
+const DLGRESOURCE BadClass = {
+    IDD_BAD_CLASS, "Bad", WS_OVERLAPPEDWINDOW | DS_SETFONT, 0, 0, 0, 100, 60, 9, 400, 0, "Tahoma",
+    BadItems,      2};
 
 const DLGRESOURCE *const Dialogs[] = {&Controls, &Fixed, &BadClass};
 

@@ -17,15 +17,15 @@ enum TestDialogId : WORD {
 };
 
 enum TestControlId : int {
-    ID_EDIT_WIDE = 201,    // static edge
-    ID_LABEL_LEFT = 202,   // no frame
-    ID_LABEL_RIGHT = 203,  // SS_RIGHT, border
-    ID_EDIT_NARROW = 204,  // static edge, 26 x 10 like an AF edit
+    ID_EDIT_WIDE = 201,   // static edge
+    ID_LABEL_LEFT = 202,  // no frame
+    ID_LABEL_RIGHT = 203, // SS_RIGHT, border
+    ID_EDIT_NARROW = 204, // static edge, 26 x 10 like an AF edit
     ID_BUTTON_FIRST = 205,
     ID_LABEL_MARKUP = 206, // client edge
     ID_BUTTON_SECOND = 207,
-    ID_EDIT_FRAMED = 208,  // modal frame
-    ID_EDIT_NO_TAB = 209,  // not a tab stop
+    ID_EDIT_FRAMED = 208, // modal frame
+    ID_EDIT_NO_TAB = 209, // not a tab stop
 };
 
 extern HINSTANCE__ TestInstance;

@@ -13,9 +13,8 @@ int WINAPI WinMain(HINSTANCE hThisInstance, HINSTANCE hPrevInstance, LPSTR lpszA
                    int nFunsterStil)
 {
     bool good = hThisInstance == &ProgramInstance && !hPrevInstance && lpszArgument &&
-                std::strcmp(lpszArgument, "") == 0 && nFunsterStil == SW_SHOWDEFAULT &&
-                qApp && QApplication::arguments().size() == 1 &&
-                !QApplication::quitOnLastWindowClosed();
+                std::strcmp(lpszArgument, "") == 0 && nFunsterStil == SW_SHOWDEFAULT && qApp &&
+                QApplication::arguments().size() == 1 && !QApplication::quitOnLastWindowClosed();
     if (!good)
         std::fprintf(stderr, "WinMain reached with the wrong arguments\n");
     return good ? 0 : 3;

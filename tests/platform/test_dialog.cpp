@@ -21,7 +21,8 @@ namespace {
 using Key = QtDriver::Key;
 using Ids = std::vector<WORD>;
 
-template <class T = QWidget> T *ControlOf(const QtDriver &driver, int id)
+template <class T = QWidget>
+T *ControlOf(const QtDriver &driver, int id)
 {
     return driver.Window()->findChild<T *>(QString::number(id), Qt::FindDirectChildrenOnly);
 }
@@ -96,14 +97,16 @@ TEST(DialogTemplate, BuildsEveryControlInOrderAtItsPixelsWithItsFrameAndResizing
         driver.Click(ID_BUTTON_FIRST);
     });
     // Without WS_THICKFRAME the size is fixed, and there are no min/max boxes.
-    WithTestDialog([&](QtDriver &driver) {
-        QWidget *dialog = driver.Window();
-        EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
-        EXPECT_EQ(dialog->windowFlags() &
-                      (Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
-                  Qt::WindowCloseButtonHint);
-        EndDialog(recorder.dialog, 5);
-    }, IDD_FIXED);
+    WithTestDialog(
+        [&](QtDriver &driver) {
+            QWidget *dialog = driver.Window();
+            EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
+            EXPECT_EQ(dialog->windowFlags() &
+                          (Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
+                      Qt::WindowCloseButtonHint);
+            EndDialog(recorder.dialog, 5);
+        },
+        IDD_FIXED);
 }
 
 TEST(DialogFont, TahomaHasWindowsBaseUnitsAndAMissingTypefaceASansFontThatFits)
@@ -124,13 +127,15 @@ TEST(DialogFont, TahomaHasWindowsBaseUnitsAndAMissingTypefaceASansFontThatFits)
     EXPECT_EQ(font.baseX, (extent / 26 + 1) / 2);
     // Its dialog still shows a label's text whole in the label's room.
     Recorder recorder;
-    WithTestDialog([&](QtDriver &driver) {
-        auto *label = ControlOf<QLabel>(driver, ID_LABEL_LEFT);
-        QFontMetrics shown(label->font());
-        EXPECT_LE(shown.horizontalAdvance(label->text()), label->contentsRect().width());
-        EXPECT_LE(shown.height(), label->contentsRect().height());
-        EndDialog(recorder.dialog, 1);
-    }, IDD_FIXED);
+    WithTestDialog(
+        [&](QtDriver &driver) {
+            auto *label = ControlOf<QLabel>(driver, ID_LABEL_LEFT);
+            QFontMetrics shown(label->font());
+            EXPECT_LE(shown.horizontalAdvance(label->text()), label->contentsRect().width());
+            EXPECT_LE(shown.height(), label->contentsRect().height());
+            EndDialog(recorder.dialog, 1);
+        },
+        IDD_FIXED);
 }
 
 // WM_INITDIALOG first, with the value given, before the dialog shows (a
@@ -185,12 +190,13 @@ TEST(DialogMessages, CloseBoxAltF4AndClicksAsCommands)
         return std::nullopt;
     };
     EXPECT_EQ(WithTestDialog([&](QtDriver &driver) {
-        driver.CloseWindow();
-        driver.Press(Key::AltF4);
-        EXPECT_EQ(recorder.Count(WM_CLOSE), 2);
-        EXPECT_TRUE(driver.Window()->isVisible());
-        driver.Click(ID_BUTTON_SECOND);
-    }), 1000 + ID_BUTTON_SECOND);
+                  driver.CloseWindow();
+                  driver.Press(Key::AltF4);
+                  EXPECT_EQ(recorder.Count(WM_CLOSE), 2);
+                  EXPECT_TRUE(driver.Window()->isVisible());
+                  driver.Click(ID_BUTTON_SECOND);
+              }),
+              1000 + ID_BUTTON_SECOND);
     EXPECT_EQ(recorder.Commands(), Ids{ID_BUTTON_SECOND});
     EXPECT_EQ(recorder.messages[recorder.messages.size() - 2].wParam, WPARAM(ID_BUTTON_SECOND));
     handleClose = false;
@@ -209,24 +215,25 @@ TEST(DialogKeys, EnterEscapeSpaceAndTab)
         return std::nullopt;
     };
     EXPECT_EQ(WithTestDialog([&](QtDriver &driver) {
-        ASSERT_EQ(driver.FocusedId(), ID_EDIT_WIDE);
-        driver.Press(Key::Enter);
-        driver.Press(Key::Escape);
-        for (QPushButton *button : driver.Window()->findChildren<QPushButton *>())
-            EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
-        std::vector<int> visited{driver.FocusedId()};
-        for (int i = 0; i < 5; ++i)
-            driver.Press(Key::Tab), visited.push_back(driver.FocusedId());
-        EXPECT_EQ(visited, (std::vector<int>{201, 204, 205, 207, 208, 201}));
-        driver.Press(Key::BackTab);
-        EXPECT_EQ(driver.FocusedId(), ID_EDIT_FRAMED);
-        driver.Press(Key::Tab), driver.Press(Key::Tab), driver.Press(Key::Tab);
-        ASSERT_EQ(driver.FocusedId(), ID_BUTTON_FIRST);
-        driver.Press(Key::Enter);
-        driver.Press(Key::Space);
-        driver.Press(Key::Tab);
-        driver.Press(Key::Space);
-    }), 1000 + ID_BUTTON_SECOND);
+                  ASSERT_EQ(driver.FocusedId(), ID_EDIT_WIDE);
+                  driver.Press(Key::Enter);
+                  driver.Press(Key::Escape);
+                  for (QPushButton *button : driver.Window()->findChildren<QPushButton *>())
+                      EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
+                  std::vector<int> visited{driver.FocusedId()};
+                  for (int i = 0; i < 5; ++i)
+                      driver.Press(Key::Tab), visited.push_back(driver.FocusedId());
+                  EXPECT_EQ(visited, (std::vector<int>{201, 204, 205, 207, 208, 201}));
+                  driver.Press(Key::BackTab);
+                  EXPECT_EQ(driver.FocusedId(), ID_EDIT_FRAMED);
+                  driver.Press(Key::Tab), driver.Press(Key::Tab), driver.Press(Key::Tab);
+                  ASSERT_EQ(driver.FocusedId(), ID_BUTTON_FIRST);
+                  driver.Press(Key::Enter);
+                  driver.Press(Key::Space);
+                  driver.Press(Key::Tab);
+                  driver.Press(Key::Space);
+              }),
+              1000 + ID_BUTTON_SECOND);
     EXPECT_EQ(recorder.Commands(),
               (Ids{IDOK, IDCANCEL, ID_BUTTON_FIRST, ID_BUTTON_FIRST, ID_BUTTON_SECOND}));
 }
@@ -248,7 +255,8 @@ TEST(DialogText, BytesSurviveTypedTextReadsInTheCodePageAndReadsFitTheBuffer)
         }
         EXPECT_EQ(driver.Text(ID_EDIT_WIDE), all);
         driver.TypeUnicode(ID_EDIT_WIDE, U"a\u20AC\u0416\u00E9b");
-        EXPECT_EQ(DialogText(dialog, ID_EDIT_WIDE), "a\x80?\xE9" "b");
+        EXPECT_EQ(DialogText(dialog, ID_EDIT_WIDE), "a\x80?\xE9"
+                                                    "b");
         driver.Type(ID_EDIT_WIDE, "TEST \xA3\x9F");
         EXPECT_EQ(DialogText(dialog, ID_EDIT_WIDE), "TEST \xA3\x9F");
 

@@ -81,19 +81,21 @@ TEST(MessageBox, CentredOnAShownOwnerOrTheScreenInTheDialogsFont)
         return (box->frameGeometry().center() - area.center()).manhattanLength() <= 1;
     };
     EXPECT_EQ(WithTestDialog([&](QtDriver &driver) {
-        const QRect dialog = driver.Window()->frameGeometry();
-        driver.OnNextWindow([&] {
-            QWidget *box = driver.Window();
-            EXPECT_TRUE(box->isModal());
-            EXPECT_NE(box->parentWidget(), nullptr);
-            EXPECT_TRUE(centredOn(box, dialog));
-            EXPECT_EQ(box->font().pixelSize(), 12);
-            EXPECT_EQ(QFontInfo(box->findChild<QLabel *>("qt_msgbox_label")->font()).family(),
-                      "Tahoma");
-            driver.PressCancel();
-        });
-        driver.Click(ID_BUTTON_FIRST);
-    }), IDCANCEL);
+                  const QRect dialog = driver.Window()->frameGeometry();
+                  driver.OnNextWindow([&] {
+                      QWidget *box = driver.Window();
+                      EXPECT_TRUE(box->isModal());
+                      EXPECT_NE(box->parentWidget(), nullptr);
+                      EXPECT_TRUE(centredOn(box, dialog));
+                      EXPECT_EQ(box->font().pixelSize(), 12);
+                      EXPECT_EQ(
+                          QFontInfo(box->findChild<QLabel *>("qt_msgbox_label")->font()).family(),
+                          "Tahoma");
+                      driver.PressCancel();
+                  });
+                  driver.Click(ID_BUTTON_FIRST);
+              }),
+              IDCANCEL);
 
     HWND hidden = NewOwnerWindow(0, 0, 100, 100);
     for (HWND owner : {hidden, HWND(nullptr)}) {

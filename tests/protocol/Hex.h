@@ -12,7 +12,8 @@ inline std::vector<uint8_t> hex(std::string_view text)
     std::vector<uint8_t> out;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != ' ')
-            out.push_back(static_cast<uint8_t>(std::stoul(std::string(text.substr(i++, 2)), {}, 16)));
+            out.push_back(
+                static_cast<uint8_t>(std::stoul(std::string(text.substr(i++, 2)), {}, 16)));
     }
     return out;
 }

@@ -16,13 +16,11 @@ struct SplitCase {
     std::optional<Line> rest;
 };
 
-Line tooLong()
-{
-    return Line{"", true};
-}
+Line tooLong() { return Line{"", true}; }
 
 const std::string x1024(1024, 'x');
 
+// clang-format off
 const SplitCase splitCases[] = {
     {"Endings", {"PS=A\rRT=B\nTA=1\r\nTP=0\r\n"}, {{"PS=A"}, {"RT=B"}, {"TA=1"}, {"TP=0"}}, {}},
     {"CrLfAcrossFeeds", {"PS=A\r", "\nRT=B\r", "", "\n"}, {{"PS=A"}, {"RT=B"}}, {}},
@@ -36,6 +34,7 @@ const SplitCase splitCases[] = {
     {"TooLongUnended", {x1024 + "yyyy"}, {tooLong()}, {}},
     {"LongestUnended", {x1024}, {}, Line{x1024}},
 };
+// clang-format on
 
 class Split : public testing::TestWithParam<SplitCase> {};
 
@@ -61,6 +60,7 @@ struct ParseCase {
     Command command;
 };
 
+// clang-format off
 const ParseCase parseCases[] = {
     {"", Empty{}}, {"PS=RADIO 1", Set{"ram.ps", "RADIO 1"}},
     {"ps= Radio  ", Set{"ram.ps", " Radio  "}},
@@ -85,13 +85,11 @@ const ParseCase parseCases[] = {
     {"*STATUS?", Unknown{}}, {"DPS?", Unknown{}}, {"PS?=X", Unknown{}}, {" PS=X", Unknown{}},
     {"ramps=X", Unknown{}}, {"ram.ps?x", Unknown{}}, {"PS =X", Unknown{}},
 };
+// clang-format on
 
 class Parse : public testing::TestWithParam<ParseCase> {};
 
-TEST_P(Parse, Command)
-{
-    EXPECT_EQ(parseLine(GetParam().line), GetParam().command);
-}
+TEST_P(Parse, Command) { EXPECT_EQ(parseLine(GetParam().line), GetParam().command); }
 
 INSTANTIATE_TEST_SUITE_P(Ascii, Parse, testing::ValuesIn(parseCases));
 

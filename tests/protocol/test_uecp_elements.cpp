@@ -23,6 +23,7 @@ struct DecodeCase {
     int error;
 };
 
+// clang-format off
 const DecodeCase decodeCases[] = {
     {"Nothing", {}, {}, Ok},
     {"Pi", hex("01 00 00 C2 01"), {Pi{0xC201}}, Ok},
@@ -104,6 +105,7 @@ const DecodeCase decodeCases[] = {
      {Pty{10}, Pi{0xC201}, TaTp{false, true}},
      Ok},
 };
+// clang-format on
 
 class Decode : public testing::TestWithParam<DecodeCase> {};
 

@@ -34,6 +34,7 @@ struct StandardFrame {
 
 // The standard's frames, and frames whose every stuffed position holds FD, FE
 // or FF (the last two: the CRC's high and low byte).
+// clang-format off
 const StandardFrame standardFrames[] = {
     {"FE D1 52 01 0B 02 03 06 20 50 53 20 52 44 53 20 25 F4 FF", {0xD152, 1, psMsg}, 837, 18},
     {"FE FD 02 BF 00 0B 02 03 06 20 50 53 20 52 44 53 20 80 0C FF", {0xFFBF, 0, psMsg}, 1022, 63},
@@ -45,6 +46,7 @@ const StandardFrame standardFrames[] = {
     {"FE 00 00 48 00 FD 02 5A FF", {0, 0x48, {}}, 0, 0},
     {"FE 00 18 00 00 91 FD 00 FF", {0x18, 0, {}}, 0, 24},
 };
+// clang-format on
 
 class StandardFrames : public testing::TestWithParam<StandardFrame> {};
 
@@ -80,7 +82,8 @@ std::vector<uint8_t> oversized(size_t size)
 }
 
 const BadFrame badFrames[] = {
-    {"CrcLowByte", hex("FE D1 52 01 0B 02 03 06 20 50 53 20 52 44 53 20 25 F5 FF"),
+    {"CrcLowByte",
+     hex("FE D1 52 01 0B 02 03 06 20 50 53 20 52 44 53 20 25 F5 FF"),
      {CrcError, 0xD152, 1}},
     {"CrcHighByte", hex("FE 00 00 2A 02 18 00 4B B0 FF"), {CrcError, 0, 0x2A}},
     {"CrcOverChangedMessage", hex("FE 00 00 2A 02 18 01 4A B0 FF"), {CrcError, 0, 0x2A}},
@@ -124,6 +127,7 @@ struct StreamCase {
     std::vector<Decoded> decoded;
 };
 
+// clang-format off
 const StreamCase streams[] = {
     {"Frames", ps + ack, {psFrame, ackFrame}},
     {"GarbageAround", hex("41 42 FF 0D 0A") + ps + hex("FF FF 00 FD") + ack + hex("50"),
@@ -140,6 +144,7 @@ const StreamCase streams[] = {
     {"OversizedReportedBeforeItsEnd", hex("FE 00 05 09") + std::vector<uint8_t>(520, 0x41),
      {FrameError{BadFrameLength, 5, 9}}},
 };
+// clang-format on
 
 class Streams : public testing::TestWithParam<StreamCase> {};
 

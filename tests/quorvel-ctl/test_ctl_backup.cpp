@@ -11,10 +11,7 @@ using testing::HasSubstr;
 
 namespace {
 
-const T_R_FieldDef &field(const char *name)
-{
-    return *RdsUsbFindField(name);
-}
+const T_R_FieldDef &field(const char *name) { return *RdsUsbFindField(name); }
 
 // The status and message a call throws; {CtlOk, ""} when it throws nothing.
 CtlError errorOf(const std::function<void()> &call)
@@ -32,8 +29,10 @@ CtlError errorOf(const std::function<void()> &call)
 // The backup format: what it writes it reads; anything else is a file error.
 TEST(CtlBackupFormat, ParsesWhatItWritesAndRefusesWhatIsNotABackup)
 {
-    const fields::FieldList shown = {{&field("ram.ps"), "Café"}, {&field("ram.pty"), "10"},
-                             {&field("eeprom.pi"), "0xC201"}, {&field("eeprom.af00"), "87.6"}};
+    const fields::FieldList shown = {{&field("ram.ps"), "Café"},
+                                     {&field("ram.pty"), "10"},
+                                     {&field("eeprom.pi"), "0xC201"},
+                                     {&field("eeprom.af00"), "87.6"}};
     const std::string document = backupDocument(shown, fields::Charset::Rds);
     EXPECT_THAT(document, HasSubstr("\"eeprom.af00\": 87.6"));
     EXPECT_THAT(document, HasSubstr("\"ram.pty\": 10"));
@@ -43,6 +42,7 @@ TEST(CtlBackupFormat, ParsesWhatItWritesAndRefusesWhatIsNotABackup)
 
     const std::string head = "{\"format\": \"quorvel-ctl backup\", ";
     const std::string v1 = head + "\"version\": 1, \"charset\": \"rds\", \"fields\": ";
+    // clang-format off
     const std::pair<std::string, std::string> files[] = {
         {"[1, 2", "f.json: not JSON"},
         {"{\"format\": 3}", "f.json: not a quorvel-ctl backup"},
@@ -53,6 +53,7 @@ TEST(CtlBackupFormat, ParsesWhatItWritesAndRefusesWhatIsNotABackup)
         {v1 + "{\"ram.pty\": null}}", "f.json: ram.pty: null is neither a string nor a number"},
         {v1 + "{\"ram.pty\": 3}}", ""},
     };
+    // clang-format on
     for (const auto &[text, message] : files) {
         const CtlError e = errorOf([&] { parseBackup(text, "f.json"); });
         EXPECT_EQ(e.message, message);
@@ -69,7 +70,8 @@ TEST(CtlBackup, ExportResetImportRestoresEveryField)
     const std::string backup = dir.path("board.json");
     const std::vector<CtlRun> runs = runSession({
         {"set", "eeprom.ps=HELLO", "eeprom.rt=Default text", "eeprom.pty=5", "eeprom.di=9",
-         "eeprom.pi=D3A1", "eeprom.naf=2", "eeprom.af05=99.9", "eeprom.group2a=7", "eeprom.stereo=0"},
+         "eeprom.pi=D3A1", "eeprom.naf=2", "eeprom.af05=99.9", "eeprom.group2a=7",
+         "eeprom.stereo=0"},
         {"set", "ram.ps=WORLD", "ram.rt=On air now", "ram.ta=1"}, // RAM differs from EEPROM
         {"export", backup},
         {"reset", "--yes"}, // EEPROM only: RAM still equals the backup
@@ -95,11 +97,11 @@ TEST(CtlBackup, ExportResetImportRestoresEveryField)
     EXPECT_EQ(runs[4].requests, fullLoad()); // dry run: reads only
     EXPECT_THAT(runs[4].out, HasSubstr("would write eeprom.ps \"HELLO\" (board: \"QUORVEL \")\n"));
     EXPECT_THAT(runs[4].out, HasSubstr("would write ram.ps \"WORLD\" (board: \"HELLO\")\n"));
-    const Requests small = {ok(0x63, 5), ok(0x67, 9), ok(0x68, 0xD3A1), ok(0x69, 2),
+    const Requests small = {ok(0x63, 5),      ok(0x67, 9), ok(0x68, 0xD3A1), ok(0x69, 2),
                             ok(0x6A, 124, 5), ok(0x02, 7), ok(0x03, 0)};
     EXPECT_EQ(runs[5].requests, fullLoad() + textWrite(0x61, "HELLO") +
-                                    textWrite(0x70, "Default text") + small + textWrite(0x21, "WORLD") +
-                                    textWrite(0x30, "On air now"));
+                                    textWrite(0x70, "Default text") + small +
+                                    textWrite(0x21, "WORLD") + textWrite(0x30, "On air now"));
     EXPECT_THAT(runs[5].out, HasSubstr("wrote eeprom.pi 0xD3A1 (was 0xC201)\n"));
     EXPECT_EQ(nlohmann::ordered_json::parse(runs[6].out), file); // to standard output
     EXPECT_EQ(runs[7].requests, fullLoad());
@@ -111,15 +113,17 @@ TEST(CtlBackup, ExportResetImportRestoresEveryField)
 TEST(CtlBackup, ImportChecksTheWholeFileThenWritesOnlyWhatDiffers)
 {
     TestDir dir;
-    const auto document = [&](const std::string &name, const std::string &head, const std::string &fields) {
-        writeFile(dir.path(name), "{\"format\": \"quorvel-ctl backup\", " + head + ", \"fields\": {" +
-                                      fields + "}}");
+    const auto document = [&](const std::string &name, const std::string &head,
+                              const std::string &fields) {
+        writeFile(dir.path(name), "{\"format\": \"quorvel-ctl backup\", " + head +
+                                      ", \"fields\": {" + fields + "}}");
         return dir.path(name);
     };
     const std::string cp1252 = "\"version\": 1, \"charset\": \"cp1252\"";
     writeFile(dir.path("bad.json"), "{\"format\": ");
     const std::vector<Args> files = {
-        {"import", document("v2.json", "\"version\": 2, \"charset\": \"cp1252\"", "\"ram.pty\": 3")},
+        {"import",
+         document("v2.json", "\"version\": 2, \"charset\": \"cp1252\"", "\"ram.pty\": 3")},
         {"import", dir.path("bad.json")},
         {"import", document("unknown.json", cp1252, "\"ram.colour\": 3")},
         {"import", dir.path("missing.json")},

@@ -53,8 +53,10 @@ TEST(CtlProbe, ListsTheDevicesAndTellsANotFoundBoardFromAnUnreadableOne)
 {
     const CtlRun two = runSession({{"probe"}}, {"--extra-device"})[0];
     EXPECT_EQ(two.status, 0);
-    EXPECT_EQ(std::regex_replace(two.out, std::regex("^001/[0-9]{3}  ", std::regex::multiline), "001/NNN  "),
-              "001/NNN  16c0:05df  manufacturer \"Other Maker\"  product \"Gadget\"  not a Quorvel board\n"
+    EXPECT_EQ(std::regex_replace(two.out, std::regex("^001/[0-9]{3}  ", std::regex::multiline),
+                                 "001/NNN  "),
+              "001/NNN  16c0:05df  manufacturer \"Other Maker\"  product \"Gadget\"  not a Quorvel "
+              "board\n"
               "001/NNN  16c0:05df  manufacturer \"quorvel.example\"  product \"Quorvel 1.2\"  "
               "Quorvel board\n");
     EXPECT_TRUE(two.requests.empty());
@@ -84,11 +86,13 @@ TEST(CtlDevice, PicksTheBoardByBusAndDevice)
         "$CTL" --device 001/999 get ram.pty; echo "none $?"
         "$CTL" get ram.tp; echo "first board $?"
         "$CTL" --device 3 get ram.pty 2>&1; echo "bad $?"
-    )sh", {"--extra-device"});
+    )sh",
+                                 {"--extra-device"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "10\nboard 0\nQUORVEL \nboard, short 0\nother 3\nnone 3\n1\nfirst board 0\n"
-                       "quorvel-ctl: --device takes BUS/DEV, as probe shows it (for example 001/007), "
-                       "not \"3\"\nTry 'quorvel-ctl --help'.\nbad 2\n");
+    EXPECT_EQ(run.out,
+              "10\nboard 0\nQUORVEL \nboard, short 0\nother 3\nnone 3\n1\nfirst board 0\n"
+              "quorvel-ctl: --device takes BUS/DEV, as probe shows it (for example 001/007), "
+              "not \"3\"\nTry 'quorvel-ctl --help'.\nbad 2\n");
     EXPECT_EQ(run.requests, (Requests{ok(0xA3), ok(0xA1), ok(0xA2), ok(0xA4)}));
 }
 
@@ -96,19 +100,23 @@ TEST(CtlDevice, PicksTheBoardByBusAndDevice)
 // get reads only the fields asked for, in the order asked.
 TEST(CtlShow, ShowsEveryFieldOrTheOnesAskedFor)
 {
+    // clang-format off
     expectSteps({
         {{"get", "eeprom.pi", "ram.ps", "eeprom.af03"}, 0,
          {ok(0xE8), ok(0xA1), ok(0xA2), ok(0xEA, 3)}, "0xC201\nQUORVEL \n104.3\n"},
         {{"get", "ram.p"}, 2, {}, "", "unknown field \"ram.p\""}, // no prefix of a name
     });
+    // clang-format on
     const std::vector<CtlRun> show = runSession({{"show"}, {"show", "--json"}});
     EXPECT_EQ(show[0].requests, fullLoad());
-    EXPECT_THAT(show[0].out, testing::StartsWith("ram.ps          \"QUORVEL \"\n"
-                                                 "ram.rt          \"Quorvel RDS encoder - simulated board\"\n"
-                                                 "ram.pty         10\n"));
+    EXPECT_THAT(show[0].out,
+                testing::StartsWith("ram.ps          \"QUORVEL \"\n"
+                                    "ram.rt          \"Quorvel RDS encoder - simulated board\"\n"
+                                    "ram.pty         10\n"));
     EXPECT_THAT(show[0].out, HasSubstr("\neeprom.pi       0xC201\n"));
     EXPECT_THAT(show[0].out, HasSubstr("\neeprom.af00     87.6\n"));
-    EXPECT_THAT(show[0].out, testing::EndsWith("\neeprom.af24     87.5\neeprom.group2a  4\neeprom.stereo   1\n"));
+    EXPECT_THAT(show[0].out, testing::EndsWith(
+                                 "\neeprom.af24     87.5\neeprom.group2a  4\neeprom.stereo   1\n"));
     EXPECT_EQ(std::count(show[0].out.begin(), show[0].out.end(), '\n'), 43);
     EXPECT_EQ(show[1].requests, fullLoad());
     const nlohmann::ordered_json fields = nlohmann::ordered_json::parse(show[1].out);
@@ -131,7 +139,9 @@ TEST(CtlFailures, AFailedRequestEndsWithStatus1)
     writeFile(old, "old backup\n");
     Requests failedRead = fullLoad();
     failedRead[46] = failed(ok(0xE8));
-    const std::string readFailed = "eeprom.pi: read failed", piError = "Error RdsUsbReadPIE2p sendUSBVendorCmd -32\n";
+    const std::string readFailed = "eeprom.pi: read failed",
+                      piError = "Error RdsUsbReadPIE2p sendUSBVendorCmd -32\n";
+    // clang-format off
     expectSteps({
         {{"show", "--json"}, 1, failedRead, piError, readFailed},
         {{"get", "ram.ps", "eeprom.pi"}, 1, {ok(0xA1), ok(0xA2), failed(ok(0xE8))},
@@ -195,6 +205,7 @@ TEST(CtlWrite, SendsExactlyTheCheckedValues)
         {{}, 2, {}, "", "Try 'quorvel-ctl --help'"},
         {{"frobnicate"}, 2, {}, "", "--help"},
     });
+    // clang-format on
     const CtlRun help = runSession({{"--help"}})[0];
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("Exit status:"));

@@ -47,9 +47,11 @@ TEST(CtlFollow, WritesEachChangeOfTheFileOnce)
     const CtlRun run = ctl.stop(SIGINT);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.requests, textWrite(0x70, "Se\x9Aor") + textWrite(0x70, "Second song") +
-                                textWrite(0x70, "Third song") + textWrite(0x70, std::string(64, 'x')));
+                                textWrite(0x70, "Third song") +
+                                textWrite(0x70, std::string(64, 'x')));
     EXPECT_EQ(run.out, "wrote eeprom.rt \"Señor\"\nwrote eeprom.rt \"Second song\"\n"
-                       "wrote eeprom.rt \"Third song\"\nwrote eeprom.rt \"" + std::string(64, 'x') + "\"\n");
+                       "wrote eeprom.rt \"Third song\"\nwrote eeprom.rt \"" +
+                           std::string(64, 'x') + "\"\n");
 }
 
 TEST(CtlFollow, AFailedWriteEndsIt)

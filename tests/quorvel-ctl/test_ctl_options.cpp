@@ -25,7 +25,8 @@ int usageStatus(std::vector<const char *> args)
 // Options anywhere, checked against the command.
 TEST(CtlCommandLine, TakesOptionsAnywhereAndChecksThemAgainstTheCommand)
 {
-    const char *args[] = {"quorvel-ctl", "set", "ram.ps=A", "--charset=rds", "--device", "1/7", "--force"};
+    const char *args[] = {"quorvel-ctl", "set", "ram.ps=A", "--charset=rds",
+                          "--device",    "1/7", "--force"};
     const CtlOptions o = parseCommandLine(7, args);
     EXPECT_EQ(o.command, "set");
     EXPECT_EQ(o.operands, std::vector<std::string>{"ram.ps=A"});
@@ -36,14 +37,26 @@ TEST(CtlCommandLine, TakesOptionsAnywhereAndChecksThemAgainstTheCommand)
     EXPECT_EQ(parseCommandLine(4, rt).operands[0], "-starts with a dash");
     const char *follow[] = {"quorvel-ctl", "rt", "--follow", "f", "--eeprom"};
     EXPECT_EQ(parseCommandLine(5, follow).follow, "f");
-    for (const auto &args : std::vector<std::vector<const char *>>{
-             {}, {"bogus"}, {"show", "--yes"}, {"probe", "--device", "1/2"}, {"get"},
-             {"export", "a", "b"}, {"import"}, {"rt"}, {"rt", "--follow", "f", "t"},
-             {"show", "--nope"}, {"show", "--device"}, {"show", "--device", "1-2"}, {"show", "--device", "1x/7"},
-             {"show", "--json=yes"}, {"show", "--charset", "latin1"}, {"set", "--json", "ram.ps=A"},
-             {"reset", "now"}})
+    for (const auto &args : std::vector<std::vector<const char *>>{{},
+                                                                   {"bogus"},
+                                                                   {"show", "--yes"},
+                                                                   {"probe", "--device", "1/2"},
+                                                                   {"get"},
+                                                                   {"export", "a", "b"},
+                                                                   {"import"},
+                                                                   {"rt"},
+                                                                   {"rt", "--follow", "f", "t"},
+                                                                   {"show", "--nope"},
+                                                                   {"show", "--device"},
+                                                                   {"show", "--device", "1-2"},
+                                                                   {"show", "--device", "1x/7"},
+                                                                   {"show", "--json=yes"},
+                                                                   {"show", "--charset", "latin1"},
+                                                                   {"set", "--json", "ram.ps=A"},
+                                                                   {"reset", "now"}})
         EXPECT_EQ(usageStatus(args), CtlUsage) << testing::PrintToString(args);
-    for (const auto &args : std::vector<std::vector<const char *>>{{"help"}, {"reset", "-y"}, {"export", "-"}})
+    for (const auto &args :
+         std::vector<std::vector<const char *>>{{"help"}, {"reset", "-y"}, {"export", "-"}})
         EXPECT_EQ(usageStatus(args), CtlOk) << testing::PrintToString(args);
     const DeviceLocation at = parseDeviceLocation("001/017");
     EXPECT_EQ(at.bus, 1);

@@ -22,10 +22,14 @@ public:
         args.insert(args.begin(), QUORVELD);
         start(simArgs, args);
         const bool board = std::find(simArgs.begin(), simArgs.end(), "--no-board") == simArgs.end();
-        EXPECT_TRUE(waitUntil([&] {
-            return log().find("quorveld: ready") != std::string::npos &&
-                   (!board || requests().size() >= loadSize);
-        }, 10)) << "quorveld did not start:\n" << log();
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                return log().find("quorveld: ready") != std::string::npos &&
+                       (!board || requests().size() >= loadSize);
+            },
+            10))
+            << "quorveld did not start:\n"
+            << log();
     }
 
     // The port of the listener of that kind ("ascii-tcp"...), as logged.
@@ -92,12 +96,11 @@ inline std::string datagram(unsigned short port, const std::string &bytes, bool 
     std::string received(65536, '\0');
     if (!reply)
         return "";
-    socket.async_receive(boost::asio::buffer(received), [&](boost::system::error_code error, size_t n) {
-        received.resize(error ? 0 : n);
-    });
+    socket.async_receive(
+        boost::asio::buffer(received),
+        [&](boost::system::error_code error, size_t n) { received.resize(error ? 0 : n); });
     io.run_for(std::chrono::seconds(10));
     return received.size() == 65536 ? "" : received;
 }
-
 
 #endif

@@ -64,6 +64,7 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
 {
     DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--dps-step", "1"});
     Client client(daemon.port("ascii-tcp"));
+    // clang-format off
     converse(daemon, client, {
         {"PS=RADIO1\r\n", "+\r\n", {ok(0x21, 0x5241, 0x4449), ok(0x22, 0x4F31, 0x2020)}},
         {"PS=RADIO2\n", "+\r\n", {ok(0x22, 0x4F32, 0x2020)}},
@@ -82,6 +83,7 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
         {"AF?\r\n", "AF=98.5,101.1\r\n", {}},
         {std::string(1025, 'A') + "\r\nPTY=3\r\n", "-\r\n+\r\n", {ok(0x23, 3)}},
     });
+    // clang-format on
     client.send("??\r\n");
     std::vector<std::string> all;
     for (int i = 0; i < 43; i++)
@@ -89,10 +91,12 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
     EXPECT_EQ(all[0] + all[1] + all[14] + all[42],
               "ram.ps=RADIO2  \r\nram.rt=Help\r\neeprom.pi=0xC2A1\r\neeprom.stereo=1\r\n");
     // The board may have logged the last request before the worker heard its answer.
-    EXPECT_TRUE(waitUntil([&] {
-        client.send("STATUS?\r\n");
-        return client.line() == "STATUS=present,pending=0,eeprom_writes=6\r\n";
-    }, 10));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            client.send("STATUS?\r\n");
+            return client.line() == "STATUS=present,pending=0,eeprom_writes=6\r\n";
+        },
+        10));
 
     size_t before = daemon.requests().size();
     client.send("DPS=Now on air\r\n");
@@ -106,7 +110,7 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
     client.send("PS=STOPPED\r\n");
     EXPECT_EQ(client.receive(3), "+\r\n");
     ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // a step would be due
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a step would be due
     EXPECT_EQ(daemon.requests().back(), ok(0x22, 0x5045, 0x4420)); // "PPED", no scroll since
 }
 
@@ -117,6 +121,7 @@ TEST(Uecp, EachElementSendsExactlyItsRequestsAndIsAcknowledged)
     DaemonRun daemon({"--uecp-tcp", "127.0.0.1:0"});
     Client client(daemon.port("uecp-tcp"));
     const std::string ps = "\x02\x00\x00"s + "RADIO 3 ";
+    // clang-format off
     converse(daemon, client, {
         {frame("\x2C\x01", 1), ack(1), {}},
         {frame(ps, 2), ack(2), {ok(0x21, 0x5241, 0x4449), ok(0x22, 0x4F20, 0x3320)}},
@@ -133,6 +138,7 @@ TEST(Uecp, EachElementSendsExactlyItsRequestsAndIsAcknowledged)
         {frame("\x99\x07\x00\x00\x04"s, 11), ack(11, 3), {}},
         {frame("\x17\x01\x02", 12), frame(ps, 12) + ack(12), {}},
     });
+    // clang-format on
     // One byte at a time: MS 1, PTY 9 after garbage; one-way from frame 16 on.
     const std::string stream = "garbage" + frame("\x05\x00\x00\x01"s, 15) + "\x01\x02" +
                                frame("\x2C\x00"s, 16) + frame("\x07\x00\x00\x09"s, 17);
@@ -141,8 +147,7 @@ TEST(Uecp, EachElementSendsExactlyItsRequestsAndIsAcknowledged)
         client.send(std::string(1, c));
     EXPECT_EQ(client.receive(ack(15).size()), ack(15));
     waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10);
-    EXPECT_THAT(daemon.requests(before),
-                UnorderedElementsAreArray({ok(0x26, 1), ok(0x23, 9)}));
+    EXPECT_THAT(daemon.requests(before), UnorderedElementsAreArray({ok(0x26, 1), ok(0x23, 9)}));
     client.send(frame("\x2C\x01", 18));
     EXPECT_EQ(client.receive(ack(18).size()), ack(18)); // not an acknowledgement of 16 or 17
 }
@@ -169,8 +174,7 @@ TEST(Uecp, FramesOnlyForThisEncodersAddressesAndAsciiOkOverUdp)
     EXPECT_EQ(datagram(ascii, "PTY=77\r\n", true), "NO\r\n");
     EXPECT_EQ(datagram(ascii, "HELLO\r\n", true), "NO\r\n");
     waitUntil([&] { return daemon.requests().size() >= loadSize + 2; }, 10);
-    EXPECT_THAT(daemon.requests(loadSize),
-                UnorderedElementsAreArray({ok(0x27, 8), ok(0x23, 7)}));
+    EXPECT_THAT(daemon.requests(loadSize), UnorderedElementsAreArray({ok(0x27, 8), ok(0x23, 7)}));
 }
 
 // Replies never wait for a board whose every request hangs for a second.
@@ -204,15 +208,16 @@ TEST(Board, TheStateFileCarriesAskedValuesAcrossARestart)
     }
     DaemonRun second({"--state", dir.path("state")}); // a new board, at its defaults
     ASSERT_TRUE(waitUntil([&] { return second.requests().size() >= loadSize + 4; }, 10));
-    EXPECT_THAT(second.requests(loadSize), IsSupersetOf({ok(0x21, 0x5341, 0x5645),
-                                                         ok(0x22, 0x4420, 0x3120),
-                                                         ok(0x30, 0x4B65, 0x7074)}));
+    EXPECT_THAT(second.requests(loadSize),
+                IsSupersetOf({ok(0x21, 0x5341, 0x5645), ok(0x22, 0x4420, 0x3120),
+                              ok(0x30, 0x4B65, 0x7074)}));
 }
 
 // --allow over TCP and UDP, and at most 64 clients per listener.
 TEST(Limits, AllowListAndClients)
 {
-    DaemonRun refused({"--ascii-tcp", "127.0.0.1:0", "--ascii-udp", "127.0.0.1:0", "--allow", "127.0.0.2"});
+    DaemonRun refused(
+        {"--ascii-tcp", "127.0.0.1:0", "--ascii-udp", "127.0.0.1:0", "--allow", "127.0.0.2"});
     Client stranger(refused.port("ascii-tcp"));
     stranger.send("PS=NOPE\r\n");
     EXPECT_TRUE(stranger.closedByPeer());
@@ -231,11 +236,13 @@ TEST(Limits, AllowListAndClients)
     Client oneTooMany(port);
     EXPECT_TRUE(oneTooMany.closedByPeer());
     clients.pop_back();
-    EXPECT_TRUE(waitUntil([&] {
-        Client next(port);
-        next.send("PTY=2\r\n");
-        return next.receive(3) == "+\r\n";
-    }, 10));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            Client next(port);
+            next.send("PTY=2\r\n");
+            return next.receive(3) == "+\r\n";
+        },
+        10));
 }
 
 // SIGHUP re-reads the configuration, a bad one is kept out; SIGINT ends cleanly.
@@ -251,7 +258,8 @@ TEST(Signals, HangupRereadsTheConfiguration)
     EXPECT_EQ(client.receive(3), "+\r\n");
     EXPECT_THAT(daemon.log(), HasSubstr("no board found"));
     for (const auto &[text, logged] :
-         {std::pair{"ascii-tcp 127.0.0.1:0\n--ascii-replies ok\nallow 10.0.0.0/8\n", "configuration reloaded"},
+         {std::pair{"ascii-tcp 127.0.0.1:0\n--ascii-replies ok\nallow 10.0.0.0/8\n",
+                    "configuration reloaded"},
           {"ascii-tcp 127.0.0.1:0\nascii-replies maybe\n", "not reloaded"}}) {
         std::ofstream(config) << text;
         daemon.signalProgram(SIGHUP);
@@ -273,9 +281,8 @@ TEST(Board, APowerGlitchGetsTheAskedRamValuesBackUnderVerify)
     client.send("PS=BACK 1\r\nPTY=3\r\n");
     EXPECT_EQ(client.receive(6), "+\r\n+\r\n");
     ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= 78 + 23 + 3; }, 10));
-    EXPECT_THAT(daemon.requests(78), IsSupersetOf({ok(0x21, 0x4241, 0x434B),
-                                                   ok(0x22, 0x2031, 0x2020),
-                                                   ok(0x23, 3)}));
+    EXPECT_THAT(daemon.requests(78),
+                IsSupersetOf({ok(0x21, 0x4241, 0x434B), ok(0x22, 0x2031, 0x2020), ok(0x23, 3)}));
 }
 
 // --follow feeds the RadioText; appended UECP texts take turns each --rt-cycle.
@@ -297,10 +304,12 @@ TEST(Sources, NowPlayingFileAndRotatingRadioTexts)
     Client client(daemon.port("uecp-tcp"));
     const size_t before = daemon.requests().size();
     client.send(frame("\x0A\x00\x00\x05\x00"s + "AAAA") + frame("\x0A\x00\x00\x05\x40"s + "BBBB"));
-    ASSERT_TRUE(waitUntil([&] {
-        const Requests sent = daemon.requests(before);
-        return std::count(sent.begin(), sent.end(), ok(0x30, 0x4141, 0x4141)) >= 2;
-    }, 10));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const Requests sent = daemon.requests(before);
+            return std::count(sent.begin(), sent.end(), ok(0x30, 0x4141, 0x4141)) >= 2;
+        },
+        10));
     EXPECT_THAT(daemon.requests(before), testing::Contains(ok(0x30, 0x4242, 0x4242)));
 }
 

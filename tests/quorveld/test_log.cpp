@@ -31,7 +31,8 @@ class Limiter : public testing::TestWithParam<LimiterCase> {};
 TEST_P(Limiter, WritesOnceThenCounts)
 {
     std::vector<std::string> written;
-    qd::LogLimiter limiter(10s, [&](const std::string &line) { written.push_back(line); }, 2);
+    qd::LogLimiter limiter(
+        10s, [&](const std::string &line) { written.push_back(line); }, 2);
     const Clock::time_point start{};
     for (const Line &line : GetParam().lines) {
         const Clock::time_point at = start + std::chrono::milliseconds(line.atMs);
@@ -43,6 +44,7 @@ TEST_P(Limiter, WritesOnceThenCounts)
     EXPECT_EQ(written, GetParam().written);
 }
 
+// clang-format off
 const LimiterCase limiterCases[] = {
     {"KindsApart", {{0, "a", "a1"}, {1, "b", "b1"}, {2, "a", "a2"}},
      {"a1", "b1"}},
@@ -58,6 +60,7 @@ const LimiterCase limiterCases[] = {
      {{0, "a", "a1"}, {1, "a", "a2"}, {2, "b", "b1"}, {3, "c", "c1"}, {4, "a", "a3"}},
      {"a1", "b1", "a1 (1 more like it)", "c1", "a3"}},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Log, Limiter, testing::ValuesIn(limiterCases),
                          [](const auto &info) { return std::string(info.param.name); });

@@ -22,8 +22,11 @@ TEST(Options, DefaultsRangesAndAddressBlocks)
     for (const char *bad : {"--site=1024", "--encoder=64", "--verify=-1", "--allow=10.0.0.0/33"})
         EXPECT_THROW(qd::parseOptions({bad}), qd::OptionError) << bad;
     const auto allow = qd::parseOptions({"--allow", "192.168.2.0/23", "--allow", "::1"}).allow;
-    for (auto [address, in] : {std::pair{"192.168.3.9", true}, {"192.168.4.1", false},
-                               {"::ffff:192.168.2.1", true}, {"::1", true}, {"::2", false}})
+    for (auto [address, in] : {std::pair{"192.168.3.9", true},
+                               {"192.168.4.1", false},
+                               {"::ffff:192.168.2.1", true},
+                               {"::1", true},
+                               {"::2", false}})
         EXPECT_EQ(qd::allowed(allow, boost::asio::ip::make_address(address)), in) << address;
     EXPECT_EQ(WEXITSTATUS(std::system("timeout 10 " QUORVELD " --site 1024 2>/dev/null")), 2);
 }

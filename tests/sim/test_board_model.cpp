@@ -22,7 +22,10 @@ protected:
     }
     Bytes read(int code, int value = 0) { return request(code, value), reply; }
     static Bytes first(uint8_t b) { return {b, 0, 0, 0, 0, 0, 0, 0}; }
-    static Bytes text(const char *four) { return {uint8_t(four[0]), uint8_t(four[1]), uint8_t(four[2]), uint8_t(four[3])}; }
+    static Bytes text(const char *four)
+    {
+        return {uint8_t(four[0]), uint8_t(four[1]), uint8_t(four[2]), uint8_t(four[3])};
+    }
     sim::Board board;
     Bytes reply;
 };
@@ -33,7 +36,8 @@ TEST_F(BoardModel, WritesStoreTheirValuesAndTheResetRestoresTheEeprom)
 {
     EXPECT_EQ(request(0x21, 0x41E9, 0x4344), 8); // a byte above 127 stays itself
     EXPECT_EQ(reply, Bytes{});
-    EXPECT_EQ(read(0xA1), text("A\xE9" "CD"));
+    EXPECT_EQ(read(0xA1), text("A\xE9"
+                               "CD"));
     EXPECT_EQ(std::memcmp(board.eeprom().ps, "QUOR", 4), 0) << "RAM write left EEPROM alone";
     request(0x3F, 0x5859, 0x5A21);
     EXPECT_EQ(std::memcmp(board.ram().rt + 60, "XYZ!", 4), 0);
@@ -43,7 +47,8 @@ TEST_F(BoardModel, WritesStoreTheirValuesAndTheResetRestoresTheEeprom)
     EXPECT_EQ(board.eeprom().af[24], 204);
     request(0x69, 30); // not checked by the board
     EXPECT_EQ(read(0xE9), first(30));
-    for (auto [code, field] : {std::pair{0x02, &sim::Eeprom::group2a}, {0x03, &sim::Eeprom::stereo},
+    for (auto [code, field] : {std::pair{0x02, &sim::Eeprom::group2a},
+                               {0x03, &sim::Eeprom::stereo},
                                {0x67, &sim::Eeprom::di}}) {
         request(code, 7);
         EXPECT_EQ(board.eeprom().*field, 7) << code;
@@ -67,8 +72,14 @@ TEST_F(BoardModel, WritesStoreTheirValuesAndTheResetRestoresTheEeprom)
 // Codes (and AF numbers) outside the table stall and store nothing.
 TEST_F(BoardModel, CodesOutsideTheTableStallAndStoreNothing)
 {
-    for (auto [code, value, index] : {std::tuple{0x00, 0, 0}, {0x11, 0, 0}, {0x28, 0, 0}, {0x6B, 0, 0},
-                                      {0x84, 0, 0}, {0xA8, 0, 0}, {0xEA, 25, 0}, {0x6A, 1, 25}}) {
+    for (auto [code, value, index] : {std::tuple{0x00, 0, 0},
+                                      {0x11, 0, 0},
+                                      {0x28, 0, 0},
+                                      {0x6B, 0, 0},
+                                      {0x84, 0, 0},
+                                      {0xA8, 0, 0},
+                                      {0xEA, 25, 0},
+                                      {0x6A, 1, 25}}) {
         EXPECT_EQ(request(code, value, index), -EPIPE) << std::hex << code;
         EXPECT_EQ(reply[0], 0xEE) << "nothing answered";
     }

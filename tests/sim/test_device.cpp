@@ -37,7 +37,8 @@ protected:
     static Bytes string(usb_dev_handle *h, int index, int length = 255)
     {
         Bytes buf(length);
-        const int n = usb_get_string(h, index, 0x0409, reinterpret_cast<char *>(buf.data()), length);
+        const int n =
+            usb_get_string(h, index, 0x0409, reinterpret_cast<char *>(buf.data()), length);
         buf.resize(n < 0 ? 0 : n);
         return buf;
     }

@@ -25,7 +25,8 @@ struct Outcome {
 Outcome runSim(const std::string &args)
 {
     const std::string command = "env -u LD_PRELOAD -u UMOCKDEV_DIR -u ASAN_OPTIONS C=" SIM_CLIENT
-                                " " QUORVEL_SIM " 2>&1 " + args;
+                                " " QUORVEL_SIM " 2>&1 " +
+                                args;
     FILE *pipe = popen(command.c_str(), "r");
     Outcome run{-1, ""};
     char buf[256];
@@ -42,15 +43,16 @@ Outcome runSim(const std::string &args)
 TEST(Runner, ServesTheBoardToTheCommandAndLogsEachRequest)
 {
     const std::string log = testing::TempDir() + "quorvel-sim-test.log";
-    const Outcome run = runSim("--extra-device --log " + log + " --fail-at 2:5 --short-at 0x3:2 --fail-at 4 -- "
-                               SIM_CLIENT " A1 21:5445:5354 E8 A1 A1");
+    const Outcome run = runSim("--extra-device --log " + log +
+                               " --fail-at 2:5 --short-at 0x3:2 --fail-at 4 -- " SIM_CLIENT
+                               " A1 21:5445:5354 E8 A1 A1");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "8 51554F5200000000\n-5\n2 C201\n-32\n8 51554F5200000000\n");
     EXPECT_EQ(readFile(log), "0xA1 value=0x0000 index=0x0000 result=8\n"
-                            "0x21 value=0x5445 index=0x5354 result=-5\n"
-                            "0xE8 value=0x0000 index=0x0000 result=2\n"
-                            "0xA1 value=0x0000 index=0x0000 result=-32\n"
-                            "0xA1 value=0x0000 index=0x0000 result=8\n");
+                             "0x21 value=0x5445 index=0x5354 result=-5\n"
+                             "0xE8 value=0x0000 index=0x0000 result=2\n"
+                             "0xA1 value=0x0000 index=0x0000 result=-32\n"
+                             "0xA1 value=0x0000 index=0x0000 result=8\n");
     std::remove(log.c_str());
 }
 
@@ -83,6 +85,7 @@ struct SimCase {
 // again: after a glitch, or after an unplug and a replug power-cycled.
 const char *const untilEeprom = "$C 21:4E45:5753 A1; n=0; until $C A1 | grep -q ^8.5155; do "
                                 "n=$((n+1)); [ $n -lt 3000 ] || exit 9; done; echo back";
+// clang-format off
 const SimCase cases[] = {
     {"--power-glitch-at 2", "$C 21:4E45:5753 A1", 0, "8 51554F5200000000\n"},
     {"--power-glitch-at 3", "$C 21:4E45:5753 A1", 0, "8 4E45575300000000\n"},
@@ -101,6 +104,7 @@ const SimCase cases[] = {
     {"--power-glitch-at 0", "true", 2, ""},
     {"--help", "", 0, "--unplug-after MS\n--replug-after MS\n--power-glitch-at N\n--control FIFO"}, // listed
 };
+// clang-format on
 
 void PrintTo(const SimCase &c, std::ostream *os) { *os << c.options; }
 

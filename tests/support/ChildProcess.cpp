@@ -52,10 +52,7 @@ Requests ChildProcess::requests(size_t from) const
     return {all.begin() + static_cast<long>(std::min(from, all.size())), all.end()};
 }
 
-void ChildProcess::signal(int signal) const
-{
-    kill(pid_, signal);
-}
+void ChildProcess::signal(int signal) const { kill(pid_, signal); }
 
 void ChildProcess::signalProgram(int signal) const
 {

@@ -22,7 +22,7 @@ struct Box {
     UINT type;
 };
 
-extern std::vector<Box> boxes;      // every MessageBoxA, in order
+extern std::vector<Box> boxes; // every MessageBoxA, in order
 // When set, answers each MessageBoxA in place of the box, which is not shown.
 extern std::function<int(const Box &)> answer;
 extern bool failClassRegistration; // RegisterClassExA gives 0 without registering

@@ -57,9 +57,13 @@ std::string FrameOf(QWidget *control, int reach)
     const QImage image = control->grab().toImage();
     auto role = [&](int y) -> std::string {
         static const std::pair<QPalette::ColorRole, const char *> roles[] = {
-            {QPalette::WindowText, "WindowText"}, {QPalette::Shadow, "Shadow"},
-            {QPalette::Dark, "Dark"}, {QPalette::Midlight, "Midlight"}, {QPalette::Light, "Light"},
-            {QPalette::Button, "Button"}, {QPalette::Base, "Base"}};
+            {QPalette::WindowText, "WindowText"},
+            {QPalette::Shadow, "Shadow"},
+            {QPalette::Dark, "Dark"},
+            {QPalette::Midlight, "Midlight"},
+            {QPalette::Light, "Light"},
+            {QPalette::Button, "Button"},
+            {QPalette::Base, "Base"}};
         for (auto [r, name] : roles)
             if (image.pixel(image.width() / 2, y) == control->palette().color(r).rgb())
                 return name;

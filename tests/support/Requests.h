@@ -29,7 +29,8 @@ using Requests = std::vector<sim::Request>;
 // A request the board answered in full; the same failing with `result`.
 inline sim::Request ok(int code, int value = 0, int index = 0)
 {
-    return {static_cast<uint8_t>(code), static_cast<uint16_t>(value), static_cast<uint16_t>(index), 8};
+    return {static_cast<uint8_t>(code), static_cast<uint16_t>(value), static_cast<uint16_t>(index),
+            8};
 }
 inline sim::Request failed(sim::Request r, int result = -32)
 {

@@ -36,7 +36,7 @@ struct Case {
     std::vector<Device> devices;
     int status;
     std::string warnings;
-    int reached;             // the device the handle reaches; -1: none
+    int reached;              // the device the handle reaches; -1: none
     std::vector<int> strings; // wValue of each string descriptor request
     std::vector<int> claims = {0};
 };
@@ -70,13 +70,15 @@ TEST_P(UsbLinkDouble, StatusWarningsAndTheDeviceOpened)
     unsigned char reply[8];
     sendUSBVendorCmdIn(o.handle, 0xA3, 0, 0, reply, 8);
     for (size_t i = 0; i < c.devices.size(); i++)
-        EXPECT_EQ(c.devices[i].board->log().size(), static_cast<int>(i) == c.reached ? 1u : 0u) << i;
+        EXPECT_EQ(c.devices[i].board->log().size(), static_cast<int>(i) == c.reached ? 1u : 0u)
+            << i;
     EXPECT_EQ(usbdouble::calls().configurations, std::vector<int>{1});
     EXPECT_EQ(usbdouble::calls().interfaces, c.claims);
     usbCloseDevice(o.handle);
 }
 
 const Device board;
+// clang-format off
 const Case cases[] = {
     {"NoDevice", {}, USB_OPEN_ERR_NOTFOUND, "", -1, {}},
     {"OtherIds", {{.product = 0x05DC}, {.vendor = 0x16C1}}, USB_OPEN_ERR_NOTFOUND, "", -1, {}},
@@ -101,6 +103,7 @@ const Case cases[] = {
                   "Warning: could not claim interface\n", 0, {M, P}, {0, 0, 0, 0}},
     {"ClaimRetriedUpToFourTimes", {{.claimFailures = 3}}, USB_OPEN_OK, "", 0, {M, P}, {0, 0, 0, 0}},
 };
+// clang-format on
 INSTANTIATE_TEST_SUITE_P(, UsbLinkDouble, testing::ValuesIn(cases),
                          [](const testing::TestParamInfo<Case> &info) { return info.param.name; });
 

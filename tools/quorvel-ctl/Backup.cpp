@@ -67,7 +67,8 @@ BackupFile parseBackup(const std::string &text, const std::string &name)
         else
             refuse(name, key + ": " + value.dump() + " is neither a string nor a number");
     }
-    std::sort(backup.values.begin(), backup.values.end(),
-              [](const auto &a, const auto &b) { return tableIndex(a.first) < tableIndex(b.first); });
+    std::sort(backup.values.begin(), backup.values.end(), [](const auto &a, const auto &b) {
+        return tableIndex(a.first) < tableIndex(b.first);
+    });
     return backup;
 }

@@ -37,13 +37,12 @@ BoardHandle openBoard(const std::string &device)
                                RDS_USB_PRODUCT_NAME);
     } else {
         const DeviceLocation at = parseDeviceLocation(device);
-        status = usbOpenDeviceAt(&handle, RDS_USB_VENDOR_ID, RDS_USB_VENDOR_NAME, RDS_USB_PRODUCT_ID,
-                                 RDS_USB_PRODUCT_NAME, at.bus, at.device);
+        status = usbOpenDeviceAt(&handle, RDS_USB_VENDOR_ID, RDS_USB_VENDOR_NAME,
+                                 RDS_USB_PRODUCT_ID, RDS_USB_PRODUCT_NAME, at.bus, at.device);
     }
     const std::string where = device.empty() ? "" : " at " + device;
     switch (status) {
-    case USB_OPEN_OK:
-        return {handle, usbCloseDevice};
+    case USB_OPEN_OK: return {handle, usbCloseDevice};
     case USB_OPEN_ERR_NOTFOUND:
         throw CtlError{CtlNotFound, "no Quorvel board found" + where + "\n" + notFoundHint};
     default:

@@ -57,14 +57,10 @@ struct CommandRule {
 };
 
 const CommandRule Rules[] = {
-    {"probe", {}, 0, 0},
-    {"show", {"--json"}, 0, 0},
-    {"get", {}, 1, SIZE_MAX},
-    {"set", {"--force"}, 1, SIZE_MAX},
-    {"export", {}, 0, 1},
-    {"import", {"--force", "--dry-run"}, 1, 1},
-    {"reset", {"--yes"}, 0, 0},
-    {"rt", {"--force", "--eeprom", "--follow"}, 0, 1},
+    {"probe", {}, 0, 0},        {"show", {"--json"}, 0, 0},
+    {"get", {}, 1, SIZE_MAX},   {"set", {"--force"}, 1, SIZE_MAX},
+    {"export", {}, 0, 1},       {"import", {"--force", "--dry-run"}, 1, 1},
+    {"reset", {"--yes"}, 0, 0}, {"rt", {"--force", "--eeprom", "--follow"}, 0, 1},
 };
 
 [[noreturn]] void usage(const std::string &message)
@@ -116,7 +112,8 @@ void checkCommand(const CtlOptions &o, const std::set<std::string> &given)
         if (o.command != rule.name)
             continue;
         for (const std::string &option : given) {
-            const bool general = option == "--charset" || (option == "--device" && o.command != "probe");
+            const bool general =
+                option == "--charset" || (option == "--device" && o.command != "probe");
             if (!general && !rule.options.contains(option))
                 usage("option " + option + " does not apply to " + o.command);
         }
@@ -146,7 +143,8 @@ DeviceLocation parseDeviceLocation(const std::string &text)
     const std::string_view view(text);
     if (slash == std::string::npos || !number(view.substr(0, slash), location.bus) ||
         !number(view.substr(slash + 1), location.device))
-        usage("--device takes BUS/DEV, as probe shows it (for example 001/007), not \"" + text + "\"");
+        usage("--device takes BUS/DEV, as probe shows it (for example 001/007), not \"" + text +
+              "\"");
     return location;
 }
 

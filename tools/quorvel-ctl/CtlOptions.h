@@ -11,7 +11,7 @@
 struct CtlOptions {
     std::string command; // probe, show, get, set, export, import, reset, rt
     std::vector<std::string> operands;
-    std::string device;  // --device BUS/DEV; empty: the first board found
+    std::string device; // --device BUS/DEV; empty: the first board found
     fields::Charset charset = fields::Charset::Cp1252;
     bool charsetGiven = false;
     std::string follow;  // rt --follow FILE

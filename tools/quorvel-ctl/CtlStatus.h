@@ -11,10 +11,11 @@ enum CtlStatus {
     CtlRequestFailed = 1, // a board request failed
     CtlUsage = 2,         // bad command line
     CtlNotFound = 3,      // no board
-    CtlUnreadable = 4,    // a device with the board's ids that cannot be opened or whose strings cannot be read
-    CtlRefused = 5,       // a value out of range, or a character the chosen table lacks
-    CtlFileError = 6,     // a file that cannot be read, parsed or written
-    CtlNotConfirmed = 7,  // a reset that was not confirmed
+    CtlUnreadable =
+        4, // a device with the board's ids that cannot be opened or whose strings cannot be read
+    CtlRefused = 5,      // a value out of range, or a character the chosen table lacks
+    CtlFileError = 6,    // a file that cannot be read, parsed or written
+    CtlNotConfirmed = 7, // a reset that was not confirmed
 };
 
 // Ends the command: main reports the message and exits with the status.

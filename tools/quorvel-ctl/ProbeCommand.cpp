@@ -20,7 +20,8 @@ std::string describeString(const char *what, int result, const std::string &text
 
 int probeCommand(const CtlOptions &)
 {
-    const std::vector<UsbProbeEntry> entries = usbProbeDevices(RDS_USB_VENDOR_ID, RDS_USB_PRODUCT_ID);
+    const std::vector<UsbProbeEntry> entries =
+        usbProbeDevices(RDS_USB_VENDOR_ID, RDS_USB_PRODUCT_ID);
     bool found = false, inaccessible = false;
     for (const UsbProbeEntry &e : entries) {
         std::string line = e.bus + "/" + e.device + "  16c0:05df  ";

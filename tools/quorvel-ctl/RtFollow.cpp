@@ -29,7 +29,7 @@ void onStopSignal(int)
 // never a board request. Returns the mask to wait with.
 sigset_t catchStopSignals()
 {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
@@ -90,18 +90,24 @@ int followRadioText(const CtlOptions &options, const T_R_FieldDef &field)
     const int fd = file.watch();
     const bool watching = fd >= 0;
     if (!watching)
-        printError(std::string("warning: cannot watch ") + directory + " (" + std::generic_category().message(errno) +
-                   "): looking at " + file.path() + " every second");
+        printError(std::string("warning: cannot watch ") + directory + " (" +
+                   std::generic_category().message(errno) + "): looking at " + file.path() +
+                   " every second");
 
     Follower follower{board.get(), field, file, options.charset, std::nullopt};
     update(follower);
-    const struct timespec interval{1, 0};
+    const struct timespec interval {
+        1, 0
+    };
     while (!stopRequested) {
-        struct pollfd events{fd, POLLIN, 0};
+        struct pollfd events {
+            fd, POLLIN, 0
+        };
         const int ready = ppoll(watching ? &events : nullptr, watching ? 1 : 0,
                                 watching ? nullptr : &interval, &waitMask);
         if (ready < 0 && errno != EINTR)
-            throw CtlError{CtlFileError, std::string("waiting for changes: ") + std::generic_category().message(errno)};
+            throw CtlError{CtlFileError, std::string("waiting for changes: ") +
+                                             std::generic_category().message(errno)};
         if ((ready > 0 && file.changed()) || (ready == 0 && !watching))
             update(follower);
     }

@@ -38,7 +38,8 @@ std::vector<Write> checkAll(const fields::FieldList &values, fields::Charset cha
         try {
             writes.push_back({field, fields::checkValue(*field, value, charset, force), {}, {}});
         } catch (const fields::Error &e) {
-            writes.push_back({field, {{}, fields::givenValue(*field, value), {}, {}}, refusalMessage(e), {}});
+            writes.push_back(
+                {field, {{}, fields::givenValue(*field, value), {}, {}}, refusalMessage(e), {}});
         }
     }
     return writes;
@@ -68,11 +69,13 @@ int writeAll(usb_dev_handle *board, const std::vector<Write> &writes)
         if (!writeField(board, *w.field, w.value.boardText)) {
             std::string message = std::string(w.field->Name) + ": write failed";
             for (size_t rest = i + 1; rest < writes.size(); ++rest)
-                message += (rest == i + 1 ? "; not written: " : ", ") + std::string(writes[rest].field->Name);
+                message += (rest == i + 1 ? "; not written: " : ", ") +
+                           std::string(writes[rest].field->Name);
             printError(message);
             return CtlRequestFailed;
         }
-        std::printf("wrote %s %s", w.field->Name, fields::quotedValue(*w.field, w.value.shown).c_str());
+        std::printf("wrote %s %s", w.field->Name,
+                    fields::quotedValue(*w.field, w.value.shown).c_str());
         if (w.before)
             std::printf(" (was %s)", fields::quotedValue(*w.field, *w.before).c_str());
         std::putchar('\n');
@@ -146,7 +149,8 @@ int setCommand(const CtlOptions &options)
                 throw CtlError{CtlUsage, name + " given twice"};
         values.emplace_back(field, assignment.substr(equals + 1));
     }
-    std::sort(values.begin(), values.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::sort(values.begin(), values.end(),
+              [](const auto &a, const auto &b) { return a.first < b.first; });
     const std::vector<Write> writes = checkAll(values, options.charset, options.force);
     refuseOrWarn(writes);
     const BoardHandle board = openBoard(options.device);

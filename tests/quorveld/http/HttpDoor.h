@@ -123,7 +123,8 @@ protected:
     }
 
     boost::asio::io_context io;
-    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{io.get_executor()};
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{
+        io.get_executor()};
     std::thread loop;
     qd::BoardWorker worker{[] {
         qd::WorkerOptions options;

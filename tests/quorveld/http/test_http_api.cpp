@@ -7,10 +7,7 @@
 
 namespace {
 
-std::string basic(const std::string &pair)
-{
-    return "Basic " + qd::base64Encode(pair);
-}
+std::string basic(const std::string &pair) { return "Basic " + qd::base64Encode(pair); }
 
 // A request failing several checks gets the first one's status.
 TEST(HttpApi, TheChecksComeInOrderHostRouteMethodSizePasswordType)
@@ -19,8 +16,9 @@ TEST(HttpApi, TheChecksComeInOrderHostRouteMethodSizePasswordType)
     const qd::HttpPolicy policy{{"encoder"}, &password, nullptr, false};
     const auto request = [](std::string method, std::string path, std::string host, bool tooLarge,
                             std::string type, const std::string &authorization = {}) {
-        qd::HttpRequest r{std::move(method), std::move(path), {}, {{"Host", std::move(host)}},
-                          R"({"ram.pty": "3"})", tooLarge, "127.0.0.1"};
+        qd::HttpRequest r{
+            std::move(method),     std::move(path), {},         {{"Host", std::move(host)}},
+            R"({"ram.pty": "3"})", tooLarge,        "127.0.0.1"};
         r.headers.emplace("content-type", std::move(type));
         if (!authorization.empty())
             r.headers.emplace("authorization", authorization);
@@ -37,7 +35,8 @@ TEST(HttpApi, TheChecksComeInOrderHostRouteMethodSizePasswordType)
     EXPECT_EQ(status(request("PATCH", "/api/v1/fields", "encoder", true, "text/plain")), 413);
     EXPECT_EQ(status(request("PATCH", "/api/v1/fields", "encoder", false, "text/plain")), 401);
     EXPECT_EQ(status(request("PATCH", "/api/v1/fields", "127.0.0.1:80", false, "text/plain",
-                             basic("ops:pw"))), 415);
+                             basic("ops:pw"))),
+              415);
     const qd::HttpRequest json = request("PATCH", "/api/v1/fields", "encoder", false,
                                          "Application/JSON ; charset=utf-8", basic("ops:pw"));
     const qd::HttpAction set = qd::decide(json, policy);
@@ -51,10 +50,7 @@ TEST(HttpApi, TheChecksComeInOrderHostRouteMethodSizePasswordType)
 const char *const Fields = "/api/v1/fields", *const NowPlaying = "/api/v1/nowplaying";
 const char *const Form = "application/x-www-form-urlencoded";
 
-Json body(const httplib::Result &result)
-{
-    return Json::parse(result->body, nullptr, false);
-}
+Json body(const httplib::Result &result) { return Json::parse(result->body, nullptr, false); }
 
 // Reads give the board's fields in quorvel-ctl's JSON forms and send nothing.
 TEST_F(HttpDoor, FieldsAreTheBoardsAsQuorvelCtlShowsThem)
@@ -64,9 +60,15 @@ TEST_F(HttpDoor, FieldsAreTheBoardsAsQuorvelCtlShowsThem)
     const Json fields = body(all)["fields"];
     EXPECT_EQ(fields.size(), 43u);
     for (const auto &[name, value] : std::vector<std::pair<const char *, Json>>{
-             {"ram.ps", "QUORVEL "}, {"ram.rt", "Quorvel RDS encoder - simulated board"},
-             {"ram.pty", 10}, {"ram.tp", 1}, {"eeprom.pi", "0xC201"}, {"eeprom.naf", 5},
-             {"eeprom.af01", 98.5}, {"eeprom.af04", 107.9}, {"eeprom.group2a", 4}})
+             {"ram.ps", "QUORVEL "},
+             {"ram.rt", "Quorvel RDS encoder - simulated board"},
+             {"ram.pty", 10},
+             {"ram.tp", 1},
+             {"eeprom.pi", "0xC201"},
+             {"eeprom.naf", 5},
+             {"eeprom.af01", 98.5},
+             {"eeprom.af04", 107.9},
+             {"eeprom.group2a", 4}})
         EXPECT_EQ(fields[name], value) << name;
     EXPECT_EQ(body(all)["pending"], Json::object());
     EXPECT_TRUE(body(all)["version"].is_number_unsigned());
@@ -125,18 +127,21 @@ TEST_F(HttpDoor, APatchWritesOnlyWhatDiffers)
     board->clearLog();
     EXPECT_EQ(send("PATCH", Fields, R"({"ram.rt": null})", JsonType)->status, 202);
     EXPECT_EQ(body(send("GET", Fields))["asked"], Json::object());
-    EXPECT_EQ(body(send("GET", "/api/v1/fields/ram.rt")), (Json{{"field", "ram.rt"}, {"value", boat}}));
+    EXPECT_EQ(body(send("GET", "/api/v1/fields/ram.rt")),
+              (Json{{"field", "ram.rt"}, {"value", boat}}));
     EXPECT_EQ(sent(), Requests{});
 
     // One PATCH of several fields, the AF list among them: each its requests.
     // AF00 is 87.6 already; AF01 becomes 90.2 (code 27), two in use.
     EXPECT_EQ(send("PATCH", Fields, R"({"ram.pty": 5, "ram.ps": "RADIO 1", "eeprom.pi": "0xD3A2",
                    "eeprom.group2a": "7", "af": [87.6, "90.2"]})",
-                   "application/json; charset=utf-8")->status, 202);
+                   "application/json; charset=utf-8")
+                  ->status,
+              202);
     Requests log = sent();
     std::sort(log.begin(), log.end(), [](const auto &a, const auto &b) { return a.code < b.code; });
     EXPECT_EQ(log, (Requests{ok(0x02, 7), ok(0x21, 0x5241, 0x4449), ok(0x22, 0x4F20, 0x3120),
-                        ok(0x23, 5), ok(0x68, 0xD3A2), ok(0x69, 2), ok(0x6A, 27, 1)}));
+                             ok(0x23, 5), ok(0x68, 0xD3A2), ok(0x69, 2), ok(0x6A, 27, 1)}));
 }
 
 // One refused value (a PATCH's or a song's): 422 naming each refused field
@@ -202,9 +207,9 @@ TEST_F(HttpDoor, AMalformedRequestIsRefusedWithItsStatusAndAMessage)
             << reply->body;
     }
     EXPECT_EQ(send("HEAD", NowPlaying)->status, 405);
-    for (const auto &[method, target, allowed] :
-         {std::tuple{"DELETE", Fields, "GET, HEAD, PATCH"}, {"POST", "/api/v1/status", "GET, HEAD"},
-          {"PATCH", NowPlaying, "GET, POST"}}) {
+    for (const auto &[method, target, allowed] : {std::tuple{"DELETE", Fields, "GET, HEAD, PATCH"},
+                                                  {"POST", "/api/v1/status", "GET, HEAD"},
+                                                  {"PATCH", NowPlaying, "GET, POST"}}) {
         const auto reply = send(method, target, "{}", JsonType);
         EXPECT_EQ(reply->status, 405);
         EXPECT_EQ(reply->get_header_value("Allow"), allowed);
@@ -249,7 +254,8 @@ TEST_F(HttpDoor, ASongInJsonSetsTheRamRadioText)
              {R"({"text": "Hello"})", "Hello"},
              {R"({"artist": "Mira Lind", "title": "Northbound"})", "Mira Lind - Northbound"},
              {R"({"now_playing": {"song": {"artist": "Ana", "title": "Tide",
-                 "text": "Ana - Tide [live]"}}})", "Ana - Tide"},
+                 "text": "Ana - Tide [live]"}}})",
+              "Ana - Tide"},
              {R"({"now_playing": {"sh_id": 3, "song": {"text": "Jingle"}}, "station": {}})",
               "Jingle"},
              {R"({"text": "  first line  \nsecond"})", "first line"}}) {
@@ -270,15 +276,20 @@ TEST_F(HttpDoor, APlainTextOrUrlSongNeedsTheToken)
     EXPECT_EQ(send("POST", "/api/v1/nowplaying?token=wrong", "Song", "text/plain")->status, 403);
     EXPECT_EQ(send("GET", "/api/v1/nowplaying?text=By+URL")->status, 403);
     EXPECT_EQ(send("GET", "/api/v1/nowplaying?text=By+URL", {}, {}, {{"X-Quorveld-Token", "s3cr"}})
-                  ->status, 403);
+                  ->status,
+              403);
     EXPECT_EQ(sentBeforeMark(), Requests{});
     EXPECT_EQ(send("POST", "/api/v1/nowplaying?token=s3cret-token", "Plain song\r\n",
-                   "text/plain; charset=utf-8")->status, 202);
+                   "text/plain; charset=utf-8")
+                  ->status,
+              202);
     EXPECT_EQ(ramRt(), rtImage("Plain song"));
     EXPECT_EQ(send("GET", "/api/v1/nowplaying?text=By%20URL&token=s3cret-token")->status, 202);
     EXPECT_EQ(ramRt(), rtImage("By URL"));
     EXPECT_EQ(send("GET", "/api/v1/nowplaying?artist=Ana&title=Tide", {}, {},
-                   {{"X-Quorveld-Token", "s3cret-token"}})->status, 202);
+                   {{"X-Quorveld-Token", "s3cret-token"}})
+                  ->status,
+              202);
     EXPECT_EQ(ramRt(), rtImage("Ana - Tide"));
     EXPECT_EQ(send("GET", "/api/v1/nowplaying?token=s3cret-token")->status, 400);
 }

@@ -8,10 +8,7 @@
 
 namespace {
 
-std::string basic(const std::string &pair)
-{
-    return "Basic " + qd::base64Encode(pair);
-}
+std::string basic(const std::string &pair) { return "Basic " + qd::base64Encode(pair); }
 
 // RFC 7914, section 11: PBKDF2-HMAC-SHA256 of "passwd" with salt "salt", one
 // iteration, first 32 bytes 55ac046e56e3089fec1691c22544b605f94185216dde0465e68b9d57c20dacbc.
@@ -50,8 +47,11 @@ TEST(HttpAuth, AMalformedPasswordFileIsRefusedNamingTheLine)
 {
     const std::string hash = rfcHash.substr(rfcHash.rfind('$'));
     for (const auto &[text, message] : std::vector<std::pair<std::string, std::string>>{
-             {"", "f: no user"}, {"# only a comment\n", "f: no user"}, {"op\n", "f:1: not USER:"},
-             {"\n:" + rfcHash, "f:2: not USER:"}, {"op:sha1$1$c2FsdA==" + hash, "f:1: not USER:"},
+             {"", "f: no user"},
+             {"# only a comment\n", "f: no user"},
+             {"op\n", "f:1: not USER:"},
+             {"\n:" + rfcHash, "f:2: not USER:"},
+             {"op:sha1$1$c2FsdA==" + hash, "f:1: not USER:"},
              {"op:pbkdf2-sha256$0$c2FsdA==" + hash, "f:1: iterations"},
              {"op:pbkdf2-sha256$99999999$c2FsdA==" + hash, "f:1: iterations"},
              {"op:pbkdf2-sha256$1x$c2FsdA==" + hash, "f:1: iterations"},

@@ -23,14 +23,21 @@ TEST_F(HttpDoor, AHostNamingNeitherTheListenerNorAGivenNameIsRefused)
     options.hosts = {"Encoder.Site.example"};
     serve(options);
     const std::string p = std::to_string(port);
-    for (const auto &[host, status] : std::vector<std::pair<std::string, int>>{
-             {"127.0.0.1:" + p, 200}, {"127.0.0.1", 200}, {"localhost:" + p, 200},
-             {"LOCALHOST", 200}, {"encoder.site.example:8080", 200}, {"evil.example", 403},
-             {"127.0.0.1.evil.example", 403}, {"encoder.site.example.evil.example", 403},
-             {"[::1]:" + p, 403}, {"", 403}}) {
+    for (const auto &[host, status] :
+         std::vector<std::pair<std::string, int>>{{"127.0.0.1:" + p, 200},
+                                                  {"127.0.0.1", 200},
+                                                  {"localhost:" + p, 200},
+                                                  {"LOCALHOST", 200},
+                                                  {"encoder.site.example:8080", 200},
+                                                  {"evil.example", 403},
+                                                  {"127.0.0.1.evil.example", 403},
+                                                  {"encoder.site.example.evil.example", 403},
+                                                  {"[::1]:" + p, 403},
+                                                  {"", 403}}) {
         EXPECT_EQ(send("GET", "/api/v1/status", {}, {}, {{"Host", host}})->status, status) << host;
         EXPECT_EQ(send("PATCH", Fields, Pty7, JsonType, {{"Host", host}})->status,
-                  status == 200 ? 202 : 403) << host;
+                  status == 200 ? 202 : 403)
+            << host;
     }
     // An IPv6 listener is named by its bracketed address.
     serve(on({"[::1]:0"}));
@@ -53,9 +60,9 @@ TEST_F(HttpDoor, StartLogsEachListenerAndRefusesAnAddressOffLoopbackWithoutAPass
         EXPECT_FALSE(address.ends_with(":0")) << address;
         EXPECT_NE(log.find("listening on http://" + address + "\n"), std::string::npos) << log;
     }
-    const std::string refused[] = {"0.0.0.0:0", "[::]:0", "192.0.2.1:8080", // off loopback
-                                   "127.0.0.1", "localhost:80", "127.0.0.1:70000", "[::1:80",
-                                   bound[0]};
+    const std::string refused[] = {"0.0.0.0:0", "[::]:0",       "192.0.2.1:8080", // off loopback
+                                   "127.0.0.1", "localhost:80", "127.0.0.1:70000",
+                                   "[::1:80",   bound[0]};
     const std::string token = file("token", "tok\n"); // a token is no password
     for (const std::string &where : refused) {
         qd::HttpOptions options = on({where});
@@ -67,7 +74,8 @@ TEST_F(HttpDoor, StartLogsEachListenerAndRefusesAnAddressOffLoopbackWithoutAPass
         } catch (const std::runtime_error &e) {
             const std::string message = e.what();
             EXPECT_EQ(message.find("needs --http-password-file") != std::string::npos,
-                      &where < refused + 3) << message;
+                      &where < refused + 3)
+                << message;
         }
     }
 }
@@ -143,8 +151,8 @@ TEST_F(HttpDoor, TlsServesHttpsOnly)
     options.tlsCert = dir.path("cert.pem");
     options.tlsKey = dir.path("key.pem");
     const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes "
-                             "-days 1 -subj /CN=127.0.0.1 -out " + options.tlsCert + " -keyout " +
-                             options.tlsKey + " 2>/dev/null";
+                             "-days 1 -subj /CN=127.0.0.1 -out " +
+                             options.tlsCert + " -keyout " + options.tlsKey + " 2>/dev/null";
     ASSERT_EQ(std::system(make.c_str()), 0);
     testing::internal::CaptureStderr();
     serve(options);

@@ -18,10 +18,7 @@
 using Asks = std::vector<std::pair<std::string, std::string>>;
 
 // Writes of "\r\r\r\r" blocks with the codes from `first` to `last`.
-inline Requests crBlocks(int first, int last)
-{
-    return each(first, last, 0x0D0D, 0x0D0D);
-}
+inline Requests crBlocks(int first, int last) { return each(first, last, 0x0D0D, 0x0D0D); }
 
 // RAM RadioText "Hello" over the factory text, whose last six blocks hold
 // carriage returns already.

@@ -17,7 +17,8 @@ void load(BoardImage &image)
 {
     image.startLoad();
     while (const auto s = image.next(t0))
-        image.done(*s, fields::Image(fields::blockSize(RdsUsbFields[s->field]), s->field < 2 ? 'a' : 1),
+        image.done(*s,
+                   fields::Image(fields::blockSize(RdsUsbFields[s->field]), s->field < 2 ? 'a' : 1),
                    t0);
     ASSERT_FALSE(image.loading());
 }

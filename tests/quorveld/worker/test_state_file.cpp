@@ -4,7 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -22,7 +21,6 @@ protected:
         path = dir / "state.json";
         withState.stateFile = path;
     }
-
 
     long files() const { return std::distance(fs::directory_iterator(dir), {}); }
 

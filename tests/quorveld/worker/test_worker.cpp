@@ -75,9 +75,16 @@ struct Gate {
             }
         });
     }
-    ~Gate() { release(); board.setListener(nullptr); }
+    ~Gate()
+    {
+        release();
+        board.setListener(nullptr);
+    }
     bool entered() { return inside.get_future().wait_for(10s) == std::future_status::ready; }
-    void release() { std::call_once(released, [&] { opener.set_value(); }); }
+    void release()
+    {
+        std::call_once(released, [&] { opener.set_value(); });
+    }
 
     sim::Board &board;
     std::promise<void> inside, opener;
@@ -105,8 +112,8 @@ TEST_F(WorkerTest, BurstWhileARequestHangsEndsWithTheLastTextOnly)
     EXPECT_EQ(fields[field("ram.pty")].asked, "\x03");
     EXPECT_EQ(status.pendingWrites, 2);
     EXPECT_EQ(status.requestsSent, 76u);
-    const Requests last = {block(0x30, "Song"), block(0x31, " num"),
-                           block(0x32, "ber "), block(0x33, "1000")};
+    const Requests last = {block(0x30, "Song"), block(0x31, " num"), block(0x32, "ber "),
+                           block(0x33, "1000")};
     EXPECT_EQ(drained(), Requests{ok(0x23, 3)} + last + crBlocks(0x34, 0x39));
 }
 
@@ -121,8 +128,8 @@ TEST_F(WorkerTest, EepromTextWriteIsWhatRamHoldsToo)
 
     board->clearLog();
     ask({{"eeprom.ps", "QUORVEL"}, {"ram.ps", "STATION"}});
-    EXPECT_EQ(drained(), (Requests{block(0x61, "QUOR"), block(0x62, "VEL "),
-                                   block(0x21, "STAT"), block(0x22, "ION ")}));
+    EXPECT_EQ(drained(), (Requests{block(0x61, "QUOR"), block(0x62, "VEL "), block(0x21, "STAT"),
+                                   block(0x22, "ION ")}));
     EXPECT_EQ(worker->status().eepromWrites, 4u);
 }
 
@@ -140,6 +147,7 @@ class Retry : public WorkerTest, public testing::WithParamInterface<RetryCase> {
 // Request numbers count from 1 at the load's first.
 const Asks hello = {{"ram.rt", "Hello"}};
 const Asks factoryRt = {{"ram.rt", "Quorvel RDS encoder - simulated board"}};
+// clang-format off
 const RetryCase retries[] = {
     {"a failed block write is written again", {.at = 77}, hello, {},
      Requests{helloRt[0], failed(helloRt[1])} + Requests(helloRt.begin() + 1, helloRt.end())},
@@ -153,6 +161,7 @@ const RetryCase retries[] = {
     {"a failed number write is written again", {.at = 76}, {{"eeprom.pty", "4"}}, {},
      {failed(ok(0x63, 4)), ok(0x63, 4)}},
 };
+// clang-format on
 
 TEST_P(Retry, FailedRequestIsMadeAgain)
 {
@@ -255,8 +264,10 @@ TEST_F(WorkerTest, DeviceOptionAndAsksAreChecked)
         EXPECT_THROW(qd::BoardWorker{o}, std::invalid_argument) << bad;
     }
     for (const auto &values : std::vector<std::vector<std::pair<int, fields::Image>>>{
-             {{field("ram.pty"), "\x03"}, {field("ram.ps"), "NEWS"}}, {{-1, "\x03"}},
-             {{RDS_USB_FIELD_COUNT, "\x03"}}, {{field("eeprom.pi"), "\x03"}}})
+             {{field("ram.pty"), "\x03"}, {field("ram.ps"), "NEWS"}},
+             {{-1, "\x03"}},
+             {{RDS_USB_FIELD_COUNT, "\x03"}},
+             {{field("eeprom.pi"), "\x03"}}})
         EXPECT_THROW(worker->ask(values), std::invalid_argument);
     EXPECT_FALSE(fieldNamed("ram.pty").asked) << "nothing of a refused ask is kept";
 }
