@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace fields;
+
 namespace {
 
 struct ImageCase {
@@ -35,11 +37,10 @@ const ImageCase images[] = {
 TEST_P(Images, OfACheckedValueAndShownBack)
 {
     const ImageCase &c = GetParam();
-    const T_R_FieldDef &field = RdsUsbFields[fields::fieldIndex(c.field)];
-    const fields::Image image =
-        fields::checkValue(field, c.value, fields::Charset::Cp1252, false).image;
+    const T_R_FieldDef &field = RdsUsbFields[fieldIndex(c.field)];
+    const Image image = checkValue(field, c.value, Charset::Cp1252, false).image;
     EXPECT_EQ(image, c.image);
-    EXPECT_EQ(fields::shownOf(field, image, fields::Charset::Cp1252), c.shown);
+    EXPECT_EQ(shownOf(field, image, Charset::Cp1252), c.shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fields, Images, testing::ValuesIn(images));
@@ -48,27 +49,19 @@ INSTANTIATE_TEST_SUITE_P(Fields, Images, testing::ValuesIn(images));
 // a RadioText loses its trailing ones; the RDS table's 0x8D is "ß", 0x7F nothing.
 TEST(FieldImage, TextsFromTheBoardsBytes)
 {
-    const T_R_FieldDef &ps = RdsUsbFields[fields::fieldIndex("ram.ps")];
-    const T_R_FieldDef &rt = RdsUsbFields[fields::fieldIndex("eeprom.rt")];
-    EXPECT_EQ(fields::textImage(ps, "LONGER THAN EIGHT"), "LONGER T");
-    EXPECT_EQ(fields::textImage(rt, "Now"), "Now" + std::string(61, '\r'));
-    EXPECT_EQ(fields::shownOf(ps,
-                              std::string("AB\0\x0D\x1F"
-                                          "CDE",
-                                          8),
-                              fields::Charset::Cp1252),
-              "AB   CDE");
-    EXPECT_EQ(fields::shownOf(rt, "Now  " + std::string(59, '\r'), fields::Charset::Cp1252), "Now");
-    EXPECT_EQ(fields::shownOf(ps,
-                              std::string("STRA\x8D"
-                                          "E  "),
-                              fields::Charset::Rds),
-              "STRA\xC3\x9F"
-              "E  ");
-    EXPECT_THROW(fields::shownOf(ps, std::string("ABC\x7F    "), fields::Charset::Rds),
-                 fields::Error);
-    EXPECT_EQ(fields::fieldIndex("ram.xx"), -1);
-    EXPECT_EQ(fields::fieldIndex("ram."), -1);
+    const T_R_FieldDef &ps = RdsUsbFields[fieldIndex("ram.ps")];
+    const T_R_FieldDef &rt = RdsUsbFields[fieldIndex("eeprom.rt")];
+    EXPECT_EQ(textImage(ps, "LONGER THAN EIGHT"), "LONGER T");
+    EXPECT_EQ(textImage(rt, "Now"), "Now" + std::string(61, '\r'));
+    // Adjacent literals end the hex escapes: a line per case.
+    // clang-format off
+    EXPECT_EQ(shownOf(ps, std::string("AB\0\x0D\x1F" "CDE", 8), Charset::Cp1252), "AB   CDE");
+    EXPECT_EQ(shownOf(rt, "Now  " + std::string(59, '\r'), Charset::Cp1252), "Now");
+    EXPECT_EQ(shownOf(ps, std::string("STRA\x8D" "E  "), Charset::Rds), "STRA\xC3\x9F" "E  ");
+    // clang-format on
+    EXPECT_THROW(shownOf(ps, std::string("ABC\x7F    "), Charset::Rds), Error);
+    EXPECT_EQ(fieldIndex("ram.xx"), -1);
+    EXPECT_EQ(fieldIndex("ram."), -1);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+using namespace fields;
 using testing::HasSubstr;
 
 namespace {
@@ -15,26 +16,25 @@ namespace {
 const T_R_FieldDef &field(const char *name) { return *RdsUsbFindField(name); }
 
 // The error a call throws; none when it throws nothing.
-fields::Error errorOf(const std::function<void()> &call)
+Error errorOf(const std::function<void()> &call)
 {
     try {
         call();
-    } catch (const fields::Error &e) {
+    } catch (const Error &e) {
         return e;
     }
     return {};
 }
 
-fields::CheckedValue check(const char *name, const std::string &value, bool force = false,
-                           fields::Charset charset = fields::Charset::Cp1252)
+CheckedValue check(const char *name, const std::string &value, bool force = false,
+                   Charset charset = Charset::Cp1252)
 {
-    return fields::checkValue(field(name), value, charset, force);
+    return checkValue(field(name), value, charset, force);
 }
 
-std::string refusal(const char *name, const std::string &value,
-                    fields::Charset charset = fields::Charset::Cp1252)
+std::string refusal(const char *name, const std::string &value, Charset charset = Charset::Cp1252)
 {
-    const fields::Error e = errorOf([&] { check(name, value, false, charset); });
+    const Error e = errorOf([&] { check(name, value, false, charset); });
     EXPECT_EQ(e.field, e.message.empty() ? "" : name);
     return e.message;
 }
@@ -44,17 +44,17 @@ std::string refusal(const char *name, const std::string &value,
 // UTF-8 to the chosen table's bytes and back; malformed UTF-8 is named.
 TEST(TextCodec, TurnsUtf8IntoTheChosenTablesBytesAndBack)
 {
-    const std::u32string text = fields::decodeUtf8("Café €5 ‘’", "t");
-    EXPECT_EQ(fields::toBoardText(text, fields::Charset::Cp1252, "t"), "Caf\xE9 \x80"
-                                                                       "5 \x91\x92");
-    EXPECT_EQ(fields::fromBoardText("Caf\x82 \xA9"
-                                    "5",
-                                    fields::Charset::Rds, "t"),
+    const std::u32string text = decodeUtf8("Café €5 ‘’", "t");
+    EXPECT_EQ(toBoardText(text, Charset::Cp1252, "t"), "Caf\xE9 \x80"
+                                                       "5 \x91\x92");
+    EXPECT_EQ(fromBoardText("Caf\x82 \xA9"
+                            "5",
+                            Charset::Rds, "t"),
               "Café €5");
     const char *const widths = "a\u07FF\u0800\U0001F600z"; // one to four bytes
-    EXPECT_EQ(fields::encodeUtf8(fields::decodeUtf8(widths, "t")), widths);
+    EXPECT_EQ(encodeUtf8(decodeUtf8(widths, "t")), widths);
     for (const char *bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80"})
-        EXPECT_THAT(errorOf([bad] { fields::decodeUtf8(bad, "arg"); }).message,
+        EXPECT_THAT(errorOf([bad] { decodeUtf8(bad, "arg"); }).message,
                     HasSubstr("arg: invalid UTF-8"));
 }
 
@@ -101,7 +101,7 @@ TEST(FieldValues, FrequenciesPiCodeAndTexts)
     };
     // clang-format on
     for (const auto &[name, value, force, boardText, shown] : accepted) {
-        const fields::CheckedValue v = check(name, value, force);
+        const CheckedValue v = check(name, value, force);
         EXPECT_EQ(v.boardText, boardText) << value;
         EXPECT_EQ(v.shown, shown) << value;
         EXPECT_EQ(v.warning, "") << value;
@@ -125,18 +125,18 @@ TEST(FieldValues, FrequenciesPiCodeAndTexts)
         EXPECT_THAT(refusal(name, value), HasSubstr(message)) << value;
     for (const char *bad : {"98,7", "-98.7", "98.", "1e2", "FM"})
         EXPECT_THAT(refusal("eeprom.af00", bad), HasSubstr("is not a frequency in MHz")) << bad;
-    EXPECT_EQ(refusal("ram.ps", "Győr", fields::Charset::Rds), "");
+    EXPECT_EQ(refusal("ram.ps", "Győr", Charset::Rds), "");
 }
 
 // The now-playing line: the first, trimmed, without a BOM, cut to 64 characters.
 TEST(NowPlaying, TakesTheFirstLineTrimmedAndCutTo64Characters)
 {
-    EXPECT_EQ(fields::nowPlayingText("  Artist - Title \t\r\nAlbum\n", "f"), "Artist - Title");
-    EXPECT_EQ(fields::nowPlayingText("\xEF\xBB\xBFWith BOM", "f"), "With BOM");
-    EXPECT_EQ(fields::nowPlayingText("", "f"), "");
+    EXPECT_EQ(nowPlayingText("  Artist - Title \t\r\nAlbum\n", "f"), "Artist - Title");
+    EXPECT_EQ(nowPlayingText("\xEF\xBB\xBFWith BOM", "f"), "With BOM");
+    EXPECT_EQ(nowPlayingText("", "f"), "");
     std::string seventy, sixtyFour;
     for (int i = 0; i < 70; ++i)
         (i < 64 ? sixtyFour : seventy) += "é";
-    EXPECT_EQ(fields::nowPlayingText(sixtyFour + seventy, "f"), sixtyFour);
-    EXPECT_THROW(fields::nowPlayingText("bad \xFF", "f"), fields::Error);
+    EXPECT_EQ(nowPlayingText(sixtyFour + seventy, "f"), sixtyFour);
+    EXPECT_THROW(nowPlayingText("bad \xFF", "f"), Error);
 }
