@@ -40,19 +40,38 @@ constexpr Row Rows[] = {
 };
 // clang-format on
 
-// `text` mapped by utf8proc with `options` (a normalisation form).
-std::u32string normalized(std::u32string_view text, int options)
+// `text` composed (NFC).
+std::u32string composed(std::u32string_view text)
 {
     const std::string utf8 = encodeUtf8(text);
     utf8proc_uint8_t *out = nullptr;
     const utf8proc_ssize_t size =
         utf8proc_map(reinterpret_cast<const utf8proc_uint8_t *>(utf8.data()),
                      static_cast<utf8proc_ssize_t>(utf8.size()), &out,
-                     static_cast<utf8proc_option_t>(options | UTF8PROC_STABLE));
+                     static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
     const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owner(out, &std::free);
     if (size < 0)
         return std::u32string(text);
-    return decodeUtf8(std::string_view(reinterpret_cast<const char *>(out), size), "normalized");
+    return decodeUtf8(std::string_view(reinterpret_cast<const char *>(out), size), "composed");
+}
+
+// The compatibility form of `c` (NFKC: "ﬁ" as "fi"), or with `baseOnly` its
+// letters without their marks ("ș" as "s").
+std::u32string formOf(char32_t c, bool baseOnly)
+{
+    constexpr utf8proc_ssize_t room = 32;
+    utf8proc_int32_t buffer[room];
+    int boundary = 0;
+    const int options = UTF8PROC_DECOMPOSE | UTF8PROC_COMPAT | (baseOnly ? UTF8PROC_STRIPMARK : 0);
+    utf8proc_ssize_t size =
+        utf8proc_decompose_char(static_cast<utf8proc_int32_t>(c), buffer, room,
+                                static_cast<utf8proc_option_t>(options), &boundary);
+    if (size < 0 || size > room)
+        return {};
+    if (!baseOnly)
+        size = utf8proc_normalize_utf32(buffer, size,
+                                        static_cast<utf8proc_option_t>(UTF8PROC_COMPOSE));
+    return size < 0 ? std::u32string() : std::u32string(buffer, buffer + size);
 }
 
 // The characters in the table that stand for `c`, or none. `c`'s
@@ -67,9 +86,8 @@ std::u32string plainForm(char32_t c, Charset charset, bool decompose = true)
     if (!decompose)
         return {};
     const std::u32string alone(1, c);
-    for (const int form : {UTF8PROC_COMPOSE | UTF8PROC_COMPAT,
-                           UTF8PROC_DECOMPOSE | UTF8PROC_COMPAT | UTF8PROC_STRIPMARK}) {
-        const std::u32string parts = normalized(alone, form);
+    for (const bool baseOnly : {false, true}) {
+        const std::u32string parts = formOf(c, baseOnly);
         if (parts.empty() || parts == alone)
             continue;
         std::u32string plain;
@@ -118,7 +136,7 @@ Transliterated transliterate(std::u32string_view text, Charset charset)
 {
     Transliterated out;
     bool afterDrop = false; // blanks next to a dropped character collapse
-    for (const char32_t c : normalized(text, UTF8PROC_COMPOSE)) {
+    for (const char32_t c : composed(text)) {
         const std::u32string plain = plainForm(c, charset);
         if (plain.empty()) {
             if (out.dropped.find(c) == std::u32string::npos)
