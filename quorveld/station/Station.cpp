@@ -242,9 +242,9 @@ void Station::takeOver(int field)
 // a burst becomes a few writes.
 void Station::toWorker(const std::vector<std::pair<int, fields::Image>> &images)
 {
-    for (const auto &[index, image] : images) {
-        std::erase_if(unsent_, [index](const auto &ask) { return ask.first == index; });
-        unsent_.emplace_back(index, image);
+    for (const auto &asked : images) {
+        std::erase_if(unsent_, [&asked](const auto &ask) { return ask.first == asked.first; });
+        unsent_.push_back(asked);
     }
     if (flushPosted_)
         return;
