@@ -150,6 +150,8 @@ TEST(StationTraffic, EachFamilysBytesPutTheirTextOnAir)
                           R"("Sigur R\u00f3s - Hopp\u00edpolla \ud83c\udfb5","artist":"Sigur R\u00f3s",)"
                           R"("title":"Hopp\u00edpolla \/ Live \ud83c\udfb5","album":"Takk\u2026"}}})"),
          Accepted, "Sigur Rós - Hoppípolla / Live", ""},
+        {Door::Http, post("{\"artist\": \"Mot\xF6rhead\", \"title\": \"Overkill\"}"), Accepted,
+         "Motörhead - Overkill", ""}, // from older Windows automation, in Windows-1252
         // URL calls: the song in the query, UTF-8 escapes, or Windows-1252 ones.
         {Door::Http, get("artist=Bj%C3%B6rk&title=All%20Is%20Full%20of%20Love%20(Live%20at%20Royal"
                          "%20Opera%20House%2C%20London%202001)"),
