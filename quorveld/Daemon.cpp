@@ -21,6 +21,8 @@ WorkerOptions workerOptions(const DaemonOptions &o)
     w.device = o.device;
     w.verifySeconds = o.verifySeconds;
     w.stateFile = o.stateFile;
+    w.budget.interval = std::chrono::seconds(o.eepromIntervalSeconds);
+    w.budget.perDay = o.eepromBudget;
     w.logger = logLine;
     return w;
 }
@@ -137,11 +139,16 @@ void Daemon::reload()
     const bool relisten = !sameListeners(fresh, options_);
     const bool refollow = fresh.follow != options_.follow;
     if (fresh.device != options_.device || fresh.verifySeconds != options_.verifySeconds ||
-        fresh.stateFile != options_.stateFile || fresh.http != options_.http)
-        logLine("--device, --verify, --state and the HTTP options take effect at the next start");
+        fresh.stateFile != options_.stateFile || fresh.http != options_.http ||
+        fresh.eepromIntervalSeconds != options_.eepromIntervalSeconds ||
+        fresh.eepromBudget != options_.eepromBudget)
+        logLine("--device, --verify, --state, --eeprom-interval, --eeprom-budget and the HTTP "
+                "options take effect at the next start");
     fresh.device = options_.device;
     fresh.verifySeconds = options_.verifySeconds;
     fresh.stateFile = options_.stateFile;
+    fresh.eepromIntervalSeconds = options_.eepromIntervalSeconds;
+    fresh.eepromBudget = options_.eepromBudget;
     options_ = fresh; // in place: listeners and conversations keep their references
     allow_ = options_.allow;
     setVerbose(options_.verbose);

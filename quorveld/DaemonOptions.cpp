@@ -30,7 +30,12 @@ const char *const usageText =
     "  --charset rds|cp1252     character table of ASCII, HTTP and file texts\n"
     "                           (default rds: what receivers show)\n"
     "  --verify SECONDS         read the RAM back this often, 0 never (default 60)\n"
-    "  --state FILE             keep the values asked for across restarts\n"
+    "  --state FILE             keep the values asked for across restarts, and\n"
+    "                           the EEPROM writes counted\n"
+    "  --eeprom-interval SECONDS  an EEPROM field written at most this often;\n"
+    "                           asks meanwhile wait for the next write (default 10)\n"
+    "  --eeprom-budget WRITES   an EEPROM field written at most this often in a\n"
+    "                           day; a tenth kept for authenticated HTTP (default 24)\n"
     "  --rt-cycle SECONDS       each buffered RadioText held this long (default 10)\n"
     "  --dps-step SECONDS       scrolling PS step (default 2)\n"
     "  --ascii-replies plus|ok  replies + - ! (default) or OK NO\n"
@@ -65,6 +70,8 @@ enum Key {
     CharsetKey,
     Verify,
     State,
+    EepromInterval,
+    EepromBudgetKey,
     RtCycle,
     DpsStep,
     AsciiReplies,
@@ -96,6 +103,8 @@ const struct option Options[] = {
     {"charset", required_argument, nullptr, CharsetKey},
     {"verify", required_argument, nullptr, Verify},
     {"state", required_argument, nullptr, State},
+    {"eeprom-interval", required_argument, nullptr, EepromInterval},
+    {"eeprom-budget", required_argument, nullptr, EepromBudgetKey},
     {"rt-cycle", required_argument, nullptr, RtCycle},
     {"dps-step", required_argument, nullptr, DpsStep},
     {"ascii-replies", required_argument, nullptr, AsciiReplies},
@@ -201,6 +210,8 @@ void apply(DaemonOptions &o, int key, const std::string &value)
     }
     case Verify: o.verifySeconds = number("verify", value, 0, 86400); break;
     case State: o.stateFile = value; break;
+    case EepromInterval: o.eepromIntervalSeconds = number("eeprom-interval", value, 0, 3600); break;
+    case EepromBudgetKey: o.eepromBudget = number("eeprom-budget", value, 1, 100000); break;
     case RtCycle: o.rtCycleSeconds = number("rt-cycle", value, 1, 3600); break;
     case DpsStep: o.dpsStepSeconds = number("dps-step", value, 1, 3600); break;
     case AsciiReplies:

@@ -20,6 +20,10 @@ struct DaemonOptions {
     fields::Charset charset = fields::Charset::Rds;
     int verifySeconds = 60;
     std::string stateFile;
+    // A board's EEPROM of this kind is good for about 100,000 writes a cell:
+    // 24 a day is 87,660 in ten years.
+    int eepromIntervalSeconds = 10;
+    int eepromBudget = 24; // writes a field per rolling day
     int rtCycleSeconds = 10;
     int dpsStepSeconds = 2;
     bool asciiOk = false; // --ascii-replies ok

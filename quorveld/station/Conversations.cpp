@@ -96,7 +96,9 @@ private:
             station_.setImages({{index, std::move(image)}}, Protocol::Uecp);
         };
         if (const auto *pi = std::get_if<uecp::Pi>(&command)) {
-            set(Pi, fields::piImage(pi->code));
+            // The EEPROM budget's refusal: a message not acceptable now.
+            if (!station_.setImages({{Pi, fields::piImage(pi->code)}}, Protocol::Uecp).empty())
+                return uecp::NotAcceptable;
         } else if (const auto *ps = std::get_if<uecp::Ps>(&command)) {
             set(RamPs, fields::textImage(RdsUsbFields[RamPs], ps->name));
         } else if (const auto *flags = std::get_if<uecp::TaTp>(&command)) {
@@ -134,8 +136,7 @@ private:
             images.emplace_back(Af00 + static_cast<int>(i),
                                 fields::Image(1, static_cast<char>(codes[i])));
         images.emplace_back(Naf, fields::numberImage(static_cast<int>(codes.size())));
-        station_.setImages(images, Protocol::Uecp);
-        return uecp::Ok;
+        return station_.setImages(images, Protocol::Uecp).empty() ? uecp::Ok : uecp::NotAcceptable;
     }
 
     // The requested element in its set form, in a frame answering this one.

@@ -44,7 +44,13 @@ TEST_F(StateFile, AskedValuesSurviveARestartAndTheFileIsReplaced)
     for (int i = 0; i < 59; ++i)
         rt += "0D";
     const nlohmann::json asked = {{"ram.ps", "4E45575320202020"}, {"ram.rt", rt}};
-    EXPECT_EQ(nlohmann::json::parse(first),
+    nlohmann::json state = nlohmann::json::parse(first);
+    const nlohmann::json pty = state["eeprom_budget"]["eeprom.pty"];
+    EXPECT_EQ(pty["hours"].size(), 1u) << "the EEPROM write is counted in its hour";
+    EXPECT_EQ(pty["hours"].begin().value(), 1);
+    EXPECT_EQ(pty["reserved"], false);
+    state.erase("eeprom_budget");
+    EXPECT_EQ(state,
               nlohmann::json({{"format", "quorveld state"}, {"version", 1}, {"asked", asked}}));
     EXPECT_EQ(files(), 1);
     fs::create_hard_link(path, dir / "before");
@@ -91,6 +97,13 @@ INSTANTIATE_TEST_SUITE_P(
                     R"({"format":"quorveld state","version":1,"asked":{"ram.ps":"4E4557"}})",
                     R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"0300"}})",
                     R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"0G"}})",
-                    R"({"format":"quorveld state","version":1,"asked":{"ram.pty":3}})"));
+                    R"({"format":"quorveld state","version":1,"asked":{"ram.pty":3}})",
+                    R"({"format":"quorveld state","version":1,"asked":{},"eeprom_budget":[]})",
+                    R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"03"},)"
+                    R"("eeprom_budget":{"xx":{}}})",
+                    R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"03"},)"
+                    R"("eeprom_budget":{"eeprom.pi":{"hours":{"4x":1}}}})",
+                    R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"03"},)"
+                    R"("eeprom_budget":{"eeprom.pi":{"hours":{"1":-1}}}})"));
 
 } // namespace
