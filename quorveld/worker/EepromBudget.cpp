@@ -10,9 +10,10 @@ int64_t EepromBudget::hourOf(Time t)
     return std::chrono::duration_cast<std::chrono::hours>(t.time_since_epoch()).count();
 }
 
+// Rounded up: a write's next turn is never early.
 int64_t EepromBudget::msOf(Time t)
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+    return std::chrono::ceil<std::chrono::milliseconds>(t.time_since_epoch()).count();
 }
 
 void EepromBudget::prune(Account &account, int64_t hour) const
