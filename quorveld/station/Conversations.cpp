@@ -112,10 +112,12 @@ private:
         } else if (const auto *pty = std::get_if<uecp::Pty>(&command)) {
             set(RamPty, fields::numberImage(pty->code));
         } else if (const auto *rt = std::get_if<uecp::RadioText>(&command)) {
-            station_.storeRadioText(
-                rt->text.empty() ? fields::Image()
-                                 : fields::textImage(RdsUsbFields[RamRt], rt->text),
-                rt->buffer == uecp::RadioText::Buffer::Append, rt->transmissions, Protocol::Uecp);
+            if (!station_.storeRadioText(rt->text.empty()
+                                             ? fields::Image()
+                                             : fields::textImage(RdsUsbFields[RamRt], rt->text),
+                                         rt->buffer == uecp::RadioText::Buffer::Append,
+                                         rt->transmissions, Protocol::Uecp))
+                return uecp::BufferOverflow;
         } else if (const auto *af = std::get_if<uecp::Af>(&command)) {
             return applyAf(*af);
         } else if (const auto *mode = std::get_if<uecp::CommMode>(&command)) {

@@ -206,8 +206,9 @@ CommandResult Station::command(const std::string &name, const std::string &value
     }
     commands_[from]++;
     refused_[from] += result.refusals.size();
+    if (result.refusals.empty())
+        result.refusals = ask(images, from);
     if (result.refusals.empty()) {
-        ask(images, from);
         Images stored;
         const int copy = fields::fieldIndex(store);
         if (copy >= 0 && text)
@@ -320,25 +321,28 @@ void Station::stopScroll()
     scrollTimer_.cancel();
 }
 
-void Station::storeRadioText(const fields::Image &text, bool append, int transmissions,
+bool Station::storeRadioText(const fields::Image &text, bool append, int transmissions,
                              Protocol from)
 {
     const fields::Image blank = fields::textImage(RdsUsbFields[RamRt], "");
     if (text.empty() || text == blank) {
         setImages({{RamRt, blank}}, from);
-        return;
+        return true;
     }
     if (!append || rotation_.empty()) {
         setImages({{RamRt, text}}, from); // also ends a rotation
         rotation_.push_back({text, transmissions});
         rotationAt_ = 0;
-        return;
+        return true;
     }
+    if (rotation_.size() >= maxBufferedTexts)
+        return false; // refused and counted by the caller
     commands_[from]++;
     rotation_.push_back({text, transmissions});
     if (rotation_.size() == 2)
         scheduleRotation();
     changed();
+    return true;
 }
 
 // The next buffered text on air. A text with a number of transmissions

@@ -97,8 +97,10 @@ public:
     // The RadioText buffer: flush then store `text`, or append it to the texts
     // sent in turn, each for rtCycleSeconds, `transmissions` rounds (0:
     // without end) when more than one is buffered. An empty text empties the
-    // buffer and blanks the RadioText.
-    void storeRadioText(const fields::Image &text, bool append, int transmissions, Protocol from);
+    // buffer and blanks the RadioText. false: the buffer is full, the text
+    // was not appended.
+    static constexpr size_t maxBufferedTexts = 8;
+    bool storeRadioText(const fields::Image &text, bool append, int transmissions, Protocol from);
     // Scrolls song text through the RAM PS name, 8 characters a step; a text
     // of at most 8 is the PS name. Transliterated and cut to 128 characters.
     void scrollPs(std::string_view text, Protocol from);

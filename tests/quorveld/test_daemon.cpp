@@ -152,6 +152,43 @@ TEST(Uecp, EachElementSendsExactlyItsRequestsAndIsAcknowledged)
     EXPECT_EQ(client.receive(ack(18).size()), ack(18)); // not an acknowledgement of 16 or 17
 }
 
+// The EEPROM budget (two writes a day for clients here) refused in each
+// protocol's terms: ASCII "-", and "/" for set and store, whose RAM part
+// goes; UECP "not acceptable". The UECP RadioText buffer holds 8 texts, an
+// append past them overflows. A UECP mode is its connection's own.
+TEST(Limits, EepromBudgetRadioTextBufferAndModeInEachProtocolsTerms)
+{
+    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--uecp-tcp", "127.0.0.1:0",
+                      "--eeprom-interval", "0", "--eeprom-budget", "3"});
+    Client ascii(daemon.port("ascii-tcp")), uecp(daemon.port("uecp-tcp"));
+    // clang-format off
+    converse(daemon, ascii, {
+        {"PI=D3A1\r\n", "+\r\n", {ok(0x68, 0xD3A1)}},
+        {"PI=D3A2\r\n", "+\r\n", {ok(0x68, 0xD3A2)}},
+        {"PI=D3A3\r\n", "-\r\n", {}},
+        {"*PTY=3\r\n", "+\r\n", {ok(0x63, 3), ok(0x23, 3)}},
+        {"*PTY=4\r\n", "+\r\n", {ok(0x63, 4), ok(0x23, 4)}},
+        {"*PTY=5\r\n", "/\r\n", {ok(0x23, 5)}},
+    });
+    std::vector<Exchange> frames = {
+        {frame("\x2C\x01", 1), ack(1), {}},
+        {frame("\x01\x00\x00\xD3\x04"s, 2), ack(2, 9), {}},
+        {frame("\x0A\x00\x00\x05\x00"s + "Text", 3), ack(3), rtBlocks("Text", 0, 10)},
+    };
+    for (uint8_t sqc = 4; sqc <= 11; sqc++)
+        frames.push_back({frame("\x0A\x00\x00\x05\x40"s + "Next", sqc),
+                          ack(sqc, sqc <= 10 ? 0 : 11), {}});
+    // clang-format on
+    converse(daemon, uecp, frames);
+    EXPECT_THAT(daemon.log(), HasSubstr("eeprom.pi: refused: eeprom.pi: the EEPROM write budget "
+                                        "is spent (2 writes a day of this field"));
+
+    Client other(daemon.port("uecp-tcp"));
+    other.send(frame("\x07\x00\x00\x06"s, 20)); // one-way still: no reply
+    other.send(frame("\x2C\x01", 21));
+    EXPECT_EQ(other.receive(ack(21).size()), ack(21));
+}
+
 // UDP: the encoder's addresses only, CRC errors; ASCII with OK/NO replies.
 TEST(Uecp, FramesOnlyForThisEncodersAddressesAndAsciiOkOverUdp)
 {
