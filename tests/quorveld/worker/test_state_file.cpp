@@ -75,6 +75,22 @@ TEST_F(StateFile, AskedValuesSurviveARestartAndTheFileIsReplaced)
     EXPECT_TRUE(said("state file " + o.stateFile + ": creating"));
 }
 
+// The EEPROM writes counted survive a restart: the field whose day's budget
+// is spent stays refused, and the board gets nothing more.
+TEST_F(StateFile, EepromWritesCountedSurviveARestart)
+{
+    withState.budget = {std::chrono::seconds(0), 1, 0};
+    startLoaded(withState);
+    ask({{"eeprom.pty", "5"}});
+    ASSERT_TRUE(waitFor([&] { return worker->status().eepromWrites == 1; }));
+    worker.reset();
+    startLoaded(withState);
+    const auto refused = worker->ask({{field("eeprom.pty"), image("eeprom.pty", "6")}});
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].field, field("eeprom.pty"));
+    EXPECT_EQ(drained(), Requests{});
+}
+
 class DamagedStateFile : public StateFile, public testing::WithParamInterface<const char *> {};
 
 TEST_P(DamagedStateFile, IsReportedAndIgnored)
