@@ -324,8 +324,10 @@ def main():
     p.add_argument("--count", type=int, default=500000)
     p.add_argument("--connects", type=int, default=2000)
     p.add_argument("--idle-option", action="store_true", help="the daemon takes --idle-timeout")
-    p.add_argument("extra", nargs="*", help="more options for quorveld (after --)")
-    args = p.parse_args()
+    argv = sys.argv[1:]
+    extra = argv[argv.index("--") + 1:] if "--" in argv else []
+    args = p.parse_args(argv[:argv.index("--")] if "--" in argv else argv)
+    args.extra = extra  # more options for quorveld, after --
     figures = {"eeprom": eeprom, "flood": flood, "rt-buffer": rt_buffer, "udp": udp, "tcp": tcp}
     json.dump(figures[args.figure](args), sys.stdout, indent=1)
     print()

@@ -21,6 +21,10 @@ const char *const usageText =
     "  --http ADDR:PORT         the web page, the JSON API and the metrics\n"
     "  --allow CIDR             accept clients from this address block only\n"
     "                           (repeatable; default: any)\n"
+    "  --clients-per-address N  TCP clients one address may have per listener\n"
+    "                           (default 8 of the 64)\n"
+    "  --udp-query-allow CIDR   UDP clients that may get a reply larger than\n"
+    "                           their datagram (repeatable; default loopback)\n"
     "\n"
     "Encoder:\n"
     "  --follow FILE            RAM RadioText from a now-playing file\n"
@@ -76,6 +80,8 @@ enum Key {
     DpsStep,
     AsciiReplies,
     Allow,
+    ClientsPerAddress,
+    UdpQueryAllow,
     Config,
     Verbose,
     PasswordFile,
@@ -109,6 +115,8 @@ const struct option Options[] = {
     {"dps-step", required_argument, nullptr, DpsStep},
     {"ascii-replies", required_argument, nullptr, AsciiReplies},
     {"allow", required_argument, nullptr, Allow},
+    {"clients-per-address", required_argument, nullptr, ClientsPerAddress},
+    {"udp-query-allow", required_argument, nullptr, UdpQueryAllow},
     {"config", required_argument, nullptr, Config},
     {"verbose", no_argument, nullptr, Verbose},
     {"http-password-file", required_argument, nullptr, PasswordFile},
@@ -147,16 +155,17 @@ std::vector<int> addressList(const std::string &option, const std::string &text,
     return list;
 }
 
-AddressBlock parseBlock(const std::string &text)
+AddressBlock parseBlock(const std::string &text, const std::string &option = "allow")
 {
     const size_t slash = text.find('/');
     boost::system::error_code error;
     AddressBlock block{boost::asio::ip::make_address(text.substr(0, slash), error), 0};
     if (error)
-        throw OptionError("--allow: \"" + text + "\" is not an address or an address block");
+        throw OptionError("--" + option + ": \"" + text +
+                          "\" is not an address or an address block");
     const int bits = block.network.is_v4() ? 32 : 128;
     block.prefix =
-        slash == std::string::npos ? bits : number("allow", text.substr(slash + 1), 0, bits);
+        slash == std::string::npos ? bits : number(option, text.substr(slash + 1), 0, bits);
     return block;
 }
 
@@ -220,6 +229,10 @@ void apply(DaemonOptions &o, int key, const std::string &value)
         o.asciiOk = value == "ok";
         break;
     case Allow: o.allow.push_back(parseBlock(value)); break;
+    case ClientsPerAddress:
+        o.clientsPerAddress = number("clients-per-address", value, 1, 64);
+        break;
+    case UdpQueryAllow: o.udpQueryAllow.push_back(parseBlock(value, "udp-query-allow")); break;
     case Config: o.config = value; break;
     case Verbose: o.verbose = true; break;
     case PasswordFile: o.httpPasswordFile = value; break;
@@ -287,6 +300,8 @@ DaemonOptions parseOptions(const std::vector<std::string> &args)
     if (!command.config.empty())
         parseArgs(options, configArgs(command.config), command.config + ": ");
     parseArgs(options, args, "");
+    if (options.udpQueryAllow.empty())
+        options.udpQueryAllow = {parseBlock("127.0.0.0/8"), parseBlock("::1")};
     return options;
 }
 

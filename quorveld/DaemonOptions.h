@@ -28,6 +28,11 @@ struct DaemonOptions {
     int dpsStepSeconds = 2;
     bool asciiOk = false; // --ascii-replies ok
     std::vector<AddressBlock> allow;
+    int clientsPerAddress = 8; // of a TCP listener's 64
+    // UDP clients whose replies may be larger than their datagrams (others'
+    // are not sent: a forged source would make the daemon an amplifier);
+    // loopback when none is given.
+    std::vector<AddressBlock> udpQueryAllow;
     std::string config;
     bool verbose = false;
     // HTTP
