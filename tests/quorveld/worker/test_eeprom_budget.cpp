@@ -153,6 +153,13 @@ protected:
             images.emplace_back(field(name), image(name, value));
         return worker->ask(images, asker);
     }
+
+    // The board holds `value`, and nothing more is on its way.
+    bool landed(const std::string &name, const std::string &value) const
+    {
+        const qd::FieldSnapshot f = fieldNamed(name);
+        return f.held == image(name, value) && !f.pending();
+    }
 };
 
 // A flood of alternating PI codes: every ask is taken, folded into the write
@@ -163,7 +170,7 @@ TEST_F(WorkerBudget, AFloodIsOneWriteAndTheLastValueWaitsItsTurn)
     startLoaded(limited(60s));
     for (int i = 0; i < 1000; ++i)
         EXPECT_TRUE(askAs({{"eeprom.pi", i % 2 ? "D3A1" : "D3A2"}}, Asker::Client).empty());
-    ASSERT_TRUE(waitFor([&] { return worker->status().eepromWrites == 1; }));
+    ASSERT_TRUE(waitFor([&] { return board->log().size() == 1; }));
     const Requests log = board->log();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].code, 0x68);
@@ -201,15 +208,48 @@ TEST_F(WorkerBudget, ADeferredEepromTextLandsAndTheLaterRamTextIsWrittenAgain)
     EXPECT_EQ(fieldNamed("ram.ps").held, "LIVE    ");
 }
 
+// A pass writes each block once: a value asked while it is under way, for a
+// block it wrote already, waits for the next pass, a whole interval later.
+TEST_F(WorkerBudget, APassWritesEachBlockOnce)
+{
+    startLoaded(limited(1s));
+    bool first = true;
+    std::vector<std::chrono::steady_clock::time_point> at;
+    board->setListener([&](const sim::Request &r) {
+        if (r.code == 0x61)
+            at.push_back(std::chrono::steady_clock::now());
+        if (r.code == 0x62 && std::exchange(first, false))
+            ask({{"eeprom.ps", "CCCCBBBB"}});
+    });
+    ask({{"eeprom.ps", "AAAABBBB"}});
+    EXPECT_EQ(drained(), (Requests{block(0x61, "AAAA"), block(0x62, "BBBB"), block(0x61, "CCCC")}));
+    board->setListener(nullptr);
+    ASSERT_EQ(at.size(), 2u);
+    EXPECT_GE(at[1] - at[0], 1s);
+}
+
+// A reserved write that is no longer needed gives its count back.
+TEST_F(WorkerBudget, AWriteNoLongerNeededIsNotCounted)
+{
+    startLoaded(limited(60s));
+    ask({{"eeprom.pi", "D3A1"}});
+    ASSERT_TRUE(waitFor([&] { return landed("eeprom.pi", "D3A1"); }));
+    ask({{"eeprom.pi", "D3A2"}});
+    ask({{"eeprom.pi", "D3A1"}});
+    const std::vector<std::pair<int, int>> one = {{field("eeprom.pi"), 1}};
+    EXPECT_TRUE(waitFor([&] { return worker->status().eepromBudgetUsed == one; }));
+    EXPECT_EQ(drained(), Requests{ok(0x68, 0xD3A1)});
+}
+
 // Past the clients' share only the operator's asks are taken; a refused ask
 // asks nothing, RAM values with it included.
 TEST_F(WorkerBudget, RefusesPastTheShareAndAsksNothingThen)
 {
     startLoaded(limited(0s, 3)); // 2 for clients, 1 more for the operator
     EXPECT_TRUE(askAs({{"eeprom.pi", "D3A1"}}, Asker::Client).empty());
-    ASSERT_TRUE(waitFor([&] { return worker->status().eepromWrites == 1; }));
+    ASSERT_TRUE(waitFor([&] { return landed("eeprom.pi", "D3A1"); }));
     EXPECT_TRUE(askAs({{"eeprom.pi", "D3A2"}}, Asker::Client).empty());
-    ASSERT_TRUE(waitFor([&] { return worker->status().eepromWrites == 2; }));
+    ASSERT_TRUE(waitFor([&] { return landed("eeprom.pi", "D3A2"); }));
     const auto refused = askAs({{"ram.pty", "5"}, {"eeprom.pi", "D3A3"}}, Asker::Client);
     ASSERT_EQ(refused.size(), 1u);
     EXPECT_EQ(refused[0].field, field("eeprom.pi"));
@@ -217,7 +257,7 @@ TEST_F(WorkerBudget, RefusesPastTheShareAndAsksNothingThen)
     EXPECT_GT(refused[0].retryAfter, 24h);
     EXPECT_TRUE(askAs({{"eeprom.pi", "D3A2"}}, Asker::Client).empty()) << "what it holds: no write";
     EXPECT_TRUE(askAs({{"eeprom.pi", "D3A4"}}, Asker::Operator).empty());
-    ASSERT_TRUE(waitFor([&] { return worker->status().eepromWrites == 3; }));
+    ASSERT_TRUE(waitFor([&] { return landed("eeprom.pi", "D3A4"); }));
     EXPECT_FALSE(askAs({{"eeprom.pi", "D3A5"}}, Asker::Operator).empty());
     EXPECT_EQ(drained(), (Requests{ok(0x68, 0xD3A1), ok(0x68, 0xD3A2), ok(0x68, 0xD3A4)}));
 }

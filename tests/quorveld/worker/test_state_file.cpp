@@ -82,7 +82,7 @@ TEST_F(StateFile, EepromWritesCountedSurviveARestart)
     withState.budget = {std::chrono::seconds(0), 1, 0};
     startLoaded(withState);
     ask({{"eeprom.pty", "5"}});
-    ASSERT_TRUE(waitFor([&] { return worker->status().eepromWrites == 1; }));
+    ASSERT_TRUE(waitFor([&] { return settled(); }));
     worker.reset();
     startLoaded(withState);
     const auto refused = worker->ask({{field("eeprom.pty"), image("eeprom.pty", "6")}});
