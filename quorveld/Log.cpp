@@ -85,4 +85,10 @@ void LogLimiter::flush(Clock::time_point now)
         sink_(text);
 }
 
+bool LogLimiter::holding() const
+{
+    const std::lock_guard lock(mutex_);
+    return !kinds_.empty();
+}
+
 } // namespace qd

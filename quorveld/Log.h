@@ -39,6 +39,8 @@ public:
     // Writes the counts of the kinds quiet for `quiet`, and forgets them.
     // Call it now and then (once a second, say).
     void flush(Clock::time_point now = Clock::now());
+    // Whether a kind is still remembered: flush() has work ahead.
+    bool holding() const;
 
 private:
     struct Kind {
@@ -52,7 +54,7 @@ private:
     const std::chrono::milliseconds quiet_;
     const Sink sink_;
     const size_t maxKinds_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::map<std::string, Kind> kinds_;
 };
 

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <thread>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using namespace std::string_literals;
@@ -19,6 +20,22 @@ using testing::IsSupersetOf;
 using testing::UnorderedElementsAreArray;
 
 namespace {
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The log's lines that tell how a reload ended.
+std::vector<std::string> outcomes(const std::string &log)
+{
+    std::vector<std::string> found;
+    for (const std::string &line : lines(log))
+        if (contains(line, "configuration reloaded") ||
+            contains(line, "configuration not reloaded"))
+            found.push_back(line);
+    return found;
+}
 
 struct Exchange {
     std::string send, reply;
@@ -245,31 +262,69 @@ TEST(Limits, AllowListAndClients)
         10));
 }
 
-// SIGHUP re-reads the configuration, a bad one is kept out; SIGINT ends cleanly.
-TEST(Signals, HangupRereadsTheConfiguration)
+// SIGHUP reloads all or nothing: a configuration that cannot be read, names a
+// FIFO or has a listener that cannot be bound leaves the running one whole,
+// and the next SIGHUP tries again; a listener that stays keeps its clients;
+// a narrowed --allow closes those it no longer takes. SIGINT ends cleanly.
+TEST(Signals, HangupReloadsAllOrNothing)
 {
     TestDir dir;
-    const std::string config = dir.path("conf");
-    std::ofstream(config) << "# a station's settings\nascii-tcp 127.0.0.1:0\nascii-replies=plus\n";
+    const std::string config = dir.path("conf"), fifo = dir.path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string stays = "# a station's settings\nascii-tcp 127.0.0.1:0\n";
+    std::ofstream(config) << stays;
     DaemonRun daemon({"--config", config}, {"--no-board"});
+    EXPECT_TRUE(waitUntil([&] { return contains(daemon.log(), "no board found"); }, 10));
     const unsigned short port = daemon.port("ascii-tcp");
     Client client(port);
-    client.send("PTY=1\r\n");
-    EXPECT_EQ(client.receive(3), "+\r\n");
-    EXPECT_THAT(daemon.log(), HasSubstr("no board found"));
-    for (const auto &[text, logged] :
-         {std::pair{"ascii-tcp 127.0.0.1:0\n--ascii-replies ok\nallow 10.0.0.0/8\n",
-                    "configuration reloaded"},
-          {"ascii-tcp 127.0.0.1:0\nascii-replies maybe\n", "not reloaded"}}) {
-        std::ofstream(config) << text;
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::acceptor busy(io, {boost::asio::ip::address_v4::loopback(), 0});
+    const std::string taken = "uecp-tcp 127.0.0.1:" + std::to_string(busy.local_endpoint().port());
+    const struct {
+        std::string config, outcome, reply;
+    } reloads[] = {
+        {stays + "ascii-replies=ok\n", "configuration reloaded", "OK\r\n"},
+        {stays + "ascii-replies maybe\n", "not reloaded: --ascii-replies: \"maybe\"", "OK\r\n"},
+        {stays + "follow " + fifo + "\n", "not reloaded: --follow: " + fifo + " is not a regular",
+         "OK\r\n"},
+        {stays + taken + "\n", "not reloaded: " + taken + ": Address already in use", "OK\r\n"},
+        {stays + taken + "\n", "configuration reloaded", "+\r\n"}, // the port freed
+    };
+    for (const auto &reload : reloads) {
+        SCOPED_TRACE(reload.config);
+        if (&reload == &reloads[4])
+            busy.close();
+        const size_t before = outcomes(daemon.log()).size();
+        std::ofstream(config) << reload.config;
         daemon.signalProgram(SIGHUP);
-        ASSERT_TRUE(waitUntil([&] { return daemon.log().find(logged) != std::string::npos; }, 10));
-        client.send("PTY=2\r\n"); // the listener stayed open, and so did the client
-        EXPECT_EQ(client.receive(4), "OK\r\n");
+        ASSERT_TRUE(waitUntil([&] { return outcomes(daemon.log()).size() > before; }, 10));
+        EXPECT_THAT(outcomes(daemon.log()).back(), HasSubstr(reload.outcome));
+        client.send("PTY=2\r\n"); // the ASCII listener stayed open, and so did the client
+        EXPECT_EQ(client.receive(reload.reply.size()), reload.reply);
     }
-    Client newcomer(port); // refused by the reloaded --allow
+    EXPECT_THAT(daemon.log(), HasSubstr("listening on " + taken));
+    std::ofstream(config) << stays << "allow 10.0.0.0/8\n";
+    daemon.signalProgram(SIGHUP);
+    EXPECT_TRUE(client.closedByPeer()) << "no longer allowed";
+    Client newcomer(port);
     EXPECT_TRUE(newcomer.closedByPeer());
     EXPECT_EQ(daemon.stop(SIGINT), 0);
+}
+
+// A FIFO or a device named as the now-playing or the state file would block
+// quorveld at its opening: refused at start.
+TEST(Signals, AFifoForAFileEndsTheStartAtOnce)
+{
+    TestDir dir;
+    const std::string fifo = dir.path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const char *option : {"--follow", "--state"}) {
+        ChildProcess run;
+        run.start({"--no-board"}, {QUORVELD, option, fifo});
+        EXPECT_EQ(run.wait(10), 1) << option;
+        EXPECT_THAT(run.err(),
+                    HasSubstr(std::string(option) + ": " + fifo + " is not a regular file"));
+    }
 }
 
 // --verify: the RAM read back (23 reads) just after a power glitch; each
