@@ -237,7 +237,8 @@ void checkImage(const T_R_FieldDef &field, const Image &image)
             const unsigned char c = byte(at);
             if (at < end ? c < 0x20 || c == 0x7F : c != '\r') {
                 char why[64];
-                std::snprintf(why, sizeof why, "control byte 0x%02X at %zu", c, at);
+                std::snprintf(why, sizeof why, "%s 0x%02X at %zu",
+                              at < end ? "control byte" : "byte after the text's end", c, at);
                 refuse(field, why);
             }
         }

@@ -69,6 +69,60 @@ TEST_F(StateFile, AskedValuesSurviveARestartAndTheFileIsReplaced)
     EXPECT_TRUE(said("state file " + o.stateFile + ": creating"));
 }
 
+// Each value is checked as the board's bytes, through no character table: one
+// out of its field's range or with a control byte is left out and said why;
+// the others are asked for, a byte the RDS table lacks (0xFF) among them.
+TEST_F(StateFile, ValuesOutOfRangeAreLeftOutTheRestWritten)
+{
+    std::string rt = "410D42"; // "A", its end, and a byte after the end
+    while (rt.size() < 128)
+        rt += "0D";
+    const std::pair<std::string, std::string> refused[] = {
+        {"eeprom.pty", "FF"}, {"eeprom.naf", "FF"},  {"eeprom.tp", "02"},
+        {"ram.di", "10"},     {"eeprom.af00", "CD"}, {"eeprom.ps", "0D0A00FF20202020"},
+        {"eeprom.rt", rt},
+    };
+    nlohmann::json asked = {{"ram.pty", "1F"}, {"ram.ps", "52FF444920202020"}};
+    for (const auto &[name, hex] : refused)
+        asked[name] = hex;
+    std::ofstream(path) << nlohmann::json{
+        {"format", "quorveld state"}, {"version", 1}, {"asked", asked}};
+    start(withState);
+    const Requests written = {ok(0x21, 0x52FF, 0x4449), ok(0x22, 0x2020, 0x2020), ok(0x23, 31)};
+    EXPECT_EQ(drained(), fullLoad() + written);
+    for (const auto &[name, hex] : refused)
+        EXPECT_TRUE(said(": " + name + " (")) << name << " refused";
+    EXPECT_TRUE(said("eeprom.tp (EEPROM TP): 2 is outside 0-1; left out"));
+}
+
+// A save that fails (its folder away) keeps the values unsaved, and the status
+// says so; they reach the file once the folder is back: at a later try, or
+// at the stop when no try came first.
+TEST_F(StateFile, AFailedSaveIsTriedAgainAndAtTheStop)
+{
+    const fs::path folder = dir / "folder", away = dir / "away", file = folder / "state.json";
+    fs::create_directory(folder);
+    for (const auto &[retryMs, ps, hex] :
+         {std::tuple{20, "LATER", "4C41544552202020"}, {600000, "AT STOP", "41542053544F5020"}}) {
+        qd::WorkerOptions o = withState;
+        o.stateFile = file;
+        o.saveRetryMs = retryMs;
+        startLoaded(o);
+        fs::rename(folder, away);
+        ask({{"ram.ps", ps}});
+        EXPECT_TRUE(waitFor([&] { return worker->status().stateUnsaved; }));
+        EXPECT_TRUE(said("state file " + file.string() + ": creating"));
+        fs::rename(away, folder);
+        if (retryMs > 1000)
+            worker.reset();
+        EXPECT_TRUE(waitFor([&] { return readFile(file).find(hex) != std::string::npos; })) << ps;
+        if (worker) {
+            EXPECT_TRUE(waitFor([&] { return !worker->status().stateUnsaved; }));
+        }
+        worker.reset();
+    }
+}
+
 class DamagedStateFile : public StateFile, public testing::WithParamInterface<const char *> {};
 
 TEST_P(DamagedStateFile, IsReportedAndIgnored)
