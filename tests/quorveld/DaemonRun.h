@@ -56,6 +56,8 @@ class Client {
 public:
     explicit Client(unsigned short port) : stream_("127.0.0.1", std::to_string(port)) {}
     void send(const std::string &bytes) { stream_ << bytes << std::flush; }
+    // No more from this side: the stream ends here.
+    void finish() { stream_.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send); }
     // What arrives until `count` bytes came, or the peer closed.
     std::string receive(size_t count)
     {

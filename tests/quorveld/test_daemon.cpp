@@ -99,6 +99,7 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
         {"PS?\r\n", "PS=RADIO2  \r\n", {}},
         {"AF?\r\n", "AF=98.5,101.1\r\n", {}},
         {std::string(1025, 'A') + "\r\nPTY=3\r\n", "-\r\n+\r\n", {ok(0x23, 3)}},
+        {"PTY=6\r\nPTY=7\r\n", "+\r\n+\r\n", {ok(0x23, 7)}}, // one read: the last value only
     });
     // clang-format on
     client.send("??\r\n");
@@ -129,6 +130,14 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
     ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a step would be due
     EXPECT_EQ(daemon.requests().back(), ok(0x22, 0x5045, 0x4420)); // "PPED", no scroll since
+
+    Client last(daemon.port("ascii-tcp")); // a last line without its ending, then the stream's end
+    before = daemon.requests().size();
+    last.send("PS=LAST");
+    last.finish();
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10));
+    EXPECT_THAT(daemon.requests(before),
+                UnorderedElementsAreArray({ok(0x21, 0x4C41, 0x5354), ok(0x22, 0x2020, 0x2020)}));
 }
 
 // Every UECP element its requests and acknowledgement, errors, comm mode;
@@ -187,7 +196,8 @@ TEST(Uecp, FramesOnlyForThisEncodersAddressesAndAsciiOkOverUdp)
     bad[bad.size() - 2] ^= 0x01;
     EXPECT_EQ(datagram(port, bad, true), ack(4, 1));
     EXPECT_EQ(datagram(port, frame("\x04\x00\x00\x08"s, 5, ours), true), ack(5));
-    EXPECT_EQ(datagram(ascii, "PTY=7", true), "OK\r\n");
+    EXPECT_EQ(datagram(ascii, "PTY=6\r\nPTY=7", true),
+              "OK\r\nOK\r\n"); // the last reaches the board
     EXPECT_EQ(datagram(ascii, "PTY=77\r\n", true), "NO\r\n");
     EXPECT_EQ(datagram(ascii, "HELLO\r\n", true), "NO\r\n");
     waitUntil([&] { return daemon.requests().size() >= loadSize + 2; }, 10);
@@ -260,6 +270,41 @@ TEST(Limits, AllowListAndClients)
             return next.receive(3) == "+\r\n";
         },
         10));
+}
+
+// --idle-timeout: a client that sends a line now and then stays past the
+// idle time; one silent that long is closed.
+TEST(Limits, AnIdleClientIsClosedAnActiveOneStays)
+{
+    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--idle-timeout", "2"}, {"--no-board"});
+    Client active(daemon.port("ascii-tcp")), silent(daemon.port("ascii-tcp"));
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+         std::chrono::steady_clock::now() < until;) {
+        active.send("PTY=1\r\n");
+        ASSERT_EQ(active.receive(3), "+\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(silent.closedByPeer());
+    EXPECT_TRUE(active.closedByPeer()) << "once silent too";
+}
+
+// A board that hangs is found and lost again and again: each of the two lines
+// is written once and its repeats counted, the count written at the stop.
+TEST(Board, AHangingBoardIsLoggedOnceThenCounted)
+{
+    ChildProcess daemon;
+    daemon.start({"--hang-at", "1:100"}, {QUORVELD});
+    const auto count = [&](const std::string &part) {
+        const std::vector<std::string> all = lines(daemon.err());
+        return std::count_if(all.begin(), all.end(),
+                             [&](const std::string &line) { return contains(line, part); });
+    };
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= 3; }, 20)) << "three hangs";
+    EXPECT_EQ(count("board found at"), 1);
+    EXPECT_EQ(count("not answering (-110)"), 1);
+    daemon.signal(SIGTERM);
+    EXPECT_EQ(daemon.wait(10), 0);
+    EXPECT_EQ(count("more like it)"), 2) << daemon.err();
 }
 
 // SIGHUP reloads all or nothing: a configuration that cannot be read, names a
