@@ -13,6 +13,22 @@
 
 inline const size_t loadSize = fullLoad().size();
 
+inline bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The log's lines that tell how a reload ended.
+inline std::vector<std::string> outcomes(const std::string &log)
+{
+    std::vector<std::string> found;
+    for (const std::string &line : lines(log))
+        if (contains(line, "configuration reloaded") ||
+            contains(line, "configuration not reloaded"))
+            found.push_back(line);
+    return found;
+}
+
 class DaemonRun : public ChildProcess {
 public:
     // Starts quorveld `args` under quorvel-sim `simArgs`, and waits until

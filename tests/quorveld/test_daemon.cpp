@@ -21,22 +21,6 @@ using testing::UnorderedElementsAreArray;
 
 namespace {
 
-bool contains(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-// The log's lines that tell how a reload ended.
-std::vector<std::string> outcomes(const std::string &log)
-{
-    std::vector<std::string> found;
-    for (const std::string &line : lines(log))
-        if (contains(line, "configuration reloaded") ||
-            contains(line, "configuration not reloaded"))
-            found.push_back(line);
-    return found;
-}
-
 struct Exchange {
     std::string send, reply;
     Requests requests; // in any order
