@@ -81,21 +81,21 @@ void Daemon::logRepeating(const std::string &kind, const std::string &line)
     boost::asio::post(io_, [this] { flushLater(); });
 }
 
-// The limiter's counts go out once a second while it holds any: no timer
-// runs while nothing repeats.
+// The limiter's counts go out when due, by a timer set for then: none runs
+// while nothing is counted, so an idle daemon does not wake.
 void Daemon::flushLater()
 {
-    if (flushing_)
+    const std::optional<LogLimiter::Clock::time_point> due = repeats_.due();
+    if (!due || (flushing_ && flushTimer_.expiry() <= *due))
         return;
     flushing_ = true;
-    flushTimer_.expires_after(std::chrono::seconds(1));
+    flushTimer_.expires_at(*due); // a later wait ends as aborted
     flushTimer_.async_wait([this](const boost::system::error_code &error) {
-        flushing_ = false;
         if (error)
             return;
+        flushing_ = false;
         repeats_.flush();
-        if (repeats_.holding())
-            flushLater();
+        flushLater();
     });
 }
 

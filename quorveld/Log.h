@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,9 @@ public:
     // Writes the counts of the kinds quiet for `quiet`, and forgets them.
     // Call it now and then (once a second, say).
     void flush(Clock::time_point now = Clock::now());
-    // Whether a kind is still remembered: flush() has work ahead.
-    bool holding() const;
+    // When flush() next has a count to write: the end of the earliest quiet
+    // period of a kind with lines counted; nothing while none is counted.
+    std::optional<Clock::time_point> due() const;
 
 private:
     struct Kind {
