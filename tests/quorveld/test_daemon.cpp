@@ -4,6 +4,8 @@
 #include "DaemonRun.h"
 #include "UecpFrame.h"
 
+#include <boost/asio/local/datagram_protocol.hpp>
+
 #include <gmock/gmock.h>
 
 #include <csignal>
@@ -302,11 +304,22 @@ TEST(Signals, HangupReloadsAllOrNothing)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string stays = "# a station's settings\nascii-tcp 127.0.0.1:0\n";
     std::ofstream(config) << stays;
+    // What systemd would hear (sd_notify), from a socket of the test's own.
+    boost::asio::io_context io;
+    boost::asio::local::datagram_protocol::socket systemd(io, {dir.path("notify")});
+    setenv("NOTIFY_SOCKET", dir.path("notify").c_str(), 1);
     DaemonRun daemon({"--config", config}, {"--no-board"});
+    unsetenv("NOTIFY_SOCKET");
+    std::string heard; // every message, each line ended
+    const auto hear = [&] {
+        char message[4096];
+        while (systemd.available() > 0)
+            heard += std::string(message, systemd.receive(boost::asio::buffer(message))) + "\n";
+        return heard;
+    };
     EXPECT_TRUE(waitUntil([&] { return contains(daemon.log(), "no board found"); }, 10));
     const unsigned short port = daemon.port("ascii-tcp");
     Client client(port);
-    boost::asio::io_context io;
     boost::asio::ip::tcp::acceptor busy(io, {boost::asio::ip::address_v4::loopback(), 0});
     const std::string taken = "uecp-tcp 127.0.0.1:" + std::to_string(busy.local_endpoint().port());
     const struct {
@@ -328,6 +341,9 @@ TEST(Signals, HangupReloadsAllOrNothing)
         daemon.signalProgram(SIGHUP);
         ASSERT_TRUE(waitUntil([&] { return outcomes(daemon.log()).size() > before; }, 10));
         EXPECT_THAT(outcomes(daemon.log()).back(), HasSubstr(reload.outcome));
+        if (contains(reload.outcome, "not reloaded")) { // and the status line says why
+            EXPECT_TRUE(waitUntil([&] { return contains(hear(), reload.outcome); }, 10)) << heard;
+        }
         client.send("PTY=2\r\n"); // the ASCII listener stayed open, and so did the client
         EXPECT_EQ(client.receive(reload.reply.size()), reload.reply);
     }
