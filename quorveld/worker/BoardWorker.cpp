@@ -18,6 +18,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -81,6 +82,9 @@ struct BoardWorker::Impl {
         : options(std::move(o)), location(parseBoardLocation(options.device)),
           image(milliseconds(options.retryMs))
     {
+        if (wake.get() < 0)
+            throw std::runtime_error(std::string("cannot make the worker's eventfd: ") +
+                                     std::strerror(errno));
     }
 
     const WorkerOptions options;

@@ -55,6 +55,7 @@ struct WorkerOptions {
 
 class BoardWorker {
 public:
+    // Throws std::runtime_error when it cannot make its eventfd (no descriptor left).
     explicit BoardWorker(WorkerOptions options);
     ~BoardWorker(); // stop()
     BoardWorker(const BoardWorker &) = delete;
