@@ -240,7 +240,14 @@ public:
     {
         acceptor_->start();
     }
-    ~TcpListener() override { acceptor_->close(); }
+    ~TcpListener() override
+    {
+        try {
+            acceptor_->close();
+        } catch (const std::exception &e) { // its clients' count not told
+            logLine(name() + ": " + e.what());
+        }
+    }
     TcpListener(const TcpListener &) = delete;
     TcpListener &operator=(const TcpListener &) = delete;
 

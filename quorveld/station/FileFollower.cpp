@@ -25,7 +25,10 @@ FileFollower::FileFollower(boost::asio::io_context &io, Station &station, const 
 
 FileFollower::~FileFollower()
 {
-    close();
+    try {
+        close();
+    } catch (const std::exception &) { // the loop is gone: nothing is left to cancel
+    }
 }
 
 void FileFollower::close()

@@ -18,9 +18,9 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 namespace qd {
@@ -83,8 +83,8 @@ struct BoardWorker::Impl {
           image(milliseconds(options.retryMs))
     {
         if (wake.get() < 0)
-            throw std::runtime_error(std::string("cannot make the worker's eventfd: ") +
-                                     std::strerror(errno));
+            throw std::runtime_error("cannot make the worker's eventfd: " +
+                                     std::generic_category().message(errno));
     }
 
     const WorkerOptions options;

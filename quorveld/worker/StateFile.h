@@ -22,7 +22,7 @@ struct StateContents {
 };
 
 // Larger files are refused.
-inline constexpr size_t maxStateBytes = 64 * 1024;
+inline constexpr size_t maxStateBytes = size_t{64} * 1024;
 
 // The file's images; none when there is no file. A file that cannot be read,
 // is not a regular file or not such a file throws std::runtime_error naming
