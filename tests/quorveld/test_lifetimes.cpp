@@ -5,15 +5,12 @@
 #include "Listeners.h"
 #include "TestDir.h"
 
-#include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cerrno>
 #include <fstream>
-
-#include <unistd.h>
 
 // The link wraps close(): a descriptor closed that was not open counts.
 std::atomic<int> badCloses{0};
@@ -31,27 +28,15 @@ namespace {
 using boost::asio::ip::tcp;
 using boost::asio::ip::udp;
 
-// Every conversation made and every byte they received.
-struct Heard {
-    std::shared_ptr<std::string> bytes = std::make_shared<std::string>();
-    std::shared_ptr<int> made = std::make_shared<int>(0);
-    qd::ConversationFactory factory()
+// A conversation that keeps every byte it hears.
+struct Ear : qd::Conversation {
+    explicit Ear(std::shared_ptr<std::string> heard) : heard(std::move(heard)) {}
+    std::string received(std::span<const uint8_t> bytes) override
     {
-        struct Ear : qd::Conversation {
-            std::shared_ptr<std::string> bytes;
-            std::string received(std::span<const uint8_t> b) override
-            {
-                bytes->append(b.begin(), b.end());
-                return "+";
-            }
-        };
-        return [bytes = bytes, made = made] {
-            ++*made;
-            auto ear = std::make_unique<Ear>();
-            ear->bytes = bytes;
-            return ear;
-        };
+        heard->append(bytes.begin(), bytes.end());
+        return "+";
     }
+    std::shared_ptr<std::string> heard;
 };
 
 // A completion due when its listener closes: a handler that re-arms while
@@ -63,15 +48,19 @@ TEST(Lifetimes, HandlersDueAtAListenersCloseTakeNothing)
 {
     const std::string chunk(4096, 'A'); // one read's worth
     for (const std::string due : {"datagram", "connection", "read"}) {
-        SCOPED_TRACE(due);
         boost::asio::io_context io;
-        Heard heard;
+        const auto heard = std::make_shared<std::string>();
+        int made = 0;
+        const qd::ConversationFactory factory = [&] {
+            ++made;
+            return std::make_unique<Ear>(heard);
+        };
         const qd::ListenAddress loopback{boost::asio::ip::address_v4::loopback(), 0};
         const auto settings = std::make_shared<qd::LiveSettings<qd::ListenerSettings>>();
         const bool udp = due == "datagram";
         std::unique_ptr<qd::Listener> listener =
-            udp ? qd::listenUdp(io, "ascii-udp", loopback, heard.factory(), settings)
-                : qd::listenTcp(io, "ascii-tcp", loopback, heard.factory(), settings,
+            udp ? qd::listenUdp(io, "ascii-udp", loopback, factory, settings)
+                : qd::listenTcp(io, "ascii-tcp", loopback, factory, settings,
                                 [](const std::string &, int) {});
         const std::string name = listener->name();
         const udp::endpoint to(loopback.address, std::stoi(name.substr(name.rfind(':') + 1)));
@@ -94,11 +83,11 @@ TEST(Lifetimes, HandlersDueAtAListenersCloseTakeNothing)
         }
         sender.send_to(boost::asio::buffer("x", 1), closer.local_endpoint());
         io.run_for(std::chrono::seconds(5));
-        EXPECT_EQ(*heard.made, 1) << "a conversation made after the listener closed";
-        EXPECT_EQ(*heard.bytes, udp             ? "A"
-                                : due == "read" ? chunk
-                                                : "")
-            << "taken after the listener closed";
+        EXPECT_EQ(made, 1) << due << ": a conversation made after the listener closed";
+        EXPECT_EQ(*heard, udp             ? "A"
+                          : due == "read" ? chunk
+                                          : "")
+            << due << ": taken after the listener closed";
     }
 }
 
@@ -114,13 +103,11 @@ TEST(Lifetimes, TheNowPlayingFilesDescriptorIsClosedOnce)
         boost::asio::io_context io;
         qd::BoardWorker worker({});
         qd::Station station(io, worker, {});
-        for (int i = 0; i < 3; i++) {
-            auto follower = qd::FileFollower::start(io, station, path);
-            io.poll();
-            follower->close();
-            follower.reset();
-            io.poll();
-        }
+        auto follower = qd::FileFollower::start(io, station, path);
+        io.poll();
+        follower->close();
+        follower.reset();
+        io.poll();
         EXPECT_EQ(station.effective(fields::fieldIndex("ram.rt")), "Artist - Song");
     } // the loop's handlers, and what they hold, gone
     EXPECT_EQ(badCloses - before, 0);

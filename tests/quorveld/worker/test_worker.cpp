@@ -188,9 +188,7 @@ INSTANTIATE_TEST_SUITE_P(Failures, Retry, testing::ValuesIn(retries));
 // once it answers again.
 TEST_F(WorkerTest, LostBoardIsReloadedAndGivenTheRamAsksAgain)
 {
-    qd::WorkerOptions o = options();
-    o.searchMs = 100;
-    startLoaded(o);
+    startLoaded();
     ask({{"ram.ps", "NEWS"}, {"ram.rt", "Hello"}, {"eeprom.pty", "5"}});
     ASSERT_TRUE(waitFor([&] { return settled(); }));
 
@@ -202,9 +200,7 @@ TEST_F(WorkerTest, LostBoardIsReloadedAndGivenTheRamAsksAgain)
     EXPECT_EQ(worker->status().device, "");
     EXPECT_FALSE(fieldNamed("ram.ps").held) << "nothing is known of an absent board";
     EXPECT_EQ(fieldNamed("ram.ps").asked, "NEWS    ");
-    EXPECT_TRUE(waitFor([&] {
-        return said(" gone (-19); looking again every 100 ms");
-    })); // said after the state changed
+    EXPECT_TRUE(waitFor([&] { return said(" gone (-19); looking again every 20 ms"); }));
 
     sim::Eeprom eeprom = board->eeprom(); // changed meanwhile
     eeprom.pty = 7;
