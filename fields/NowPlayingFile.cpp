@@ -1,5 +1,6 @@
 #include "NowPlayingFile.h"
 
+#include "FieldError.h"
 #include "NowPlaying.h"
 
 #include <fcntl.h>
@@ -86,7 +87,7 @@ std::optional<std::string> NowPlayingFile::text() const
         if (!line.empty() && static_cast<unsigned char>(line.back()) >= 0xC0)
             line.pop_back();
     }
-    return nowPlayingText(line.substr(0, line.find('\n')), path_);
+    return nowPlayingText(line);
 }
 
 } // namespace fields

@@ -28,7 +28,7 @@ public:
     // The text the file asks for (nowPlayingText of its first line, of which
     // at most maxLineBytes are read); nothing while it is missing or
     // unreadable. Anything but a regular file (a FIFO, a device) is refused
-    // without waiting for it, as is invalid UTF-8 (fields::Error).
+    // without waiting for it (fields::Error).
     std::optional<std::string> text() const;
     static constexpr size_t maxLineBytes = 4096;
 

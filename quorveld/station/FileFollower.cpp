@@ -1,5 +1,6 @@
 #include "FileFollower.h"
 
+#include "FieldError.h"
 #include "Log.h"
 
 namespace qd {
@@ -45,10 +46,8 @@ void FileFollower::look()
         const std::optional<std::string> text = file_.text();
         if (text && text != text_) {
             text_ = text;
-            if (const auto refusal = station_.nowPlaying({*text, {}, {}}, Protocol::File))
-                logLine(file_.path() + ": " + refusal->message);
-            else
-                logVerbose(file_.path() + ": RadioText \"" + *text + "\"");
+            station_.nowPlaying({*text, {}, {}}, Protocol::File);
+            logVerbose(file_.path() + ": RadioText \"" + *text + "\"");
         }
     } catch (const fields::Error &e) {
         logLine(e.message);
