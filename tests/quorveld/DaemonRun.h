@@ -4,6 +4,7 @@
 #define DAEMON_RUN_H
 
 #include "ChildProcess.h"
+#include "UecpFrame.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
@@ -12,6 +13,13 @@
 #include <algorithm>
 
 inline const size_t loadSize = fullLoad().size();
+
+// A UECP frame holding the message `msg`.
+inline std::string frame(const std::string &msg, uint8_t sqc = 1, uint16_t address = 0)
+{
+    const auto encoded = uecp::encodeFrame({address, sqc, {msg.begin(), msg.end()}});
+    return {encoded.begin(), encoded.end()};
+}
 
 // How often `part` is in `text`. The reloads a log tells the outcome of:
 // count(log, "reloaded"), each "configuration reloaded" or "... not reloaded: why".

@@ -2,7 +2,6 @@
 // over loopback sockets, checked by the replies and by the requests the
 // simulated board received.
 #include "DaemonRun.h"
-#include "UecpFrame.h"
 
 #include <boost/asio/local/datagram_protocol.hpp>
 
@@ -46,13 +45,6 @@ Requests rtBlocks(const std::string &text, int from, int to)
 {
     const Requests all = textWrite(0x30, text);
     return {all.begin() + from, all.begin() + to};
-}
-
-// A UECP frame holding the message `msg`.
-std::string frame(const std::string &msg, uint8_t sqc = 1, uint16_t address = 0)
-{
-    const auto encoded = uecp::encodeFrame({address, sqc, {msg.begin(), msg.end()}});
-    return {encoded.begin(), encoded.end()};
 }
 
 // The acknowledgement: `18 00` for OK, else `18 code sqc`.

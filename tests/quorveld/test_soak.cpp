@@ -14,7 +14,6 @@
 // QUORVEL_SOAK_SECONDS (default 600) and QUORVEL_SOAK_SEED (default: a new
 // seed, printed) choose the run; CTest runs it shorter.
 #include "DaemonRun.h"
-#include "UecpFrame.h"
 
 #include <boost/asio/write.hpp>
 #include <httplib.h>
@@ -31,12 +30,6 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using namespace std::string_literals;
 namespace fs = std::filesystem;
-
-std::string uecpFrame(const std::string &msg)
-{
-    const auto bytes = uecp::encodeFrame({0, 0, {msg.begin(), msg.end()}});
-    return {bytes.begin(), bytes.end()};
-}
 
 TEST(Soak, AYearOfStationLife)
 {
@@ -97,7 +90,7 @@ TEST(Soak, AYearOfStationLife)
         play(text);
         ascii.send("TEXT=" + text + "\r\n");
         datagram(asciiUdp, "RT=" + text + "\r\n", true);
-        const std::string rt = uecpFrame("\x0A\x00\x00"s + char(text.size() + 1) + '\x00' + text);
+        const std::string rt = frame("\x0A\x00\x00"s + char(text.size() + 1) + '\x00' + text, 0);
         uecp.send(rt);
         datagram(uecpUdp, rt, false);
         const auto posted = http.Post("/api/v1/nowplaying", nlohmann::json{{"text", text}}.dump(),
@@ -116,7 +109,7 @@ TEST(Soak, AYearOfStationLife)
             ASSERT_EQ(ascii.receive(3), "+\r\n");
         }
         if (chance(10)) {
-            uecp.send(uecpFrame("\x07\x00\x00"s + char(rng() % 32)));
+            uecp.send(frame("\x07\x00\x00"s + char(rng() % 32), 0));
         }
         if (chance(3)) { // the board
             const char *what = unplugged ? "replug" : chance(50) ? "unplug" : "glitch";
@@ -171,8 +164,8 @@ TEST(Soak, AYearOfStationLife)
     reload(base);
     ascii.send("PS=FINAL\r\n");
     ASSERT_EQ(ascii.receive(3), "+\r\n");
-    play("Last artist - Last title");          // through the file alone
-    uecp.send(uecpFrame("\x07\x00\x00\x0B"s)); // PTY 11
+    play("Last artist - Last title");         // through the file alone
+    uecp.send(frame("\x07\x00\x00\x0B"s, 0)); // PTY 11
     const auto onBoard = [&] { // what waits, and what the worker holds of the three fields
         const auto got = http.Get("/api/v1/fields");
         nlohmann::json f = got ? nlohmann::json::parse(got->body) : nlohmann::json::object();
