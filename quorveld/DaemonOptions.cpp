@@ -1,6 +1,7 @@
 #include "DaemonOptions.h"
 
 #include <getopt.h>
+#include <sys/stat.h>
 
 #include <charconv>
 #include <fstream>
@@ -25,6 +26,7 @@ const char *const usageText =
     "                           (default 8 of the 64)\n"
     "  --udp-query-allow CIDR   UDP clients that may get a reply larger than\n"
     "                           their datagram (repeatable; default loopback)\n"
+    "  --idle-timeout SECONDS   close a TCP client silent this long (default 600)\n"
     "\n"
     "Encoder:\n"
     "  --follow FILE            RAM RadioText from a now-playing file\n"
@@ -73,6 +75,7 @@ enum Key {
     Device,
     CharsetKey,
     Verify,
+    IdleTimeout,
     State,
     EepromInterval,
     EepromBudgetKey,
@@ -108,6 +111,7 @@ const struct option Options[] = {
     {"device", required_argument, nullptr, Device},
     {"charset", required_argument, nullptr, CharsetKey},
     {"verify", required_argument, nullptr, Verify},
+    {"idle-timeout", required_argument, nullptr, IdleTimeout},
     {"state", required_argument, nullptr, State},
     {"eeprom-interval", required_argument, nullptr, EepromInterval},
     {"eeprom-budget", required_argument, nullptr, EepromBudgetKey},
@@ -169,10 +173,19 @@ AddressBlock parseBlock(const std::string &text, const std::string &option = "al
     return block;
 }
 
+// A FIFO or a device would block the event loop at its opening.
+void checkRegularFile(const char *option, const std::string &path)
+{
+    struct stat status {};
+    if (!path.empty() && stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+        throw OptionError(std::string("--") + option + ": " + path + " is not a regular file");
+}
+
 // The configuration file's lines as options: "name value", "name=value" or
 // "--name value"; blank lines and lines starting with # are skipped.
 std::vector<std::string> configArgs(const std::string &path)
 {
+    checkRegularFile("config", path);
     std::ifstream file(path);
     if (!file)
         throw OptionError("--config: cannot read " + path);
@@ -218,6 +231,7 @@ void apply(DaemonOptions &o, int key, const std::string &value)
         break;
     }
     case Verify: o.verifySeconds = number("verify", value, 0, 86400); break;
+    case IdleTimeout: o.idleSeconds = number("idle-timeout", value, 1, 86400); break;
     case State: o.stateFile = value; break;
     case EepromInterval: o.eepromIntervalSeconds = number("eeprom-interval", value, 0, 3600); break;
     case EepromBudgetKey: o.eepromBudget = number("eeprom-budget", value, 1, 100000); break;
@@ -290,6 +304,12 @@ ListenAddress parseListenAddress(const std::string &text)
                           "\" is not ADDR:PORT (a numeric address; [ADDR]:PORT for IPv6)");
     listen.port = static_cast<unsigned short>(number("port", text.substr(colon + 1), 0, 65535));
     return listen;
+}
+
+void checkFiles(const DaemonOptions &options)
+{
+    checkRegularFile("follow", options.follow);
+    checkRegularFile("state", options.stateFile);
 }
 
 DaemonOptions parseOptions(const std::vector<std::string> &args)

@@ -19,6 +19,7 @@ struct DaemonOptions {
     std::string device;
     fields::Charset charset = fields::Charset::Rds;
     int verifySeconds = 60;
+    int idleSeconds = 600; // --idle-timeout
     std::string stateFile;
     // A board's EEPROM of this kind is good for about 100,000 writes a cell:
     // 24 a day is 87,660 in ten years.
@@ -56,6 +57,10 @@ extern const char *const usageText;
 // each call) first, then the command line's: a later value replaces an
 // earlier one, lists add up.
 DaemonOptions parseOptions(const std::vector<std::string> &args);
+
+// The files quorveld opens (--follow, --state) are regular files or missing:
+// anything else is refused (OptionError).
+void checkFiles(const DaemonOptions &options);
 
 ListenAddress parseListenAddress(const std::string &text);
 

@@ -9,8 +9,8 @@
 #include "EepromBudget.h"
 #include "FieldImage.h"
 
+#include <cstddef>
 #include <map>
-
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,10 +20,20 @@ namespace qd {
 // By index in RdsUsbFields.
 using FieldImages = std::vector<std::pair<int, fields::Image>>;
 
+struct StateContents {
+    FieldImages asked;
+    std::vector<std::string> refused; // values out of their field's range or length, and why
+};
+
+// Larger files are refused.
+inline constexpr size_t maxStateBytes = size_t{64} * 1024;
+
 // The file's images; none when there is no file. A file that cannot be read,
-// or is not such a file, throws std::runtime_error naming the file.
-// The budget's records go to `budget` when given.
-FieldImages readStateFile(const std::string &path, std::map<int, BudgetRecord> *budget = nullptr);
+// is not a regular file or not such a file throws std::runtime_error naming
+// the file. Each image is checked (fields::checkImage): a refused one is left
+// out and said why. The budget's records go to `budget` when given.
+StateContents readStateFile(const std::string &path,
+                            std::map<int, BudgetRecord> *budget = nullptr);
 
 // Replaces the file atomically: writes a temporary file in its directory,
 // flushes it to the disk and renames it over the file. Throws std::runtime_error.

@@ -37,8 +37,10 @@ public:
     // program, and gives -1.
     int wait(int seconds = 20);
 
-private:
+    // The program quorvel-sim runs; -1 when there is none.
     pid_t program() const;
+
+private:
     TestDir dir_;
     pid_t pid_ = -1;
 };
