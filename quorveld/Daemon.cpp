@@ -23,8 +23,9 @@ StationOptions stationOptions(const DaemonOptions &o)
 
 ListenerSettings listenerSettings(const DaemonOptions &o)
 {
-    ListenerSettings s{o.allow, {}};
+    ListenerSettings s{o.allow, {}, o.udpQueryAllow};
     s.limits.idle = std::chrono::seconds(o.idleSeconds);
+    s.limits.maxPerAddress = o.clientsPerAddress;
     return s;
 }
 
@@ -69,8 +70,7 @@ Daemon::Daemon(std::vector<std::string> args, DaemonOptions options)
           std::make_shared<LiveSettings<ListenerSettings>>(listenerSettings(options_))),
       conversationSettings_(
           std::make_shared<LiveSettings<ConversationSettings>>(conversationSettings(options_))),
-      uecpMode_(std::make_shared<UecpMode>()), signals_(io_, SIGTERM, SIGINT, SIGHUP),
-      watchdog_(io_)
+      signals_(io_, SIGTERM, SIGINT, SIGHUP), watchdog_(io_)
 {
     setVerbose(options_.verbose);
 }
@@ -132,9 +132,9 @@ std::vector<Daemon::Bound> Daemon::bindListeners(const DaemonOptions &o)
             }
             ConversationFactory factory;
             if (kind.uecp)
-                factory = [&station = station_, mode = uecpMode_, settings = conversationSettings_,
+                factory = [&station = station_, settings = conversationSettings_,
                            stream = kind.tcp] {
-                    return uecpConversation(station, mode, settings, stream);
+                    return uecpConversation(station, settings, stream);
                 };
             else
                 factory = [&station = station_, settings = conversationSettings_,

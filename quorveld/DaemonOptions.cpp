@@ -321,7 +321,7 @@ DaemonOptions parseOptions(const std::vector<std::string> &args)
         parseArgs(options, configArgs(command.config), command.config + ": ");
     parseArgs(options, args, "");
     if (options.udpQueryAllow.empty())
-        options.udpQueryAllow = {parseBlock("127.0.0.0/8"), parseBlock("::1")};
+        options.udpQueryAllow = loopbackBlocks();
     return options;
 }
 

@@ -238,12 +238,20 @@ std::vector<Refusal> Station::ask(const std::vector<std::pair<int, fields::Image
         return !fields::isRamField(RdsUsbFields[asked.first]);
     });
     if (eeprom) {
-        flushUnsent();
+        // With the turn's RAM asks before them, in one call: the worker sees
+        // them in order (the board copies an EEPROM text into RAM).
+        Images all = unsent_;
+        all.insert(all.end(), images.begin(), images.end());
+        const std::vector<BudgetRefusal> spent = worker_.ask(all, asker);
+        if (spent.empty())
+            unsent_.clear();
+        else
+            flushUnsent();
         std::vector<Refusal> refusals;
-        for (const BudgetRefusal &spent : worker_.ask(images, asker)) {
-            refusals.push_back(overBudget(spent));
+        for (const BudgetRefusal &refused : spent) {
+            refusals.push_back(overBudget(refused));
             const std::string where =
-                std::string(protocolName(from)) + ": " + RdsUsbFields[spent.field].Name;
+                std::string(protocolName(from)) + ": " + RdsUsbFields[refused.field].Name;
             budgetLog_.log("budget " + where, where + ": refused: " + refusals.back().message);
         }
         overBudget_[from] += refusals.size();

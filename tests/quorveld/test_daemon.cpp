@@ -193,26 +193,37 @@ TEST(Limits, EepromBudgetRadioTextBufferAndModeInEachProtocolsTerms)
     EXPECT_EQ(other.receive(ack(21).size()), ack(21));
 }
 
-// UDP: the encoder's addresses only, CRC errors; ASCII with OK/NO replies.
+// UDP: the encoder's addresses only, CRC errors, a mode per peer; ASCII with
+// OK/NO replies; no reply larger than its datagram but to query clients.
 TEST(Uecp, FramesOnlyForThisEncodersAddressesAndAsciiOkOverUdp)
 {
     DaemonRun daemon({"--uecp-udp", "127.0.0.1:0", "--site", "837", "--encoder", "18",
-                      "--ascii-udp", "127.0.0.1:0", "--ascii-replies", "ok"});
+                      "--ascii-udp", "127.0.0.1:0", "--ascii-replies", "ok", "--udp-query-allow",
+                      "127.0.0.1"});
     const unsigned short port = daemon.port("uecp-udp"), ascii = daemon.port("ascii-udp");
     const uint16_t ours = 837 << 6 | 18;
-    EXPECT_EQ(datagram(port, frame("\x2C\x01", 0x2A), true), ack(0x2A));
+    UdpPeer peer, other("127.0.0.2");
+    EXPECT_EQ(peer.exchange(port, frame("\x2C\x01", 0x2A)), ack(0x2A));
     // The standard's example: site 837, encoder 18, data set 3: not this encoder's.
     const char *example = "\xFE\xD1\x52\x01\x0B\x02\x03\x06\x20\x50\x53"
                           "\x20\x52\x44\x53\x20\x25\xF4\xFF";
-    EXPECT_EQ(datagram(port, example, true), ack(1, 4));
+    EXPECT_EQ(peer.exchange(port, example), ack(1, 4));
     // Site 5: not ours: no reply, and MS stays as the board has it; a bad CRC.
     EXPECT_EQ(datagram(port, frame("\x05\x00\x00\x00"s, 3, 5 << 6 | 18), false), "");
     std::string bad = frame("\x07\x00\x00\x02"s, 4, ours);
     bad[bad.size() - 2] ^= 0x01;
-    EXPECT_EQ(datagram(port, bad, true), ack(4, 1));
-    EXPECT_EQ(datagram(port, frame("\x04\x00\x00\x08"s, 5, ours), true), ack(5));
-    EXPECT_EQ(datagram(ascii, "PTY=6\r\nPTY=7", true),
+    EXPECT_EQ(peer.exchange(port, bad), ack(4, 1));
+    EXPECT_EQ(peer.exchange(port, frame("\x04\x00\x00\x08"s, 5, ours)), ack(5));
+    // Another peer is one-way until it asks; then a 1-byte datagram's error
+    // acknowledgement (11 bytes), or all fields (`??`), are not sent to it.
+    other.send(port, frame("\x05\x00\x00\x01"s, 6, ours));
+    EXPECT_EQ(other.exchange(port, frame("\x2C\x01", 7, ours)), ack(7));
+    other.send(port, "\x01");
+    other.send(ascii, "??");
+    EXPECT_EQ(other.exchange(port, frame("\x2C\x01", 8, ours)), ack(8));
+    EXPECT_EQ(other.exchange(ascii, "PTY=6\r\nPTY=7"),
               "OK\r\nOK\r\n"); // the last reaches the board
+    EXPECT_THAT(peer.exchange(ascii, "??"), HasSubstr("ram.pty=7\r\n"));
     EXPECT_EQ(datagram(ascii, "PTY=77\r\n", true), "NO\r\n");
     EXPECT_EQ(datagram(ascii, "HELLO\r\n", true), "NO\r\n");
     waitUntil([&] { return daemon.requests().size() >= loadSize + 2; }, 10);
@@ -250,7 +261,8 @@ TEST(Limits, AllowListAndClients)
     datagram(udp, "PTY=9\r\n", false); // dropped, so the next one asks the board's
     EXPECT_EQ(datagram(udp, "PTY?\r\n", true, "127.0.0.2"), "PTY=10\r\n");
 
-    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--allow", "127.0.0.0/8", "--allow", "::1"});
+    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--allow", "127.0.0.0/8", "--allow", "::1",
+                      "--clients-per-address", "64"});
     const unsigned short port = daemon.port("ascii-tcp");
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < 64; i++) {
@@ -268,6 +280,37 @@ TEST(Limits, AllowListAndClients)
             return next.receive(3) == "+\r\n";
         },
         10));
+}
+
+// One address holds 8 of the 64 slots; refusals are logged once with a
+// count; only complete lines keep a client from being idle: one that
+// dribbles bytes is closed, one that sends lines stays.
+TEST(Limits, SlotsPerAddressRefusalsLoggedOnceAndIdleDribblers)
+{
+    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--idle-timeout", "2"});
+    const unsigned short port = daemon.port("ascii-tcp");
+    std::vector<std::unique_ptr<Client>> eight;
+    for (int i = 0; i < 8; i++) {
+        eight.push_back(std::make_unique<Client>(port));
+        eight.back()->send("PTY=1\r\n");
+        EXPECT_EQ(eight.back()->receive(3), "+\r\n");
+    }
+    for (int i = 0; i < 20; i++)
+        EXPECT_TRUE(Client(port).closedByPeer());
+    EXPECT_EQ(count(daemon.log(), "clients from 127.0.0.1 already"), 1);
+    eight.resize(2);
+    Client &dribbler = *eight[0], &talker = *eight[1];
+    bool closed = false;
+    for (int i = 0; i < 100 && !closed; i++) { // 10 s at least; the idle timeout is 2
+        closed = dribbler.closedAfter("P");
+        talker.send("PTY?\r\n");
+        talker.line();
+    }
+    EXPECT_TRUE(closed);
+    talker.send("PTY?\r\n");
+    EXPECT_EQ(talker.line(), "PTY=1\r\n");
+    EXPECT_EQ(daemon.stop(SIGTERM), 0);
+    EXPECT_THAT(daemon.log(), HasSubstr("already (19 more like it)"));
 }
 
 // SIGHUP reloads all or nothing: a configuration that cannot be read, names a
