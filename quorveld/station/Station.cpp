@@ -107,7 +107,7 @@ const char *protocolName(Protocol protocol)
 Station::Station(boost::asio::io_context &io, BoardWorker &worker, StationOptions options)
     : io_(io), worker_(worker), options_(std::move(options)),
       started_(std::chrono::steady_clock::now()), lastChange_(utcNow()),
-      budgetLog_(std::chrono::seconds(10)), rotationTimer_(io), scrollTimer_(io)
+      budgetLog_(std::chrono::seconds(10)), logFlush_(io), rotationTimer_(io), scrollTimer_(io)
 {
     worker_.setListener([this] { boost::asio::post(io_, [this] { changed(); }); });
 }
@@ -118,6 +118,25 @@ void Station::changed()
     lastChange_ = utcNow();
     for (const auto &observer : observers_)
         observer();
+}
+
+void Station::flushLogsLater()
+{
+    std::optional<LogLimiter::Clock::time_point> due = textLog_.due();
+    if (const auto budgetDue = budgetLog_.due(); budgetDue && (!due || *budgetDue < *due))
+        due = budgetDue;
+    if (!due || logFlushArmed_)
+        return;
+    logFlushArmed_ = true;
+    logFlush_.expires_at(*due);
+    logFlush_.async_wait([this](const boost::system::error_code &error) {
+        if (error)
+            return;
+        logFlushArmed_ = false;
+        textLog_.flush();
+        budgetLog_.flush();
+        flushLogsLater();
+    });
 }
 
 void Station::subscribe(std::function<void()> observer)
@@ -182,6 +201,7 @@ fields::SongText Station::song(int field, std::u32string_view text, fields::Song
     if (!song.changes.empty()) {
         const std::string where = std::string(protocolName(from)) + ": " + RdsUsbFields[field].Name;
         textLog_.log(where, where + ": " + song.changes);
+        flushLogsLater();
     }
     return song;
 }
@@ -254,6 +274,7 @@ std::vector<Refusal> Station::ask(const std::vector<std::pair<int, fields::Image
                 std::string(protocolName(from)) + ": " + RdsUsbFields[refused.field].Name;
             budgetLog_.log("budget " + where, where + ": refused: " + refusals.back().message);
         }
+        flushLogsLater();
         overBudget_[from] += refusals.size();
         if (!refusals.empty())
             return refusals;

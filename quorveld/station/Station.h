@@ -147,6 +147,8 @@ private:
     using Images = std::vector<std::pair<int, fields::Image>>;
 
     void changed();
+    // The counts of the lines the log limiters held back, written once due.
+    void flushLogsLater();
     nlohmann::ordered_json budgetJson(const WorkerStatus &status) const;
     // A value checked as set() checks it: its images, or its refusal.
     void check(const std::string &name, const std::string &value, Images &images,
@@ -180,6 +182,8 @@ private:
     std::map<Protocol, uint64_t> overBudget_; // EEPROM values the budget refused
     LogLimiter textLog_;                      // what song texts lost, by door and field
     LogLimiter budgetLog_;                    // the budget's refusals, by door and field
+    boost::asio::steady_timer logFlush_;      // their counts, once due
+    bool logFlushArmed_ = false;
     std::map<std::string, int> clients_;
     std::vector<std::function<void()>> observers_;
     Images unsent_; // asked this turn, not yet handed to the worker, in order
