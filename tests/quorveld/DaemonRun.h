@@ -150,17 +150,8 @@ private:
 inline std::string datagram(unsigned short port, const std::string &bytes, bool reply,
                             const char *from = "127.0.0.1")
 {
-    boost::asio::io_context io;
-    boost::asio::ip::udp::socket socket(io, {boost::asio::ip::make_address_v4(from), 0});
-    socket.send_to(boost::asio::buffer(bytes), {boost::asio::ip::address_v4::loopback(), port});
-    std::string received(65536, '\0');
-    if (!reply)
-        return "";
-    socket.async_receive(
-        boost::asio::buffer(received),
-        [&](boost::system::error_code error, size_t n) { received.resize(error ? 0 : n); });
-    io.run_for(std::chrono::seconds(10));
-    return received.size() == 65536 ? "" : received;
+    UdpPeer peer(from);
+    return reply ? peer.exchange(port, bytes) : (peer.send(port, bytes), "");
 }
 
 #endif

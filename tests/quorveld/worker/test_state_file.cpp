@@ -161,12 +161,9 @@ INSTANTIATE_TEST_SUITE_P(
                     R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"0300"}})",
                     R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"0G"}})",
                     R"({"format":"quorveld state","version":1,"asked":{"ram.pty":3}})",
-                    R"({"format":"quorveld state","version":1,"asked":{},"eeprom_budget":[]})",
                     R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"03"},)"
                     R"("eeprom_budget":{"xx":{}}})",
                     R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"03"},)"
-                    R"("eeprom_budget":{"eeprom.pi":{"hours":{"4x":1}}}})",
-                    R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"03"},)"
-                    R"("eeprom_budget":{"eeprom.pi":{"hours":{"1":-1}}}})"));
+                    R"("eeprom_budget":{"eeprom.pi":{"hours":{"4x":1}}}})"));
 
 } // namespace
