@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -20,10 +21,19 @@ TEST(Options, DefaultsRangesAndAddressBlocks)
 {
     EXPECT_EQ(qd::parseOptions({}).verifySeconds, 60);
     EXPECT_EQ(qd::parseOptions({}).idleSeconds, 600);
+    const qd::DaemonOptions defaults = qd::parseOptions({});
+    EXPECT_EQ(
+        std::tie(defaults.eepromIntervalSeconds, defaults.eepromBudget, defaults.clientsPerAddress),
+        std::make_tuple(10, 24, 8));
+    for (auto [address, query] : {std::pair{"127.0.0.9", true}, {"::1", true}, {"10.0.0.1", false}})
+        EXPECT_EQ(qd::allowed(defaults.udpQueryAllow, boost::asio::ip::make_address(address)),
+                  query)
+            << address;
     const qd::DaemonOptions highest = qd::parseOptions({"--site", "1023", "--encoder", "63"});
     EXPECT_EQ(highest.sites, (std::vector<int>{0, 1023})); // 0: every site
-    for (const char *bad :
-         {"--site=1024", "--encoder=64", "--verify=-1", "--allow=10.0.0.0/33", "--idle-timeout=0"})
+    for (const char *bad : {"--site=1024", "--encoder=64", "--verify=-1", "--allow=10.0.0.0/33",
+                            "--idle-timeout=0", "--eeprom-interval=3601", "--eeprom-budget=0",
+                            "--clients-per-address=65", "--udp-query-allow=localhost"})
         EXPECT_THROW(qd::parseOptions({bad}), qd::OptionError) << bad;
     const auto allow = qd::parseOptions({"--allow", "192.168.2.0/23", "--allow", "::1"}).allow;
     for (auto [address, in] : {std::pair{"192.168.3.9", true},
