@@ -13,6 +13,8 @@ quorvel-sim over loopback; prints one JSON object of figures.
              client gets acknowledgements another client's mode asked for
   tcp        connections one address may hold, log lines for refused
              connections, and whether dribbled bytes keep a client alive
+  accept     the CPU quorveld takes over 2 s with 48 descriptors and 60
+             connections waiting at its ASCII listener
 
 --daemon and --sim name the programs (a build's by default), so that one
 method measures a build before and after a change.
@@ -21,6 +23,7 @@ import argparse
 import json
 import os
 import re
+import resource
 import socket
 import subprocess
 import sys
@@ -57,7 +60,7 @@ def uecp_frame(msg, sqc=0):
 
 
 class Daemon:
-    def __init__(self, args, extra):
+    def __init__(self, args, extra, files=None):
         self.dir = tempfile.mkdtemp(prefix="quorveld-hostile-")
         self.log = os.path.join(self.dir, "requests.log")
         self.stderr = open(os.path.join(self.dir, "daemon.log"), "w+")
@@ -69,7 +72,10 @@ class Daemon:
                    "--uecp-udp", f"127.0.0.1:{self.ports['uecp']}",
                    "--http", f"127.0.0.1:{self.ports['http']}",
                    "--state", os.path.join(self.dir, "state.json")] + extra
-        self.process = subprocess.Popen(command, stderr=self.stderr, stdout=subprocess.DEVNULL)
+        limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (files, files))) if files \
+            else None
+        self.process = subprocess.Popen(command, stderr=self.stderr, stdout=subprocess.DEVNULL,
+                                        preexec_fn=limit)
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline:
             try:
@@ -312,6 +318,29 @@ def tcp(args):
     return out
 
 
+def accept(args):
+    d = Daemon(args, args.extra, files=48)
+    try:
+        crowd = [socket.create_connection(("127.0.0.1", d.ports["ascii"]), timeout=2)
+                 for _ in range(60)]
+        time.sleep(1)
+
+        def cpu():
+            with open(f"/proc/{d.pid()}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+        before = cpu()
+        time.sleep(2)
+        used = cpu() - before
+        for c in crowd:
+            c.close()
+        return {"connections": len(crowd), "cpu_s_in_2s": round(used, 2),
+                "log_lines": d.log_text().count("\n")}
+    finally:
+        d.stop()
+
+
 HEADING = "## 7. The EEPROM under an alternating flood"
 BEFORE_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "eeprom-flood-before.json")
 
@@ -353,7 +382,7 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     build = os.path.join(os.path.dirname(here), "build")
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
-    p.add_argument("figure", choices=["eeprom", "flood", "rt-buffer", "udp", "tcp"])
+    p.add_argument("figure", choices=["eeprom", "flood", "rt-buffer", "udp", "tcp", "accept"])
     p.add_argument("--daemon", default=os.path.join(build, "quorveld", "quorveld"))
     p.add_argument("--sim", default=os.path.join(build, "sim", "quorvel-sim"))
     p.add_argument("--seconds", type=float, default=10)
@@ -364,7 +393,8 @@ def main():
     extra = argv[argv.index("--") + 1:] if "--" in argv else []
     args = p.parse_args(argv[:argv.index("--")] if "--" in argv else argv)
     args.extra = extra  # more options for quorveld, after --
-    figures = {"eeprom": eeprom, "flood": flood, "rt-buffer": rt_buffer, "udp": udp, "tcp": tcp}
+    figures = {"eeprom": eeprom, "flood": flood, "rt-buffer": rt_buffer, "udp": udp, "tcp": tcp,
+               "accept": accept}
     json.dump(figures[args.figure](args), sys.stdout, indent=1)
     print()
 
