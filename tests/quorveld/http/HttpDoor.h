@@ -1,6 +1,7 @@
 // The HTTP door in process: a simulated board served to the real libusb, the
 // board worker, the station on an event loop of its own thread, and the HTTP
 // server on a loopback port, with clients that check what goes over the wire.
+// The server is started and stopped on the loop's thread, as the daemon does.
 #ifndef HTTP_DOOR_H
 #define HTTP_DOOR_H
 
@@ -11,15 +12,121 @@
 #include "TestDir.h"
 
 #include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
-#include <httplib.h>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
 #include <nlohmann/json.hpp>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <fstream>
 #include <future>
+#include <sstream>
 
 using Json = nlohmann::json;
 inline const char *const JsonType = "application/json";
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+// A reply as a client saw it; status 0 when none came.
+struct Reply {
+    int status = 0;
+    boost::beast::http::fields headers;
+    std::string body;
+    std::string header(const std::string &name) const
+    {
+        const auto found = headers.find(name);
+        return found == headers.end() ? std::string() : std::string(found->value());
+    }
+};
+
+// A loopback connection to the door from `from` (127.0.0.x), whose every read
+// and write gives up after 10 s.
+class Conn {
+public:
+    explicit Conn(int port, const char *from = "127.0.0.1") : socket(io)
+    {
+        namespace ip = boost::asio::ip;
+        const ip::address source = ip::make_address(from);
+        socket.open(source.is_v4() ? ip::tcp::v4() : ip::tcp::v6());
+        socket.bind({source, 0});
+        const timeval limit{10, 0};
+        setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        setsockopt(socket.native_handle(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+        boost::system::error_code error;
+        const ip::address to = source.is_v4() ? ip::address(ip::address_v4::loopback())
+                                              : ip::address(ip::address_v6::loopback());
+        socket.connect({to, static_cast<unsigned short>(port)}, error);
+    }
+    bool write(std::string_view bytes)
+    {
+        boost::system::error_code error;
+        boost::asio::write(socket, boost::asio::buffer(bytes), error);
+        return !error;
+    }
+    // The next reply; `head`: to a HEAD request, without a body.
+    Reply reply(bool head = false)
+    {
+        namespace http = boost::beast::http;
+        http::response_parser<http::string_body> parser;
+        parser.body_limit(1 << 20);
+        parser.skip(head);
+        boost::system::error_code error;
+        http::read(socket, buffer, parser, error);
+        if (error)
+            return {};
+        auto message = parser.release();
+        return {static_cast<int>(message.result_int()), message.base(), std::move(message.body())};
+    }
+    // What one read brings: empty once the door closed, or after 10 s.
+    std::string some()
+    {
+        std::string bytes(65536, '\0');
+        boost::system::error_code error;
+        bytes.resize(socket.read_some(boost::asio::buffer(bytes), error));
+        return bytes;
+    }
+    // Whether the door closes the connection (within 10 s of silence).
+    bool closedByPeer()
+    {
+        std::array<char, 4096> bytes{};
+        boost::system::error_code error;
+        for (int reads = 0; reads < 1000 && !error; reads++)
+            socket.read_some(boost::asio::buffer(bytes), error);
+        return error == boost::asio::error::eof || error == boost::asio::error::connection_reset;
+    }
+
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::socket socket;
+    boost::beast::flat_buffer buffer;
+};
+
+// A request as bytes, its Host that of 127.0.0.1:port unless `headers` name one.
+inline std::string requestText(int port, const std::string &method, const std::string &target,
+                               const std::string &body = {}, const std::string &type = {},
+                               const Headers &headers = {})
+{
+    namespace http = boost::beast::http;
+    http::request<http::string_body> request(http::string_to_verb(method), target, 11);
+    if (request.method() == http::verb::unknown)
+        request.method_string(method);
+    request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
+    for (const auto &[name, value] : headers)
+        request.set(name, value);
+    if (!type.empty())
+        request.set(http::field::content_type, type);
+    request.body() = body;
+    const bool framed = std::any_of(headers.begin(), headers.end(), [](const auto &header) {
+        return header.first == "Content-Length" || header.first == "Transfer-Encoding";
+    });
+    if (!framed && (!body.empty() || method == "POST" || method == "PATCH"))
+        request.prepare_payload();
+    std::ostringstream text;
+    text << request.base();
+    return text.str() + body;
+}
 
 class HttpDoor : public SimBoardTest {
 protected:
@@ -36,7 +143,7 @@ protected:
 
     void TearDown() override
     {
-        server.reset();
+        onLoop([this] { server.reset(); });
         work.reset();
         io.stop();
         if (loop.joinable())
@@ -45,15 +152,33 @@ protected:
     }
 
     // (Re)starts the server, on 127.0.0.1:0 unless `options` names listeners.
-    void serve(qd::HttpOptions options = {})
+    void serve(qd::HttpOptions options = {}, qd::AddressCheck allowed = {})
     {
         if (options.listen.empty())
             options.listen = {"127.0.0.1:0"};
-        server.reset();
-        server = std::make_unique<qd::HttpServer>(io, station, options);
-        server->start();
+        onLoop([&] {
+            server.reset();
+            server = std::make_unique<qd::HttpServer>(io, station, options, allowed);
+            server->start();
+        });
         const std::string bound = server->addresses().at(0);
         port = std::stoi(bound.substr(bound.rfind(':') + 1));
+    }
+
+    // `run` on the loop's thread, its exception rethrown here.
+    template <class Run>
+    void onLoop(Run run)
+    {
+        std::promise<void> done;
+        boost::asio::post(io, [&] {
+            try {
+                run();
+                done.set_value();
+            } catch (...) {
+                done.set_exception(std::current_exception());
+            }
+        });
+        done.get_future().get();
     }
 
     // A file of the test's own directory with that content; its path.
@@ -65,28 +190,25 @@ protected:
 
     // A request, its response checked for what none may lack (nosniff, no
     // framing) or carry (CORS headers).
-    httplib::Result send(const std::string &method, const std::string &target,
-                         const std::string &body = {}, const std::string &type = {},
-                         httplib::Headers headers = {})
+    Reply send(const std::string &method, const std::string &target, const std::string &body = {},
+               const std::string &type = {}, const Headers &headers = {},
+               const char *from = "127.0.0.1")
     {
-        httplib::Request request;
-        request.method = method;
-        request.path = target;
-        request.headers = std::move(headers);
-        request.body = body;
-        if (!type.empty())
-            request.set_header("Content-Type", type);
-        httplib::Result result = httplib::Client("127.0.0.1", port).send(request);
-        if (!result) {
-            ADD_FAILURE() << method << " " << target << ": no answer";
-            return result;
-        }
-        for (const auto &[name, value] : result->headers)
-            EXPECT_FALSE(name.starts_with("Access-Control-")) << target << ": " << name;
-        EXPECT_EQ(result->get_header_value("X-Content-Type-Options"), "nosniff");
-        const std::string policy = result->get_header_value("Content-Security-Policy");
-        EXPECT_NE(policy.find("frame-ancestors 'none'"), std::string::npos) << policy;
-        return result;
+        Conn conn(port, from);
+        conn.write(requestText(port, method, target, body, type, headers));
+        return checked(conn.reply(method == "HEAD"), method + " " + target);
+    }
+
+    static Reply checked(Reply reply, const std::string &what)
+    {
+        if (reply.status == 0)
+            ADD_FAILURE() << what << ": no answer";
+        for (const auto &field : reply.headers)
+            EXPECT_FALSE(field.name_string().starts_with("Access-Control-")) << what;
+        EXPECT_EQ(reply.header("X-Content-Type-Options"), "nosniff") << what;
+        const std::string policy = reply.header("Content-Security-Policy");
+        EXPECT_NE(policy.find("frame-ancestors 'none'"), std::string::npos) << what;
+        return reply;
     }
 
     // The board's request log once the worker has written all it was asked:
@@ -114,7 +236,7 @@ protected:
     {
         const bool on = board->ram().ta != 0;
         const char *mark = on ? R"({"ram.ta": 0})" : R"({"ram.ta": 1})";
-        EXPECT_EQ(send("PATCH", "/api/v1/fields", mark, JsonType)->status, 202);
+        EXPECT_EQ(send("PATCH", "/api/v1/fields", mark, JsonType).status, 202);
         Requests log = sent();
         EXPECT_EQ(log.empty() ? sim::Request{} : log.back(), ok(0x25, on ? 0 : 1)) << "no mark";
         if (!log.empty())
