@@ -557,12 +557,14 @@ private:
         head += StreamStart;
         if (door_->station)
             head += eventText(door_->station->version());
-        send(std::make_shared<const std::string>(std::move(head)));
-        // A stream's client sends nothing more: this read, pending all along,
-        // holds the session and ends it when the client goes or speaks.
+        // A stream's client sends nothing more: this read, pending all along
+        // and without a deadline, holds the session and ends it when the
+        // client goes or speaks. Each write has a deadline of its own.
+        lowest().expires_never();
         buffer_.consume(buffer_.size());
         stream_.async_read_some(buffer_.prepare(1), [self = this->shared_from_this()](
                                                         ErrorCode, size_t) { self->close(); });
+        send(std::make_shared<const std::string>(std::move(head)));
     }
 
     // An event stream's bytes, one write at a time; what comes meanwhile
