@@ -19,7 +19,6 @@
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 #include <nlohmann/json.hpp>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <fstream>
@@ -43,7 +42,7 @@ struct Reply {
 };
 
 // A loopback connection to the door from `from` (127.0.0.x), whose every read
-// and write gives up after 10 s.
+// and write runs on its own context and gives up after 10 s.
 class Conn {
 public:
     explicit Conn(int port, const char *from = "127.0.0.1") : socket(io)
@@ -52,19 +51,15 @@ public:
         const ip::address source = ip::make_address(from);
         socket.open(source.is_v4() ? ip::tcp::v4() : ip::tcp::v6());
         socket.bind({source, 0});
-        const timeval limit{10, 0};
-        setsockopt(socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        setsockopt(socket.native_handle(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        boost::system::error_code error;
         const ip::address to = source.is_v4() ? ip::address(ip::address_v4::loopback())
                                               : ip::address(ip::address_v6::loopback());
+        boost::system::error_code error;
         socket.connect({to, static_cast<unsigned short>(port)}, error);
     }
     bool write(std::string_view bytes)
     {
-        boost::system::error_code error;
-        boost::asio::write(socket, boost::asio::buffer(bytes), error);
-        return !error;
+        return !bounded(
+            [&](auto done) { boost::asio::async_write(socket, boost::asio::buffer(bytes), done); });
     }
     // The next reply; `head`: to a HEAD request, without a body.
     Reply reply(bool head = false)
@@ -73,9 +68,7 @@ public:
         http::response_parser<http::string_body> parser;
         parser.body_limit(1 << 20);
         parser.skip(head);
-        boost::system::error_code error;
-        http::read(socket, buffer, parser, error);
-        if (error)
+        if (bounded([&](auto done) { http::async_read(socket, buffer, parser, done); }))
             return {};
         auto message = parser.release();
         return {static_cast<int>(message.result_int()), message.base(), std::move(message.body())};
@@ -84,8 +77,8 @@ public:
     std::string some()
     {
         std::string bytes(65536, '\0');
-        boost::system::error_code error;
-        bytes.resize(socket.read_some(boost::asio::buffer(bytes), error));
+        bounded([&](auto done) { socket.async_read_some(boost::asio::buffer(bytes), done); });
+        bytes.resize(transferred);
         return bytes;
     }
     // Whether the door closes the connection (within 10 s of silence).
@@ -94,13 +87,39 @@ public:
         std::array<char, 4096> bytes{};
         boost::system::error_code error;
         for (int reads = 0; reads < 1000 && !error; reads++)
-            socket.read_some(boost::asio::buffer(bytes), error);
+            error = bounded(
+                [&](auto done) { socket.async_read_some(boost::asio::buffer(bytes), done); });
         return error == boost::asio::error::eof || error == boost::asio::error::connection_reset;
     }
 
     boost::asio::io_context io;
     boost::asio::ip::tcp::socket socket;
     boost::beast::flat_buffer buffer;
+
+private:
+    // One operation, started with its completion handler, run for 10 s at most.
+    template <class Start>
+    boost::system::error_code bounded(Start start)
+    {
+        boost::system::error_code result = boost::asio::error::timed_out;
+        bool done = false;
+        transferred = 0;
+        start([&](boost::system::error_code error, size_t n) {
+            result = error;
+            transferred = n;
+            done = true;
+        });
+        io.restart();
+        io.run_for(std::chrono::seconds(10));
+        if (!done) {
+            socket.cancel();
+            io.restart();
+            io.run();
+            result = boost::asio::error::timed_out;
+        }
+        return result;
+    }
+    size_t transferred = 0;
 };
 
 // A request as bytes, its Host that of 127.0.0.1:port unless `headers` name one.
