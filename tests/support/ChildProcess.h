@@ -36,9 +36,10 @@ public:
     // a child still running then fails the test, is killed with its
     // program, and gives -1.
     int wait(int seconds = 20);
+    // The program's process, past the sim.
+    pid_t program() const;
 
 private:
-    pid_t program() const;
     TestDir dir_;
     pid_t pid_ = -1;
 };
