@@ -41,7 +41,7 @@ using ErrorCode = boost::system::error_code;
 // After a reply that closes the connection, what the client still sends is
 // read and dropped, this much and this long at most, so that it reads the
 // reply rather than a reset.
-constexpr size_t LingerBytes = 1024 * 1024;
+constexpr size_t LingerBytes = size_t{1024} * 1024;
 constexpr auto LingerTime = std::chrono::seconds(2);
 // A failed accept (out of descriptors) is tried again after a pause that
 // doubles up to the longest.
@@ -150,8 +150,6 @@ private:
     std::thread thread_;
 };
 
-} // namespace
-
 struct Listening {
     std::string name; // "http 127.0.0.1:8080"
     HttpPolicy policy;
@@ -189,6 +187,8 @@ protected:
     Listening &listening_;
     bool left_ = false;
 };
+
+} // namespace
 
 struct HttpServer::Door : std::enable_shared_from_this<Door> {
     Door(net::io_context &io, Station &station, const HttpLimits &limits)
@@ -234,6 +234,8 @@ struct HttpServer::Door : std::enable_shared_from_this<Door> {
     } counts;
 };
 
+namespace {
+
 using Door = HttpServer::Door;
 
 Connection::Connection(std::shared_ptr<Door> door, Listening &listening,
@@ -260,8 +262,6 @@ void Connection::leave()
     listening_.clients--;
     door_->report(listening_);
 }
-
-namespace {
 
 // Runs on the event loop: what the station answers to an action.
 struct Perform {
@@ -304,6 +304,7 @@ struct Perform {
         if (refusals.empty())
             return acceptedReply(station.fieldsJson(Station::Values::Pending), station.version());
         std::vector<std::pair<std::string, std::string>> named;
+        named.reserve(refusals.size());
         for (const Refusal &refusal : refusals)
             named.emplace_back(refusal.field, refusal.message);
         return refusedReply(named);
@@ -474,30 +475,32 @@ private:
         decideAndAct();
     }
 
+    // Nothing a request's handling throws reaches the event loop: it is
+    // answered 500 and logged.
     void decideAndAct()
     {
+        HttpAction action;
+        bool failed = false;
         try {
-            act(decide(request_, listening_.policy));
+            action = decide(request_, listening_.policy);
+            if (const auto *refusal = std::get_if<HttpResponse>(&action)) {
+                if (refusal->status >= 400 && isChange(request_) && door_->station)
+                    door_->station->countRefused(Protocol::Http);
+            } else if (!std::holds_alternative<CheckLogin>(action) &&
+                       !std::holds_alternative<OpenEvents>(action)) {
+                action = door_->station ? std::visit(Perform{*door_->station, *door_}, action)
+                                        : errorReply(503, "the daemon is stopping");
+            }
         } catch (const std::exception &e) {
             door_->note("internal", std::string("http: a request failed: ") + e.what());
-            reply(errorReply(500, "internal error"), false);
-        }
-    }
-
-    void act(HttpAction action)
-    {
-        if (const auto *response = std::get_if<HttpResponse>(&action)) {
-            if (response->status >= 400 && isChange(request_) && door_->station)
-                door_->station->countRefused(Protocol::Http);
-            return reply(*response, true);
+            action = errorReply(500, "internal error");
+            failed = true;
         }
         if (std::holds_alternative<CheckLogin>(action))
             return checkLogin();
         if (std::holds_alternative<OpenEvents>(action))
             return openStream();
-        if (!door_->station)
-            return reply(errorReply(503, "the daemon is stopping"), false);
-        reply(std::visit(Perform{*door_->station, *door_}, action), true);
+        reply(std::get<HttpResponse>(action), !failed);
     }
 
     void checkLogin()
@@ -552,7 +555,7 @@ private:
         door_->armHeartbeat();
         std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n";
         for (const auto &[name, value] : commonHeaders())
-            head += name + ": " + value + "\r\n";
+            head.append(name).append(": ").append(value).append("\r\n");
         head += "Connection: close\r\n\r\n";
         head += StreamStart;
         if (door_->station)
@@ -569,7 +572,7 @@ private:
 
     // An event stream's bytes, one write at a time; what comes meanwhile
     // waits, the latest only.
-    void send(std::shared_ptr<const std::string> bytes)
+    void send(const std::shared_ptr<const std::string> &bytes)
     {
         sending_ = true;
         lowest().expires_after(door_->limits.sendTime);
@@ -645,7 +648,7 @@ private:
 
     Stream stream_;
     std::string local_;
-    beast::flat_buffer buffer_{64 * 1024};
+    beast::flat_buffer buffer_{size_t{64} * 1024};
     std::optional<RequestParser> parser_;
     HttpRequest request_;
     std::optional<http::response<http::string_body>> response_;
@@ -855,7 +858,11 @@ HttpServer::HttpServer(net::io_context &io, Station &station, HttpOptions option
 
 HttpServer::~HttpServer()
 {
-    stop();
+    try {
+        stop();
+    } catch (const std::exception &e) {
+        logLine(std::string("http: stopping: ") + e.what());
+    }
 }
 
 void HttpServer::start()
