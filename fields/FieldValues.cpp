@@ -2,6 +2,7 @@
 
 #include "FieldError.h"
 #include "RdsUsbNumber.h"
+#include "Transliteration.h"
 #include "rds_usb.h"
 
 #include <charconv>
@@ -87,10 +88,19 @@ bool isHexDigit(char c)
     return RdsUsbHexDigit(c) >= 0;
 }
 
+// Typographic punctuation and letters the table lacks are written in their
+// plain forms, with a warning; a character that has none is refused.
 CheckedValue checkText(const T_R_FieldDef &field, std::string_view value, Charset charset,
                        bool force, size_t maxLength, const char *what)
 {
-    std::u32string text = decodeUtf8(value, nameOf(field));
+    const std::u32string given = decodeUtf8(value, nameOf(field));
+    for (const char32_t c : given)
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
+            refuse(field, "control character " + describe(c) + " is not allowed");
+    Transliterated plain = transliterate(given, charset);
+    if (!plain.dropped.empty())
+        refuse(field, describe(plain.dropped.front()) + " is not in " + tableName(charset));
+    std::u32string &text = plain.text;
     if (text.size() > maxLength) {
         if (!force)
             refuseRange(field, std::string(what) + " of " + std::to_string(text.size()) +
@@ -101,6 +111,8 @@ CheckedValue checkText(const T_R_FieldDef &field, std::string_view value, Charse
     CheckedValue checked{boardText, encodeUtf8(text), {}, textImage(field, boardText)};
     if (fieldKind(field) == FieldKind::RadioText) // read back with blanks for the padding
         checked.shown.erase(checked.shown.find_last_not_of(' ') + 1);
+    if (!plain.replaced.empty())
+        checked.warning = nameOf(field) + ": " + plain.changes();
     return checked;
 }
 

@@ -36,7 +36,8 @@ struct CheckedValue {
 // range is refused (fields::Error, overridable) naming the field and the
 // range, unless `force`: then it goes as the dialog would send it. What cannot
 // be sent at all is refused even so: no number, an AF outside the band, a
-// character the table lacks.
+// character the table lacks that has no plain form (transliterate). A text
+// written in plain forms ("’" as "'") says so in the warning.
 CheckedValue checkValue(const T_R_FieldDef &field, std::string_view value, Charset charset,
                         bool force);
 

@@ -62,7 +62,7 @@ std::optional<std::string> NowPlayingFile::text() const
         return std::nullopt;
     std::ostringstream content;
     content << file.rdbuf();
-    return nowPlayingText(content.str(), path_);
+    return nowPlayingText(content.str());
 }
 
 } // namespace fields

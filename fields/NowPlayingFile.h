@@ -25,7 +25,7 @@ public:
     bool changed();
 
     // The text the file asks for (nowPlayingText); nothing while it is missing
-    // or unreadable. Invalid UTF-8 is refused (fields::Error).
+    // or unreadable.
     std::optional<std::string> text() const;
 
 private:

@@ -5,28 +5,11 @@
 #include "rdsG0.h"
 
 #include <cstdio>
+#include <variant>
 
 namespace fields {
 
 namespace {
-
-const char *tableName(Charset charset)
-{
-    return charset == Charset::Rds ? "the RDS character table" : "Windows-1252";
-}
-
-// "é" (U+00E9)
-std::string describe(char32_t c)
-{
-    char code[16];
-    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-    const bool printable = c >= 0x20 && !(c >= 0x7F && c <= 0x9F);
-    if (!printable)
-        return code;
-    std::string text(1, '"');
-    text.append(encodeUtf8(std::u32string(1, c))).append("\" (").append(code).append(")");
-    return text;
-}
 
 // The length of the UTF-8 sequence a byte starts; 0 for a byte that starts none.
 int sequenceLength(unsigned char lead)
@@ -48,6 +31,29 @@ bool isControl(char32_t c)
 }
 
 } // namespace
+
+const char *tableName(Charset charset)
+{
+    return charset == Charset::Rds ? "the RDS character table" : "Windows-1252";
+}
+
+std::string describe(char32_t c)
+{
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+    if (isControl(c))
+        return code;
+    std::string text(1, '"');
+    text.append(encodeUtf8(std::u32string(1, c))).append("\" (").append(code).append(")");
+    return text;
+}
+
+bool inTable(char32_t c, Charset charset)
+{
+    if (isControl(c))
+        return false;
+    return (charset == Charset::Rds ? UnicodeToRdsG0(c) : UnicodeToCp1252(c)) >= 0;
+}
 
 std::string_view trimmed(std::string_view text)
 {
@@ -71,7 +77,10 @@ const char *charsetName(Charset charset)
     return charset == Charset::Rds ? "rds" : "cp1252";
 }
 
-std::u32string decodeUtf8(std::string_view text, const std::string &what)
+namespace {
+
+// The code points of `text`, or the offset of its first byte that is not UTF-8.
+std::variant<std::u32string, size_t> utf8CodePoints(std::string_view text)
 {
     std::u32string out;
     for (size_t i = 0; i < text.size();) {
@@ -87,11 +96,29 @@ std::u32string decodeUtf8(std::string_view text, const std::string &what)
         // Overlong forms and surrogates are not UTF-8.
         static constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
         if (!valid || c < least[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
-            throw Error{{}, what + ": invalid UTF-8 at byte " + std::to_string(i)};
+            return i;
         out.push_back(c);
         i += length;
     }
     return out;
+}
+
+} // namespace
+
+std::u32string decodeUtf8(std::string_view text, const std::string &what)
+{
+    auto decoded = utf8CodePoints(text);
+    if (const size_t *at = std::get_if<size_t>(&decoded))
+        throw Error{{}, what + ": invalid UTF-8 at byte " + std::to_string(*at)};
+    return std::get<std::u32string>(std::move(decoded));
+}
+
+std::u32string decodeUtf8OrCp1252(std::string_view bytes)
+{
+    auto decoded = utf8CodePoints(bytes);
+    if (std::holds_alternative<size_t>(decoded))
+        return Cp1252ToUnicode(bytes);
+    return std::get<std::u32string>(std::move(decoded));
 }
 
 std::string encodeUtf8(std::u32string_view text)

@@ -25,6 +25,16 @@ const char *charsetName(Charset charset);
 // naming `what`.
 std::u32string decodeUtf8(std::string_view text, const std::string &what);
 std::string encodeUtf8(std::u32string_view text);
+// Bytes from outside (playout software, a URL, a file): UTF-8, or, when they
+// are not valid UTF-8, Windows-1252 (what older Windows systems send).
+std::u32string decodeUtf8OrCp1252(std::string_view bytes);
+
+// Whether the table has a character for `c`; never for a control character.
+bool inTable(char32_t c, Charset charset);
+// "the RDS character table" or "Windows-1252".
+const char *tableName(Charset charset);
+// A character in a message: "é" (U+00E9), a control as U+0007.
+std::string describe(char32_t c);
 
 // Code points to the board's codes. A control character, or one the table
 // lacks, is refused naming `what` and the character.

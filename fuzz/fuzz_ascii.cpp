@@ -1,13 +1,16 @@
 // The ASCII command lines: the input cut in chunks whose sizes come from its
 // last bytes. Cutting changes nothing; no line holds an ending or passes the
-// limit; every line parses, a setting keeping its value as given.
+// limit; every line parses, a setting keeping its value as given; a text
+// value, as song text, fits its field in the table's codes.
 #include "AsciiCommand.h"
 #include "AsciiLines.h"
 #include "FuzzUsb.h"
+#include "SongText.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
+#include <tuple>
 
 using namespace ascii;
 
@@ -18,6 +21,19 @@ bool lowerName(const std::string &name)
     return !name.empty() && std::ranges::none_of(name, [](char c) { return c >= 'A' && c <= 'Z'; });
 }
 
+void checkSong(const std::string &bytes)
+{
+    using fields::Charset, fields::SongField;
+    const std::u32string text = fields::decodeUtf8OrCp1252(bytes);
+    for (const auto &[as, charset, most] : {std::tuple{SongField::Ps, Charset::Rds, 8},
+                                            {SongField::RadioText, Charset::Cp1252, 64},
+                                            {SongField::ScrollingPs, Charset::Rds, 128}}) {
+        const fields::SongText song = fields::songText(text, as, charset);
+        fuzzusb::check(song.boardText.size() <= size_t(most));
+        fields::fromBoardText(song.boardText, charset, "song"); // no byte without a character
+    }
+}
+
 void checkLine(const Line &line)
 {
     fuzzusb::check(line.text.size() <= maxLine &&
@@ -25,9 +41,11 @@ void checkLine(const Line &line)
     fuzzusb::check(!line.tooLong || line.text.empty());
     const Command command = parseLine(line.text);
     fuzzusb::check(std::holds_alternative<Empty>(command) == line.text.empty());
-    if (const auto *set = std::get_if<Set>(&command))
+    if (const auto *set = std::get_if<Set>(&command)) {
         fuzzusb::check(lowerName(set->name) &&
                        line.text.substr(line.text.find('=') + 1) == set->value);
+        checkSong(set->value);
+    }
     if (const auto *query = std::get_if<Query>(&command))
         fuzzusb::check(lowerName(query->name) && line.text.ends_with('?'));
 }

@@ -56,6 +56,16 @@ std::optional<std::string> fieldName(std::string_view given)
     return std::nullopt;
 }
 
+// The RAM field that a '*' name sets and stores (its EEPROM copy too), or nullopt.
+std::optional<std::string> storedField(std::string_view given)
+{
+    const std::string name = lower(given);
+    for (const Alias &a : copies)
+        if (name.starts_with('*') && name.substr(1) == a.alias)
+            return "ram." + std::string(a.field);
+    return std::nullopt;
+}
+
 } // namespace
 
 Command parseLine(std::string_view line)
@@ -70,6 +80,8 @@ Command parseLine(std::string_view line)
         const std::string value(line.substr(equals + 1));
         if (lower(name) == "dps")
             return Scroll{value};
+        if (std::optional<std::string> ram = storedField(name))
+            return Set{*ram, value, "eeprom." + ram->substr(4)};
         if (std::optional<std::string> field = fieldName(name))
             return Set{std::move(*field), value};
         return Unknown{};

@@ -16,7 +16,8 @@ struct Empty {
 };
 struct Set {
     std::string name;
-    std::string value; // everything after the first '=', as given
+    std::string value;      // everything after the first '=', as given
+    std::string store = {}; // set and store ('*'): the EEPROM copy of `name` too, else empty
     bool operator==(const Set &) const = default;
 };
 struct Query {
@@ -40,8 +41,9 @@ struct Unknown {
 using Command = std::variant<Empty, Set, Query, QueryAll, Status, Scroll, Unknown>;
 
 // `NAME=value`, `NAME?`, `??`, `STATUS?`, `DPS=text`; names in any case. The
-// encoders' names: PS, RT (TEXT, RT1), PTY, TP, TA, MS, DI for the RAM copy,
-// with a leading '*' for the EEPROM copy; PI (hex) and AF.
+// encoders' names: PS, RT (TEXT, RT1), PTY, TP, TA, MS, DI for the RAM copy;
+// with a leading '*', set and store: the RAM copy and the EEPROM one (a query
+// asks for the EEPROM one); PI (hex) and AF.
 Command parseLine(std::string_view line);
 
 } // namespace ascii

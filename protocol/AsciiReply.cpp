@@ -8,6 +8,7 @@ std::string reply(Outcome outcome, Style style)
         return outcome == Outcome::Done ? "OK\r\n" : "NO\r\n";
     switch (outcome) {
     case Outcome::Done: return "+\r\n";
+    case Outcome::Partly: return "/\r\n";
     case Outcome::Refused: return "-\r\n";
     case Outcome::Unknown: break;
     }

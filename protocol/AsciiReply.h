@@ -7,9 +7,9 @@
 
 namespace ascii {
 
-enum class Outcome { Done, Refused, Unknown };
-// Plus: '+' done or queued, '-' value refused, '!' unknown command.
-// Ok: "OK" done, "NO" otherwise.
+enum class Outcome { Done, Partly, Refused, Unknown };
+// Plus: '+' done or queued, '/' partly done (set, not stored), '-' value
+// refused, '!' unknown command. Ok: "OK" done, "NO" otherwise.
 enum class Style { Plus, Ok };
 
 std::string reply(Outcome outcome, Style style);

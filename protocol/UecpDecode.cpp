@@ -86,7 +86,8 @@ Outcome radioText(Bytes data)
 }
 
 // Method A: E0+N, N codes, a filler to complete the last pair, and an optional
-// 00 at the end.
+// 00 at the end. A 00 elsewhere is skipped like the filler: some clients fill
+// the unused places of a list with it.
 Outcome af(Bytes data)
 {
     if (data.size() < 3)
@@ -98,10 +99,10 @@ Outcome af(Bytes data)
         return OutOfRange;
     Af out{{}, location == 0xFFFF};
     const Bytes list = data.subspan(3);
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (list[i] >= 1 && list[i] <= lastFmCode)
-            out.codes.push_back(list[i]);
-        else if (list[i] != afFiller && !(list[i] == 0 && i + 1 == list.size()))
+    for (const uint8_t code : list) {
+        if (code >= 1 && code <= lastFmCode)
+            out.codes.push_back(code);
+        else if (code != afFiller && code != 0)
             return OutOfRange;
     }
     if (out.codes.size() != size_t(data[2] - afCount))

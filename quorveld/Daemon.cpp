@@ -1,7 +1,6 @@
 #include "Daemon.h"
 
 #include "Conversations.h"
-#include "FieldError.h"
 #include "HttpServer.h"
 #include "Log.h"
 #include "NowPlayingFile.h"
@@ -183,17 +182,11 @@ void Daemon::follow()
 
 void Daemon::onFileChange()
 {
-    try {
-        const std::optional<std::string> text = file_->text();
-        if (text && text != fileText_) {
-            fileText_ = text;
-            if (const auto refusal = station_.nowPlaying({*text, {}, {}}, Protocol::File))
-                logLine(file_->path() + ": " + refusal->message);
-            else
-                logVerbose(file_->path() + ": RadioText \"" + *text + "\"");
-        }
-    } catch (const fields::Error &e) {
-        logLine(e.message);
+    const std::optional<std::string> text = file_->text();
+    if (text && text != fileText_) {
+        fileText_ = text;
+        station_.nowPlaying({*text, {}, {}}, Protocol::File);
+        logVerbose(file_->path() + ": RadioText \"" + *text + "\"");
     }
     waitForFile();
 }

@@ -17,7 +17,7 @@ struct DaemonOptions {
     std::string follow;
     std::vector<int> sites{0}, encoders{0};
     std::string device;
-    fields::Charset charset = fields::Charset::Cp1252;
+    fields::Charset charset = fields::Charset::Rds;
     int verifySeconds = 60;
     std::string stateFile;
     int rtCycleSeconds = 10;

@@ -163,10 +163,12 @@ std::optional<HttpResponse> tokenRefusal(const HttpRequest &request, const HttpP
 }
 
 // A JSON document, or the reply to a malformed one.
+// A body that is not UTF-8 is read as Windows-1252, as older Windows systems
+// send it.
 std::variant<Json, HttpResponse> parsed(const std::string &body)
 {
     try {
-        return Json::parse(body);
+        return Json::parse(fields::encodeUtf8(fields::decodeUtf8OrCp1252(body)));
     } catch (const Json::exception &e) { // a syntax error, or a number too large to hold
         std::string message = e.what();
         if (const size_t close = message.find("] ");

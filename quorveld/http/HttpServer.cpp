@@ -294,9 +294,8 @@ struct Perform {
     }
     HttpResponse operator()(const SetSong &song) const
     {
-        const std::optional<Refusal> refusal =
-            station.nowPlaying({song.text, song.artist, song.title}, Protocol::Http);
-        return outcome(refusal ? std::vector{*refusal} : std::vector<Refusal>{});
+        station.nowPlaying({song.text, song.artist, song.title}, Protocol::Http);
+        return outcome({});
     }
 
     HttpResponse outcome(const std::vector<Refusal> &refusals) const

@@ -221,11 +221,11 @@ private:
         if (const auto *set = std::get_if<ascii::Set>(&command)) {
             if (set->name != "af" && fields::fieldIndex(set->name) < 0)
                 return unknown();
-            return outcome(station_.set({{set->name, set->value}}, Protocol::Ascii));
+            return outcome(station_.command(set->name, set->value, set->store, Protocol::Ascii));
         }
         if (const auto *scroll = std::get_if<ascii::Scroll>(&command)) {
-            const std::optional<Refusal> refusal = station_.scrollPs(scroll->text, Protocol::Ascii);
-            return outcome(refusal ? std::vector{*refusal} : std::vector<Refusal>{});
+            station_.scrollPs(scroll->text, Protocol::Ascii);
+            return reply(ascii::Outcome::Done);
         }
         if (const auto *query = std::get_if<ascii::Query>(&command)) {
             // Answered under the name as it was asked.
@@ -257,11 +257,14 @@ private:
         return reply(ascii::Outcome::Unknown);
     }
 
-    std::string outcome(const std::vector<Refusal> &refusals)
+    std::string outcome(const CommandResult &result)
     {
-        for (const Refusal &refusal : refusals)
-            logVerbose(refusal.message);
-        return reply(refusals.empty() ? ascii::Outcome::Done : ascii::Outcome::Refused);
+        for (const auto *refusals : {&result.refusals, &result.unstored})
+            for (const Refusal &refusal : *refusals)
+                logVerbose(refusal.message);
+        return reply(!result.refusals.empty()   ? ascii::Outcome::Refused
+                     : !result.unstored.empty() ? ascii::Outcome::Partly
+                                                : ascii::Outcome::Done);
     }
 
     // The AFs in use, in MHz.

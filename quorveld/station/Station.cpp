@@ -5,6 +5,7 @@
 #include "FieldRows.h"
 #include "FieldValues.h"
 #include "NowPlaying.h"
+#include "SongText.h"
 #include "rds_usb.h"
 
 #include <boost/asio/post.hpp>
@@ -103,29 +104,33 @@ void Station::subscribe(std::function<void()> observer)
     observers_.push_back(std::move(observer));
 }
 
+void Station::check(const std::string &name, const std::string &value, Images &images,
+                    std::vector<Refusal> &refusals) const
+{
+    if (name == "af") {
+        checkAfList(value, options_.charset, images, refusals);
+        return;
+    }
+    const int index = fields::fieldIndex(name);
+    if (index < 0) {
+        refusals.push_back({name, name + ": no such field"});
+        return;
+    }
+    try {
+        images.emplace_back(
+            index, fields::checkValue(RdsUsbFields[index], value, options_.charset, false).image);
+    } catch (const fields::Error &e) {
+        refusals.push_back({name, e.message});
+    }
+}
+
 std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::string>> &values,
                                   Protocol from, const std::vector<std::string> &drops)
 {
-    std::vector<std::pair<int, fields::Image>> images;
+    Images images;
     std::vector<Refusal> refusals;
-    for (const auto &[name, value] : values) {
-        if (name == "af") {
-            checkAfList(value, options_.charset, images, refusals);
-            continue;
-        }
-        const int index = fields::fieldIndex(name);
-        if (index < 0) {
-            refusals.push_back({name, name + ": no such field"});
-            continue;
-        }
-        const T_R_FieldDef &field = RdsUsbFields[index];
-        try {
-            images.emplace_back(index,
-                                fields::checkValue(field, value, options_.charset, false).image);
-        } catch (const fields::Error &e) {
-            refusals.push_back({name, e.message});
-        }
-    }
+    for (const auto &[name, value] : values)
+        check(name, value, images, refusals);
     std::vector<int> dropped;
     for (const std::string &name : drops) {
         if (name == "af") {
@@ -145,6 +150,57 @@ std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::
     }
     changed();
     return refusals;
+}
+
+fields::SongText Station::song(int field, std::u32string_view text, fields::SongField as,
+                               Protocol from)
+{
+    fields::SongText song = fields::songText(text, as, options_.charset);
+    cut_[from] += song.cut;
+    if (!song.changes.empty()) {
+        const std::string where = std::string(protocolName(from)) + ": " + RdsUsbFields[field].Name;
+        textLog_.log(where, where + ": " + song.changes);
+    }
+    return song;
+}
+
+std::optional<Refusal> Station::storeRefusal(int) const
+{
+    return std::nullopt; // every EEPROM copy may be written for now
+}
+
+CommandResult Station::command(const std::string &name, const std::string &value,
+                               const std::string &store, Protocol from)
+{
+    const int index = fields::fieldIndex(name);
+    const fields::FieldKind kind =
+        index < 0 ? fields::FieldKind::Number : fields::fieldKind(RdsUsbFields[index]);
+    const bool text = kind == fields::FieldKind::PsName || kind == fields::FieldKind::RadioText;
+    CommandResult result;
+    Images images;
+    std::string boardText;
+    if (text) {
+        const auto as = kind == fields::FieldKind::PsName ? fields::SongField::Ps
+                                                          : fields::SongField::RadioText;
+        boardText = song(index, fields::decodeUtf8OrCp1252(value), as, from).boardText;
+        images.emplace_back(index, fields::textImage(RdsUsbFields[index], boardText));
+    } else {
+        check(name, value, images, result.refusals);
+    }
+    commands_[from]++;
+    refused_[from] += result.refusals.size();
+    if (const int copy = fields::fieldIndex(store); copy >= 0 && result.refusals.empty()) {
+        if (std::optional<Refusal> refusal = storeRefusal(copy))
+            result.unstored.push_back(std::move(*refusal));
+        else if (text)
+            images.emplace_back(copy, fields::textImage(RdsUsbFields[copy], boardText));
+        else
+            check(store, value, images, result.unstored);
+    }
+    if (result.refusals.empty())
+        ask(images);
+    changed();
+    return result;
 }
 
 void Station::setImages(const std::vector<std::pair<int, fields::Image>> &images, Protocol from)
@@ -167,7 +223,7 @@ void Station::unask(const std::vector<int> &fields)
         return;
     for (const int index : fields) {
         takeOver(index);
-        unsent_.erase(index);
+        std::erase_if(unsent_, [index](const auto &ask) { return ask.first == index; });
     }
     worker_.unask(fields);
 }
@@ -182,17 +238,20 @@ void Station::takeOver(int field)
 }
 
 // Asks of one turn of the event loop (the lines of one read, say) reach the
-// worker together, the latest for each field: a burst becomes a few writes.
+// worker together, the latest for each field, in the order they were made:
+// a burst becomes a few writes.
 void Station::toWorker(const std::vector<std::pair<int, fields::Image>> &images)
 {
-    for (const auto &[index, image] : images)
-        unsent_[index] = image;
+    for (const auto &asked : images) {
+        std::erase_if(unsent_, [&asked](const auto &ask) { return ask.first == asked.first; });
+        unsent_.push_back(asked);
+    }
     if (flushPosted_)
         return;
     flushPosted_ = true;
     boost::asio::post(io_, [this] {
         flushPosted_ = false;
-        worker_.ask({unsent_.begin(), unsent_.end()});
+        worker_.ask(unsent_);
         unsent_.clear();
     });
 }
@@ -264,39 +323,29 @@ void Station::scheduleRotation()
     });
 }
 
-std::optional<Refusal> Station::scrollPs(std::string_view text, Protocol from)
+void Station::scrollPs(std::string_view text, Protocol from)
 {
-    const T_R_FieldDef &ps = RdsUsbFields[RamPs];
-    std::u32string chars;
-    try {
-        chars = fields::decodeUtf8(text, ps.Name);
-        fields::toBoardText(chars, options_.charset, ps.Name); // every character must be sendable
-    } catch (const fields::Error &e) {
-        refused_[from]++;
-        commands_[from]++;
+    const std::string page =
+        song(RamPs, fields::decodeUtf8OrCp1252(text), fields::SongField::ScrollingPs, from)
+            .boardText;
+    commands_[from]++;
+    if (page.size() <= RDS_USB_PS_LENGTH) {
+        ask({{RamPs, fields::textImage(RdsUsbFields[RamPs], page)}});
         changed();
-        return Refusal{ps.Name, e.message};
-    }
-    if (chars.size() <= RDS_USB_PS_LENGTH) {
-        const std::vector<Refusal> refusals = set({{ps.Name, std::string(text)}}, from);
-        return refusals.empty() ? std::nullopt : std::optional(refusals.front());
+        return;
     }
     stopScroll();
-    chars.resize((chars.size() + RDS_USB_PS_LENGTH - 1) / RDS_USB_PS_LENGTH * RDS_USB_PS_LENGTH,
-                 U' ');
-    scrollText_ = chars;
+    scrollText_ = page;
+    scrollText_.resize(
+        (page.size() + RDS_USB_PS_LENGTH - 1) / RDS_USB_PS_LENGTH * RDS_USB_PS_LENGTH, ' ');
     scrollAt_ = 0;
-    commands_[from]++;
     scrollStep();
-    return std::nullopt;
 }
 
 void Station::scrollStep()
 {
-    const T_R_FieldDef &ps = RdsUsbFields[RamPs];
-    const std::u32string page = scrollText_.substr(scrollAt_, RDS_USB_PS_LENGTH);
-    toWorker(
-        {{RamPs, fields::textImage(ps, fields::toBoardText(page, options_.charset, ps.Name))}});
+    toWorker({{RamPs, fields::textImage(RdsUsbFields[RamPs],
+                                        scrollText_.substr(scrollAt_, RDS_USB_PS_LENGTH))}});
     changed();
     scrollAt_ = (scrollAt_ + RDS_USB_PS_LENGTH) % scrollText_.size();
     scrollTimer_.expires_after(std::chrono::seconds(options_.dpsStepSeconds));
@@ -306,29 +355,33 @@ void Station::scrollStep()
     });
 }
 
-std::optional<Refusal> Station::nowPlaying(const NowPlaying &song, Protocol from)
+void Station::nowPlaying(const NowPlaying &playing, Protocol from)
 {
-    std::string text = song.text;
+    const auto utf8 = [](std::string_view bytes) {
+        return fields::encodeUtf8(fields::decodeUtf8OrCp1252(bytes));
+    };
+    std::string text = utf8(playing.text);
     if (text.empty()) {
-        if (song.artist.empty() || song.title.empty()) {
-            text = song.artist + song.title;
-        } else {
-            text = options_.nowPlayingFormat;
-            for (const auto &[key, value] :
-                 {std::pair{"ARTIST", &song.artist}, {"TITLE", &song.title}})
-                if (const size_t at = text.find(key); at != std::string::npos)
-                    text.replace(at, std::string_view(key).size(), *value);
+        const std::string artist = utf8(playing.artist), title = utf8(playing.title);
+        if (artist.empty() || title.empty()) {
+            text = artist + title;
+        } else { // ARTIST and TITLE in the format, each where it first stands
+            const std::string format = utf8(options_.nowPlayingFormat);
+            const size_t a = format.find("ARTIST"), t = format.find("TITLE");
+            for (size_t at = 0; at < format.size();) {
+                const bool isArtist = at == a, isTitle = at == t && !isArtist;
+                text += isArtist ? artist : isTitle ? title : format.substr(at, 1);
+                at += isArtist ? 6 : isTitle ? 5 : 1;
+            }
         }
     }
-    const T_R_FieldDef &rt = RdsUsbFields[RamRt];
-    try {
-        text = fields::nowPlayingText(text, rt.Name);
-    } catch (const fields::Error &e) {
-        countRefused(from);
-        return Refusal{rt.Name, e.message};
-    }
-    const std::vector<Refusal> refusals = set({{rt.Name, text}}, from);
-    return refusals.empty() ? std::nullopt : std::optional(refusals.front());
+    const std::string line = fields::nowPlayingText(text);
+    const std::string onAir =
+        song(RamRt, fields::decodeUtf8(line, "now playing"), fields::SongField::RadioText, from)
+            .boardText;
+    commands_[from]++;
+    ask({{RamRt, fields::textImage(RdsUsbFields[RamRt], onAir)}});
+    changed();
 }
 
 Snapshot Station::fields() const
@@ -414,7 +467,7 @@ nlohmann::ordered_json Station::statusJson() const
 std::string Station::metricsText() const
 {
     const WorkerStatus status = this->status();
-    std::string commands, refused, clients;
+    std::string commands, refused, cut, clients;
     for (Protocol protocol : AllProtocols) {
         const std::string label = std::string("protocol=\"") + protocolName(protocol) + "\"";
         const auto count = [protocol](const std::map<Protocol, uint64_t> &counts) {
@@ -423,6 +476,7 @@ std::string Station::metricsText() const
         };
         commands += sample("quorveld_commands_total", count(commands_), label);
         refused += sample("quorveld_refused_values_total", count(refused_), label);
+        cut += sample("quorveld_cut_texts_total", count(cut_), label);
     }
     for (const auto &[listener, count] : clients_)
         clients += sample("quorveld_clients", static_cast<uint64_t>(count),
@@ -442,6 +496,8 @@ std::string Station::metricsText() const
                   commands) +
            metric("quorveld_refused_values_total", "counter", "Values refused, by protocol.",
                   refused) +
+           metric("quorveld_cut_texts_total", "counter",
+                  "Song texts cut to the length of their field, by protocol.", cut) +
            (clients.empty()
                 ? ""
                 : metric("quorveld_clients", "gauge", "Clients connected, by listener.", clients));

@@ -7,6 +7,8 @@
 
 #include "BoardWorker.h"
 #include "FieldImage.h"
+#include "Log.h"
+#include "SongText.h"
 #include "TextCodec.h"
 
 #include <boost/asio/io_context.hpp>
@@ -39,15 +41,22 @@ struct Refusal {
 };
 
 struct StationOptions {
-    fields::Charset charset = fields::Charset::Cp1252;
-    int rtCycleSeconds = 10; // each buffered RadioText held this long
-    int dpsStepSeconds = 2;  // scrolling PS: one step this often
+    fields::Charset charset = fields::Charset::Rds; // of texts from ASCII, HTTP and the file
+    int rtCycleSeconds = 10;                        // each buffered RadioText held this long
+    int dpsStepSeconds = 2;                         // scrolling PS: one step this often
     std::string nowPlayingFormat = "ARTIST - TITLE";
 };
 
+// Each part in UTF-8, or Windows-1252 where it is not valid UTF-8.
 struct NowPlaying {
     std::string text;          // used when not empty
     std::string artist, title; // otherwise, through the format
+};
+
+// What an encoder command came to.
+struct CommandResult {
+    std::vector<Refusal> refusals; // nothing was asked
+    std::vector<Refusal> unstored; // the RAM part was asked, not the EEPROM copy
 };
 
 class Station {
@@ -63,6 +72,14 @@ public:
     // them; dropping the RAM PS or RadioText also ends its scrolling or rotation.
     std::vector<Refusal> set(const std::vector<std::pair<std::string, std::string>> &values,
                              Protocol from, const std::vector<std::string> &drops = {});
+    // An encoder's command (ASCII): the field `name` set to `value`, and with
+    // `store` its EEPROM copy of that name as well ("set and store"). A PS name
+    // or RadioText takes song text (bytes in UTF-8, or Windows-1252 where they
+    // are not): transliterated and cut, never refused. Other values are
+    // checked as by set(). When the EEPROM copy cannot be stored, the RAM part
+    // still goes.
+    CommandResult command(const std::string &name, const std::string &value,
+                          const std::string &store, Protocol from);
     // Images as received, in the board's bytes (UECP), asked as they are.
     void setImages(const std::vector<std::pair<int, fields::Image>> &images, Protocol from);
     // The RadioText buffer: flush then store `text`, or append it to the texts
@@ -70,11 +87,12 @@ public:
     // without end) when more than one is buffered. An empty text empties the
     // buffer and blanks the RadioText.
     void storeRadioText(const fields::Image &text, bool append, int transmissions, Protocol from);
-    // Scrolls `text` through the RAM PS name, 8 characters a step.
-    std::optional<Refusal> scrollPs(std::string_view text, Protocol from);
+    // Scrolls song text through the RAM PS name, 8 characters a step; a text
+    // of at most 8 is the PS name. Transliterated and cut to 128 characters.
+    void scrollPs(std::string_view text, Protocol from);
     // The RAM RadioText from a now-playing text, or from artist and title
-    // through the format.
-    std::optional<Refusal> nowPlaying(const NowPlaying &song, Protocol from);
+    // through the format: the first line, transliterated and cut.
+    void nowPlaying(const NowPlaying &song, Protocol from);
     // A command refused before it reached the station (a bad UECP element, an
     // unknown ASCII command, a refused HTTP body): counted.
     void countRefused(Protocol from);
@@ -110,7 +128,16 @@ public:
     void setOptions(StationOptions options) { options_ = std::move(options); }
 
 private:
+    using Images = std::vector<std::pair<int, fields::Image>>;
+
     void changed();
+    // A value checked as set() checks it: its images, or its refusal.
+    void check(const std::string &name, const std::string &value, Images &images,
+               std::vector<Refusal> &refusals) const;
+    // Song text for a text field: counted when cut, its changes logged.
+    fields::SongText song(int field, std::u32string_view text, fields::SongField as, Protocol from);
+    // Why the EEPROM copy of a "set and store" may not be written now, if so.
+    std::optional<Refusal> storeRefusal(int field) const;
     void ask(const std::vector<std::pair<int, fields::Image>> &images);
     void unask(const std::vector<int> &fields);
     void takeOver(int field);
@@ -130,9 +157,11 @@ private:
     uint64_t version_ = 0;
     std::map<Protocol, uint64_t> commands_;
     std::map<Protocol, uint64_t> refused_;
+    std::map<Protocol, uint64_t> cut_; // song texts cut to their field
+    LogLimiter textLog_;               // what song texts lost, by door and field
     std::map<std::string, int> clients_;
     std::vector<std::function<void()>> observers_;
-    std::map<int, fields::Image> unsent_; // asked this turn, not yet handed to the worker
+    Images unsent_; // asked this turn, not yet handed to the worker, in order
     bool flushPosted_ = false;
 
     struct BufferedText {
@@ -143,7 +172,7 @@ private:
     size_t rotationAt_ = 0;
     boost::asio::steady_timer rotationTimer_;
 
-    std::u32string scrollText_;
+    std::string scrollText_; // in the board's codes
     size_t scrollAt_ = 0;
     boost::asio::steady_timer scrollTimer_;
 };

@@ -48,6 +48,7 @@ BoardImage::BoardImage(std::chrono::milliseconds firstRetry) : firstRetry_(first
 bool BoardImage::ask(int field, const fields::Image &image)
 {
     Field &f = fields_[field];
+    f.order = ++asks_;
     if (f.asked == image)
         return false;
     f.asked = image;
@@ -149,16 +150,25 @@ void BoardImage::store(int field, int block, const std::optional<fields::Image> 
     }
 }
 
-void BoardImage::done(const Step &step, const std::optional<fields::Image> &bytes,
+bool BoardImage::done(const Step &step, const std::optional<fields::Image> &bytes,
                       Clock::time_point now)
 {
     Field &f = fields_[step.field];
     f.toRead &= ~(1u << step.block);
     store(step.field, step.block, bytes);
+    bool gaveWay = false;
     // The board writes an EEPROM text into RAM as well (or, failing, perhaps not).
     if (step.write)
-        if (const T_R_FieldDef *ram = fields::ramCopyOf(RdsUsbFields[step.field]))
-            store(static_cast<int>(ram - RdsUsbFields), step.block, bytes);
+        if (const T_R_FieldDef *copy = fields::ramCopyOf(RdsUsbFields[step.field])) {
+            const int ram = static_cast<int>(copy - RdsUsbFields);
+            store(ram, step.block, bytes);
+            Field &r = fields_[ram];
+            if (bytes && r.asked && r.order < f.order) {
+                gaveWay = r.asked != f.asked;
+                r.asked = f.asked;
+                r.order = f.order;
+            }
+        }
     if (bytes) {
         f.failures = 0;
         f.retryAt = {};
@@ -167,6 +177,7 @@ void BoardImage::done(const Step &step, const std::optional<fields::Image> &byte
         f.retryAt = now + std::min(longestRetry, firstRetry_ * (1 << doublings));
     }
     loading_ = loading_ && reading();
+    return gaveWay;
 }
 
 bool BoardImage::dropHeldEepromAsks()

@@ -32,7 +32,8 @@ public:
 
     explicit BoardImage(std::chrono::milliseconds firstRetry);
 
-    // false when `image` is already what is asked for.
+    // false when `image` is already what is asked for. Each ask is later
+    // than the ones before, even when it changes nothing.
     bool ask(int field, const fields::Image &image);
     // Asks no longer: the board keeps what it holds. false when nothing was asked.
     bool unask(int field);
@@ -52,8 +53,11 @@ public:
     // failure may make its request.
     std::optional<Clock::time_point> retryAt(Clock::time_point now) const;
     // The outcome of `step`: the block as read or written, or nothing when
-    // the request failed (the block is then unknown).
-    void done(const Step &step, const std::optional<fields::Image> &bytes, Clock::time_point now);
+    // the request failed (the block is then unknown). The board copies an
+    // EEPROM PS name or RadioText it is written into its RAM: a RAM ask older
+    // than the EEPROM one gives way to it, so that the older text is not
+    // written back. true when that changed an ask.
+    bool done(const Step &step, const std::optional<fields::Image> &bytes, Clock::time_point now);
     // Forgets the EEPROM asks the board holds (the EEPROM keeps them); true
     // when it forgot any.
     bool dropHeldEepromAsks();
@@ -68,7 +72,8 @@ private:
         uint16_t known = 0;  // blocks of `held` that are the board's
         uint16_t toRead = 0; // blocks to read: load or verification
         std::optional<fields::Image> asked;
-        int failures = 0; // requests failed in a row
+        uint64_t order = 0; // of the last ask: later asks have higher numbers
+        int failures = 0;   // requests failed in a row
         Clock::time_point retryAt{};
     };
 
@@ -77,6 +82,7 @@ private:
 
     std::array<Field, RDS_USB_FIELD_COUNT> fields_;
     bool loading_ = false;
+    uint64_t asks_ = 0; // made so far
     std::chrono::milliseconds firstRetry_;
 };
 

@@ -194,7 +194,7 @@ void BoardWorker::Impl::issue(std::unique_lock<std::mutex> &lock, const BoardIma
         status.board = BoardState::Present;
     const bool wasLoading = image.loading();
     const Clock::time_point now = Clock::now();
-    image.done(step, bytes, now);
+    unsaved |= image.done(step, bytes, now);
     if (wasLoading && !image.loading()) {
         ++status.loads;
         nextVerify = now + verifyInterval(options);

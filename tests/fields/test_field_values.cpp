@@ -117,7 +117,8 @@ TEST(FieldValues, FrequenciesPiCodeAndTexts)
         {"eeprom.pi", "0x", "is not a hexadecimal number"}, {"eeprom.pi", "PIZZA", "is not a hexadecimal number"},
         {"eeprom.ps", "ABCDEFGHI", "eeprom.ps (EEPROM PS Name): a PS name of 9 characters, at most 8"},
         {"ram.rt", std::string(65, 'r'), "a RadioText of 65 characters, at most 64"},
-        {"ram.ps", "Győr", "(U+0151) is not in Windows-1252"},
+        {"ram.ps", "Ωmega", "ram.ps (RAM PS Name): \"Ω\" (U+03A9) is not in Windows-1252"},
+        {"ram.ps", "ABCDEFG‥", "a PS name of 9 characters, at most 8"}, // counted once plain
         {"ram.ps", "A\x7F", "control character U+007F is not allowed"},
     };
     // clang-format on
@@ -126,17 +127,18 @@ TEST(FieldValues, FrequenciesPiCodeAndTexts)
     for (const char *bad : {"98,7", "-98.7", "98.", "1e2", "FM"})
         EXPECT_THAT(refusal("eeprom.af00", bad), HasSubstr("is not a frequency in MHz")) << bad;
     EXPECT_EQ(refusal("ram.ps", "Győr", Charset::Rds), "");
+    const CheckedValue plain = check("ram.ps", "Győr’s", false, Charset::Cp1252);
+    EXPECT_EQ(plain.boardText, "Gyor\x92s");
+    EXPECT_EQ(plain.warning, "ram.ps (RAM PS Name): written \"ő\" as \"o\"");
 }
 
-// The now-playing line: the first, trimmed, without a BOM, cut to 64 characters.
-TEST(NowPlaying, TakesTheFirstLineTrimmedAndCutTo64Characters)
+// The now-playing line: the first, trimmed, without a BOM, Windows-1252 where
+// it is not UTF-8; its cut is the field's.
+TEST(NowPlaying, TakesTheFirstLineTrimmed)
 {
-    EXPECT_EQ(nowPlayingText("  Artist - Title \t\r\nAlbum\n", "f"), "Artist - Title");
-    EXPECT_EQ(nowPlayingText("\xEF\xBB\xBFWith BOM", "f"), "With BOM");
-    EXPECT_EQ(nowPlayingText("", "f"), "");
-    std::string seventy, sixtyFour;
-    for (int i = 0; i < 70; ++i)
-        (i < 64 ? sixtyFour : seventy) += "é";
-    EXPECT_EQ(nowPlayingText(sixtyFour + seventy, "f"), sixtyFour);
-    EXPECT_THROW(nowPlayingText("bad \xFF", "f"), Error);
+    EXPECT_EQ(nowPlayingText("  Artist - Title \t\r\nAlbum\n"), "Artist - Title");
+    EXPECT_EQ(nowPlayingText("\xEF\xBB\xBFWith BOM"), "With BOM");
+    EXPECT_EQ(nowPlayingText(""), "");
+    EXPECT_EQ(nowPlayingText("Mot\xF6rhead\r\n"), "Motörhead");
+    EXPECT_EQ(nowPlayingText(std::string(70, 'x')), std::string(70, 'x'));
 }

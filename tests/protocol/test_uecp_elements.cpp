@@ -73,7 +73,7 @@ const DecodeCase decodeCases[] = {
     {"Af26", hex("13 00 00 1E 00 00 FA") + std::vector<uint8_t>(26, 0x10) + hex("CD"), {},
      OutOfRange},
     {"AfCode206", hex("13 00 00 05 00 00 E2 15 CE"), {}, OutOfRange},
-    {"AfCode0", hex("13 00 00 06 00 00 E2 15 00 27"), {}, OutOfRange},
+    {"AfZeroFilled", hex("13 00 00 09 00 00 E2 15 00 27 00 00 00"), {Af{{0x15, 0x27}, false}}, Ok},
     {"AfLfMf", hex("13 00 00 06 00 00 E2 FA 10 CD"), {}, OutOfRange},
     {"AfCountAboveList", hex("13 00 00 05 00 00 E3 15 27"), {}, OutOfRange},
     {"AfCountBelowList", hex("13 00 00 05 00 00 E1 15 27"), {}, OutOfRange},

@@ -74,7 +74,7 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
         {"PTY=40\r", "-\r\n", {}},
         {"TA=1\r\n", "+\r\n", {ok(0x25, 1)}},
         {"ta=1\r\n", "+\r\n", {}},
-        {"*PTY=5\r\n", "+\r\n", {ok(0x63, 5)}},
+        {"*PTY=5\r\n", "+\r\n", {ok(0x63, 5), ok(0x23, 5)}},
         {"PI=C2A1\r\n", "+\r\n", {ok(0x68, 0xC2A1)}},
         {"AF=98.5,101.1\r\n", "+\r\n",
          {ok(0x6A, 110, 0), ok(0x6A, 136, 1), ok(0x69, 2)}},

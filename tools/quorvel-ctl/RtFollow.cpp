@@ -4,6 +4,7 @@
 #include "CtlStatus.h"
 #include "FieldValues.h"
 #include "NowPlayingFile.h"
+#include "SongText.h"
 
 #include <poll.h>
 #include <sys/stat.h>
@@ -52,26 +53,24 @@ struct Follower {
     std::optional<std::string> written; // the board text last written
 };
 
-// Writes the file's text unless it is the one last written.
+// Writes the file's text, cut and transliterated as quorveld does, unless it
+// is the one last written.
 void update(Follower &f)
 {
-    std::optional<std::string> text;
-    fields::CheckedValue value;
-    try {
-        text = f.file.text();
-        if (!text)
-            return;
-        value = fields::checkValue(f.field, *text, f.charset, false);
-    } catch (const fields::Error &e) {
-        printError(refusalMessage(e));
+    const std::optional<std::string> text = f.file.text();
+    if (!text)
         return;
-    }
-    if (f.written == value.boardText)
+    const fields::SongText song = fields::songText(fields::decodeUtf8OrCp1252(*text),
+                                                   fields::SongField::RadioText, f.charset);
+    if (f.written == song.boardText)
         return;
-    if (!writeField(f.board, f.field, value.boardText))
+    if (!song.changes.empty())
+        printError("warning: " + std::string(f.field.Name) + ": " + song.changes);
+    if (!writeField(f.board, f.field, song.boardText))
         throw CtlError{CtlRequestFailed, std::string(f.field.Name) + ": write failed"};
-    f.written = value.boardText;
-    std::printf("wrote %s %s\n", f.field.Name, fields::quotedValue(f.field, value.shown).c_str());
+    f.written = song.boardText;
+    const std::string shown = fields::fromBoardText(song.boardText, f.charset, f.field.Name);
+    std::printf("wrote %s %s\n", f.field.Name, fields::quotedValue(f.field, shown).c_str());
     std::fflush(stdout);
 }
 

@@ -8,6 +8,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+
 using qd::BoardImage;
 
 const BoardImage::Clock::time_point t0{};
@@ -75,3 +76,39 @@ TEST(BoardImage, WaitingFieldHoldsUpNoOtherAndNoLoad)
 }
 
 } // namespace
+
+// The board copies an EEPROM text it is written into its RAM: a RAM ask older
+// than the EEPROM one gives way to it and is not written back; a newer one is.
+TEST(BoardImage, OlderRamTextGivesWayToTheBoardsCopyOfTheEepromOne)
+{
+    const struct {
+        std::vector<std::pair<std::string, std::string>> asks; // in order
+        std::string written, ram, ramAsked; // the fields written; the RAM copy's ask at the end
+    } cases[] = {
+        {{{"ram.ps", "LIVE"}, {"eeprom.ps", "STORED"}}, "eeprom.ps ", "ram.ps", "STORED  "},
+        {{{"eeprom.ps", "STORED"}, {"ram.ps", "LIVE"}}, "eeprom.ps ram.ps ", "ram.ps", "LIVE    "},
+        {{{"ram.ps", "LIVE"}, {"eeprom.ps", "STORED"}, {"ram.ps", "LIVE"}},
+         "eeprom.ps ram.ps ",
+         "ram.ps",
+         "LIVE    "},
+        {{{"ram.rt", "Live"}, {"eeprom.rt", "Stored"}},
+         "eeprom.rt ",
+         "ram.rt",
+         "Stored" + std::string(58, '\r')},
+    };
+    for (const auto &c : cases) {
+        BoardImage image(20ms);
+        load(image);
+        for (const auto &[name, text] : c.asks)
+            image.ask(fields::fieldIndex(name),
+                      fields::textImage(*RdsUsbFindField(name.c_str()), text));
+        std::string written;
+        while (const auto step = image.next(t0)) {
+            const std::string name = RdsUsbFields[step->field].Name + std::string(" ");
+            written += written.ends_with(name) ? "" : name;
+            image.done(*step, step->bytes, t0);
+        }
+        EXPECT_EQ(written, c.written);
+        EXPECT_EQ(image.snapshot(fields::fieldIndex(c.ram)).asked, c.ramAsked);
+    }
+}
