@@ -206,6 +206,7 @@ struct HttpServer::Door : std::enable_shared_from_this<Door> {
     }
     // A line that may repeat without end, rate-limited by kind.
     void note(const std::string &kind, const std::string &line);
+    void armFlush();
     void stationChanged();
     void sendEvent();
     void armHeartbeat();
@@ -226,7 +227,7 @@ struct HttpServer::Door : std::enable_shared_from_this<Door> {
     int streams = 0;
     LogLimiter log;
     net::steady_timer flushTimer, eventTimer, heartbeatTimer;
-    bool flushArmed = false, eventArmed = false, heartbeatArmed = false;
+    bool flushArmed = false, noted = false, eventArmed = false, heartbeatArmed = false;
     Clock::time_point lastEvent;
     struct {
         uint64_t notAllowed = 0, perAddress = 0, full = 0, evicted = 0, timedOut = 0;
@@ -718,12 +719,20 @@ bool Door::evict()
     return true;
 }
 
+// The counts the limiter holds go out once their kind has been quiet: a
+// timer looks every 11 s while lines keep coming, and once after.
 void Door::note(const std::string &kind, const std::string &line)
 {
     log.log(kind, line);
-    if (flushArmed)
-        return;
+    noted = true;
+    if (!flushArmed)
+        armFlush();
+}
+
+void Door::armFlush()
+{
     flushArmed = true;
+    noted = false;
     flushTimer.expires_after(std::chrono::seconds(11));
     flushTimer.async_wait([weak = weak_from_this()](ErrorCode error) {
         const auto door = weak.lock();
@@ -731,6 +740,8 @@ void Door::note(const std::string &kind, const std::string &line)
             return;
         door->flushArmed = false;
         door->log.flush();
+        if (door->noted)
+            door->armFlush();
     });
 }
 
