@@ -270,6 +270,11 @@ double cpuSeconds(pid_t pid)
 // them, and serves again once descriptors are free.
 TEST(Limits, AnHttpDoorOutOfDescriptorsPausesItsAccepts)
 {
+#ifdef QUORVEL_SANITIZE
+    // UBSan probes memory through a pipe; with no descriptor left it reports
+    // every unchecked virtual call as an invalid vptr and ends the daemon.
+    GTEST_SKIP() << "needs a build without sanitizers";
+#endif
     rlimit mine{};
     getrlimit(RLIMIT_NOFILE, &mine);
     rlimit few = mine;
@@ -294,7 +299,8 @@ TEST(Limits, AnHttpDoorOutOfDescriptorsPausesItsAccepts)
             client.send("GET /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
             return client.receive(12) == "HTTP/1.1 200";
         },
-        10));
+        10))
+        << daemon.log();
 }
 
 // SIGHUP re-reads the configuration, a bad one is kept out; SIGINT ends cleanly.
