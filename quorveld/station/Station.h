@@ -111,13 +111,13 @@ public:
     nlohmann::ordered_json fieldsJson(Values which) const;
     // {"board": "present", "device": "001/007", "pending_writes": 0,
     //  "eeprom_writes": 3, "requests_sent": ..., "requests_failed": ...,
-    //  "clients": {"ascii-tcp 127.0.0.1:4001": 1}, "uptime_s": 12,
+    //  "state_unsaved": false, "clients": {"ascii-tcp 127.0.0.1:4001": 1}, "uptime_s": 12,
     //  "last_change": "2026-12-07T05:40:00Z", "version": 42}
     nlohmann::ordered_json statusJson() const;
     // The counters in the Prometheus text format.
     std::string metricsText() const;
 
-    // Listeners report their client counts under their own names.
+    // Listeners report their client counts under their own names; -1: closed.
     void setClients(const std::string &listener, int count);
     // Called on the event loop's thread after every change of a field, of the
     // board's state or of the counters; version() counts them.
