@@ -10,10 +10,13 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace std::string_literals;
 using testing::HasSubstr;
@@ -207,8 +210,15 @@ TEST(Board, AHungBoardSlowsNoReplyAndIsLoggedOnce)
 // --allow over TCP and UDP, and at most 64 clients per listener.
 TEST(Limits, AllowListAndClients)
 {
-    DaemonRun refused(
-        {"--ascii-tcp", "127.0.0.1:0", "--ascii-udp", "127.0.0.1:0", "--allow", "127.0.0.2"});
+    DaemonRun refused({"--ascii-tcp", "127.0.0.1:0", "--ascii-udp", "127.0.0.1:0", "--http",
+                       "127.0.0.1:0", "--allow", "127.0.0.2"});
+    for (const auto &[kind, bytes] :
+         {std::pair{"ascii-tcp", "PS=NOPE\r\n"},
+          {"http", "GET /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"}}) {
+        Client stranger(refused.port(kind));
+        stranger.send(bytes);
+        EXPECT_TRUE(stranger.closedByPeer()) << kind;
+    }
     const unsigned short udp = refused.port("ascii-udp");
     datagram(udp, "PTY=9\r\n", false); // dropped, so the next one asks the board's
     EXPECT_EQ(datagram(udp, "PTY?\r\n", true, "127.0.0.2"), "PTY=10\r\n");
@@ -231,6 +241,57 @@ TEST(Limits, AllowListAndClients)
             return next.receive(3) == "+\r\n";
         },
         10));
+}
+
+// The process's CPU time so far, in seconds.
+double cpuSeconds(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; i++)
+        if (i >= 14)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Out of descriptors, the HTTP door pauses its accepts rather than spin on
+// them, and serves again once descriptors are free.
+TEST(Limits, AnHttpDoorOutOfDescriptorsPausesItsAccepts)
+{
+#ifdef QUORVEL_SANITIZE
+    // UBSan probes memory through a pipe; with no descriptor left it reports
+    // every unchecked virtual call as an invalid vptr and ends the daemon.
+    GTEST_SKIP() << "needs a build without sanitizers";
+#endif
+    rlimit mine{};
+    getrlimit(RLIMIT_NOFILE, &mine);
+    rlimit few = mine;
+    few.rlim_cur = 48; // quorveld's, inherited
+    setrlimit(RLIMIT_NOFILE, &few);
+    DaemonRun daemon({"--http", "127.0.0.1:0", "--http-max-per-address", "100"});
+    setrlimit(RLIMIT_NOFILE, &mine);
+    const unsigned short port = daemon.port("http");
+    std::vector<std::unique_ptr<Client>> flood;
+    for (int i = 0; i < 60; i++)
+        flood.push_back(std::make_unique<Client>(port));
+    ASSERT_TRUE(
+        waitUntil([&] { return daemon.log().find("cannot accept") != std::string::npos; }, 10))
+        << daemon.log();
+    const double before = cpuSeconds(daemon.program());
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_LT(cpuSeconds(daemon.program()) - before, 0.5);
+    flood.clear();
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            Client client(port);
+            client.send("GET /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+            return client.receive(12) == "HTTP/1.1 200";
+        },
+        10))
+        << daemon.log();
 }
 
 // SIGHUP reloads all or nothing: a configuration that cannot be read, names a
