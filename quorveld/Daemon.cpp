@@ -44,6 +44,9 @@ HttpOptions httpOptions(const DaemonOptions &o)
     h.tlsCert = o.tlsCert;
     h.tlsKey = o.tlsKey;
     h.hosts = o.httpHosts;
+    h.limits.maxClients = o.httpMaxClients;
+    h.limits.maxPerAddress = o.httpMaxPerAddress;
+    h.limits.idle = std::chrono::seconds(o.httpIdleSeconds);
     h.metricsPublic = o.metricsPublic;
     return h;
 }
@@ -286,7 +289,12 @@ void Daemon::run()
     worker_.start();
     swapListeners(bindListeners(options_));
     if (!options_.http.empty()) {
-        http_ = std::make_unique<HttpServer>(io_, station_, httpOptions(options_));
+        // --allow as it is at each accept: a reload changes it for HTTP too.
+        http_ = std::make_unique<HttpServer>(
+            io_, station_, httpOptions(options_),
+            [settings = listenerSettings_](const boost::asio::ip::address &address) {
+                return allowed(settings->get()->allow, address);
+            });
         http_->start();
     }
     follow(options_.follow);

@@ -50,6 +50,11 @@ const char *const usageText =
     "  --http-password-file FILE  Basic authentication (required off loopback)\n"
     "  --http-token-file FILE   token for the now-playing URL and plain-text body\n"
     "  --http-host NAME         a host name the page is reached by (repeatable)\n"
+    "  --http-max-clients N     HTTP connections at most, all listeners together\n"
+    "                           (default 256)\n"
+    "  --http-max-per-address N  HTTP connections from one address (default 8)\n"
+    "  --http-idle SECONDS      close a kept-alive HTTP connection idle this long\n"
+    "                           (default 30, at least 15)\n"
     "  --tls-cert FILE, --tls-key FILE  serve HTTPS\n"
     "  --metrics-public         /metrics without a password\n"
     "  --nowplaying-format FMT  RadioText from ARTIST and TITLE\n"
@@ -92,6 +97,9 @@ enum Key {
     TlsCert,
     TlsKey,
     HttpHost,
+    HttpMaxClients,
+    HttpMaxPerAddress,
+    HttpIdle,
     MetricsPublic,
     NowPlayingFormat,
     HashPassword,
@@ -128,6 +136,9 @@ const struct option Options[] = {
     {"tls-cert", required_argument, nullptr, TlsCert},
     {"tls-key", required_argument, nullptr, TlsKey},
     {"http-host", required_argument, nullptr, HttpHost},
+    {"http-max-clients", required_argument, nullptr, HttpMaxClients},
+    {"http-max-per-address", required_argument, nullptr, HttpMaxPerAddress},
+    {"http-idle", required_argument, nullptr, HttpIdle},
     {"metrics-public", no_argument, nullptr, MetricsPublic},
     {"nowplaying-format", required_argument, nullptr, NowPlayingFormat},
     {"hash-password", required_argument, nullptr, HashPassword},
@@ -254,6 +265,11 @@ void apply(DaemonOptions &o, int key, const std::string &value)
     case TlsCert: o.tlsCert = value; break;
     case TlsKey: o.tlsKey = value; break;
     case HttpHost: o.httpHosts.push_back(value); break;
+    case HttpMaxClients: o.httpMaxClients = number("http-max-clients", value, 1, 65536); break;
+    case HttpMaxPerAddress:
+        o.httpMaxPerAddress = number("http-max-per-address", value, 1, 65536);
+        break;
+    case HttpIdle: o.httpIdleSeconds = number("http-idle", value, 15, 3600); break;
     case MetricsPublic: o.metricsPublic = true; break;
     case NowPlayingFormat: o.nowPlayingFormat = value; break;
     case HashPassword: o.hashPasswordUser = value; break;

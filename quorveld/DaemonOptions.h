@@ -39,6 +39,7 @@ struct DaemonOptions {
     // HTTP
     std::string httpPasswordFile, httpTokenFile, tlsCert, tlsKey;
     std::vector<std::string> httpHosts;
+    int httpMaxClients = 256, httpMaxPerAddress = 8, httpIdleSeconds = 30;
     bool metricsPublic = false;
     std::string nowPlayingFormat = "ARTIST - TITLE";
     // Actions instead of running

@@ -4,7 +4,10 @@
 #include "RdsUsbFields.h"
 #include "TextCodec.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
+#include <array>
 #include <cctype>
 
 namespace qd {
@@ -17,7 +20,7 @@ constexpr std::string_view FieldsPath = "/api/v1/fields";
 constexpr std::string_view FieldPrefix = "/api/v1/fields/";
 constexpr std::string_view MetricsType = "text/plain; version=0.0.4; charset=utf-8";
 
-enum class Resource { Page, Fields, Field, Status, NowPlaying, Metrics };
+enum class Resource { Page, Fields, Field, Status, NowPlaying, Metrics, Events };
 
 struct Route {
     Resource resource;
@@ -42,6 +45,8 @@ std::optional<Route> routeOf(std::string_view path)
         return Route{Resource::NowPlaying, {"GET", "POST"}, {}};
     if (path == "/metrics")
         return Route{Resource::Metrics, read, {}};
+    if (path == "/api/v1/events")
+        return Route{Resource::Events, {"GET"}, {}};
     return std::nullopt;
 }
 
@@ -71,16 +76,42 @@ std::string query(const HttpRequest &request, const std::string &name)
     return found == request.query.end() ? std::string() : found->second;
 }
 
-// The host a Host header names: lower case, without the port, an IPv6
-// address without its brackets.
+bool isPort(std::string_view text)
+{
+    return !text.empty() && text.size() <= 5 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+           std::stoul(std::string(text)) <= 65535;
+}
+
+// The host a Host header names, as it is compared: lower case, an IPv6
+// address without its brackets, in its usual text. Empty for a value that is
+// not exactly NAME[:PORT], IPV4[:PORT] or [IPV6][:PORT].
 std::string hostOf(std::string_view value)
 {
-    value = fields::trimmed(value);
+    std::string_view host = value;
     if (value.starts_with('[')) {
         const size_t close = value.find(']');
-        return close == std::string_view::npos ? std::string() : lower(value.substr(1, close - 1));
+        if (close == std::string_view::npos)
+            return {};
+        const std::string_view rest = value.substr(close + 1);
+        if (!rest.empty() && !(rest.starts_with(':') && isPort(rest.substr(1))))
+            return {};
+        in6_addr address{};
+        std::array<char, INET6_ADDRSTRLEN> text{};
+        if (inet_pton(AF_INET6, std::string(value.substr(1, close - 1)).c_str(), &address) != 1 ||
+            !inet_ntop(AF_INET6, &address, text.data(), text.size()))
+            return {};
+        return text.data();
     }
-    return lower(value.substr(0, value.find(':')));
+    if (const size_t colon = value.find(':'); colon != std::string_view::npos) {
+        if (!isPort(value.substr(colon + 1)))
+            return {};
+        host = value.substr(0, colon);
+    }
+    const bool name = std::all_of(host.begin(), host.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+    });
+    return name ? lower(host) : std::string();
 }
 
 bool knownHost(const HttpRequest &request, const HttpPolicy &policy)
@@ -138,7 +169,7 @@ std::variant<Json, HttpResponse> parsed(const std::string &body)
 {
     try {
         return Json::parse(fields::encodeUtf8(fields::decodeUtf8OrCp1252(body)));
-    } catch (const Json::parse_error &e) {
+    } catch (const Json::exception &e) { // a syntax error, or a number too large to hold
         std::string message = e.what();
         if (const size_t close = message.find("] ");
             message.starts_with("[json") && close != std::string::npos)
@@ -285,8 +316,12 @@ bool CaselessLess::operator()(std::string_view a, std::string_view b) const
     });
 }
 
-HttpAction decide(const HttpRequest &request, const HttpPolicy &policy)
+namespace {
+
+HttpAction decided(const HttpRequest &request, const HttpPolicy &policy)
 {
+    if (request.headers.count("Host") > 1)
+        return errorReply(400, "more than one Host header");
     if (!knownHost(request, policy))
         return errorReply(403,
                           "unknown Host: name this daemon by its address or a --http-host name");
@@ -299,12 +334,19 @@ HttpAction decide(const HttpRequest &request, const HttpPolicy &policy)
         reply.headers.emplace_back("Allow", joined(route->methods));
         return reply;
     }
-    if (request.bodyTooLarge)
-        return errorReply(413, "the body is over " + std::to_string(MaxHttpBody) + " bytes");
+    if (!request.body.empty() && request.method != "POST" && request.method != "PATCH")
+        return errorReply(400, request.method + " takes no body");
     const bool change = changes(*route, request.method);
     const bool guarded = change || (route->resource == Resource::Metrics && !policy.metricsPublic);
-    if (guarded && policy.password && !policy.password->verify(header(request, "Authorization")))
-        return unauthenticated();
+    if (guarded && policy.password && request.login != Login::Verified) {
+        // Only credentials not checked lately cost a key derivation, done
+        // off the event loop.
+        const std::string authorization = header(request, "Authorization");
+        if (request.login == Login::Failed || !Credentials::isBasic(authorization))
+            return unauthenticated();
+        if (!policy.password->remembered(authorization))
+            return CheckLogin{};
+    }
 
     switch (route->resource) {
     case Resource::Page: return page(route->name);
@@ -319,8 +361,20 @@ HttpAction decide(const HttpRequest &request, const HttpPolicy &policy)
     case Resource::Status: return ReadStatus{};
     case Resource::NowPlaying: return nowPlaying(request, policy);
     case Resource::Metrics: return ReadMetrics{};
+    case Resource::Events: return OpenEvents{};
     }
     return errorReply(404, "no such resource");
+}
+
+} // namespace
+
+HttpAction decide(const HttpRequest &request, const HttpPolicy &policy)
+{
+    try {
+        return decided(request, policy);
+    } catch (const nlohmann::json::exception &e) {
+        return errorReply(400, std::string("the JSON cannot be taken: ") + e.what());
+    }
 }
 
 bool isChange(const HttpRequest &request)
@@ -346,15 +400,6 @@ const std::vector<std::pair<std::string, std::string>> &commonHeaders()
 HttpResponse errorReply(int status, const std::string &message)
 {
     return json(status, Json{{"error", message}});
-}
-
-std::string errorBody(int status)
-{
-    const char *message = status == 413   ? "the body is too large"
-                          : status == 414 ? "the URI is too long"
-                          : status == 400 ? "bad request"
-                                          : "request refused";
-    return errorReply(status, message).body;
 }
 
 HttpResponse refusedReply(const std::vector<std::pair<std::string, std::string>> &refusals)

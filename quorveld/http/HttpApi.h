@@ -1,6 +1,6 @@
-// The HTTP door's request handling, without sockets: which resource a request
-// names, whether it may have it (Host, password, token, content type, size),
-// and what its body or query asks of the station. The station's answers are
+// The HTTP door's request handling, without sockets and without exceptions:
+// which resource a request names, whether it may have it (Host, password,
+// token, content type), and what its body or query asks of the station. The station's answers are
 // turned into responses here too. Every reply is JSON, except the page and
 // the metrics; none ever carries a CORS header.
 //
@@ -16,6 +16,8 @@
 //                                {"song": {...}}}; text/plain with the token
 //   GET   /api/v1/nowplaying     ?text= or ?artist=&title=, with the token
 //   GET   /metrics               the Prometheus text format
+//   GET   /api/v1/events         text/event-stream: "change" events with the
+//                                station's version, as it changes
 #ifndef QUORVELD_HTTP_API_H
 #define QUORVELD_HTTP_API_H
 
@@ -43,14 +45,18 @@ struct CaselessLess {
 };
 using HttpHeaders = std::multimap<std::string, std::string, CaselessLess>;
 
+// Whether the request's Authorization header was checked against the
+// password file (a key derivation, done off the event loop).
+enum class Login { Unchecked, Verified, Failed };
+
 struct HttpRequest {
     std::string method;
     std::string path;                              // decoded, without the query
-    std::multimap<std::string, std::string> query; // decoded
+    std::multimap<std::string, std::string> query; // decoded to raw bytes
     HttpHeaders headers;
     std::string body;
-    bool bodyTooLarge = false; // the body went past MaxHttpBody
-    std::string localAddress;  // the address the connection reached
+    std::string localAddress; // the address the connection reached
+    Login login = Login::Unchecked;
 };
 
 struct HttpResponse {
@@ -74,8 +80,12 @@ struct SetFields {
 struct SetSong {
     std::string text, artist, title;
 };
-using HttpAction =
-    std::variant<HttpResponse, ReadFields, ReadField, ReadStatus, ReadMetrics, SetFields, SetSong>;
+// The password file must say whether the request's credentials are right:
+// decide again once it has, with the request's `login` set.
+struct CheckLogin {};
+struct OpenEvents {};
+using HttpAction = std::variant<HttpResponse, ReadFields, ReadField, ReadStatus, ReadMetrics,
+                                SetFields, SetSong, CheckLogin, OpenEvents>;
 
 struct HttpPolicy {
     // Host header names accepted besides the address the connection reached
@@ -86,17 +96,17 @@ struct HttpPolicy {
     bool metricsPublic = false;
 };
 
+// Never throws for anything a client sends: every error of the JSON layer is
+// a 4xx reply.
 HttpAction decide(const HttpRequest &request, const HttpPolicy &policy);
 // Whether the request is aimed at a change (PATCH fields, now playing), so
 // that a refusal of it counts as a refused command.
 bool isChange(const HttpRequest &request);
 
-// Headers that every response carries, the library's own error replies too.
+// Headers that every response carries, the server's own error replies too.
 const std::vector<std::pair<std::string, std::string>> &commonHeaders();
 
 HttpResponse errorReply(int status, const std::string &message);
-// The JSON body of a reply the library made without one (status >= 400).
-std::string errorBody(int status);
 // 422: {"error": ..., "refused": [{"field": NAME, "message": ...}]}.
 HttpResponse refusedReply(const std::vector<std::pair<std::string, std::string>> &refusals);
 // 202: {"pending": {...}, "version": N}.

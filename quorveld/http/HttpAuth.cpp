@@ -2,9 +2,11 @@
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <fstream>
@@ -160,6 +162,8 @@ Credentials::Credentials(std::string_view text, const std::string &name)
     }
     if (users_.empty())
         throw std::runtime_error(name + ": no user");
+    if (RAND_bytes(key_.data(), static_cast<int>(key_.size())) != 1)
+        throw std::runtime_error("no random bytes for the credentials' key");
 }
 
 Credentials Credentials::load(const std::string &path)
@@ -167,11 +171,11 @@ Credentials Credentials::load(const std::string &path)
     return Credentials(readFile(path, "password file"), path);
 }
 
-Credentials::Credentials(Credentials &&other) noexcept : users_(std::move(other.users_))
+Credentials::Credentials(Credentials &&other) noexcept
+    : users_(std::move(other.users_)), key_(other.key_), derivations_(other.derivations_.load())
 {
     const std::lock_guard lock(other.mutex_);
-    accepted_ = other.accepted_;
-    hasAccepted_ = other.hasAccepted_;
+    remembered_ = std::move(other.remembered_);
 }
 
 bool Credentials::check(std::string_view user, std::string_view password) const
@@ -192,7 +196,10 @@ bool Credentials::check(std::string_view user, std::string_view password) const
     return CRYPTO_memcmp(key.data(), match->hash.data(), HashBytes) == 0 && known;
 }
 
-bool Credentials::verify(std::string_view authorization) const
+namespace {
+
+// USER:PASSWORD from "Basic BASE64(USER:PASSWORD)"; false for another form.
+bool basicPair(std::string_view authorization, std::string &pair)
 {
     constexpr std::string_view Basic = "basic ";
     if (authorization.size() < Basic.size())
@@ -203,25 +210,101 @@ bool Credentials::verify(std::string_view authorization) const
     std::string_view encoded = authorization.substr(Basic.size());
     while (encoded.starts_with(' '))
         encoded.remove_prefix(1);
-    std::string pair;
-    if (!base64Decode(encoded, pair))
-        return false;
-    const size_t colon = pair.find(':');
-    if (colon == std::string::npos)
-        return false;
+    return base64Decode(encoded, pair) && pair.find(':') != std::string::npos;
+}
 
-    const Digest digest = sha256(pair);
-    {
-        const std::lock_guard lock(mutex_);
-        if (hasAccepted_ && sameDigest(digest, accepted_))
-            return true;
-    }
+} // namespace
+
+bool Credentials::isBasic(std::string_view authorization)
+{
+    std::string pair;
+    return basicPair(authorization, pair);
+}
+
+std::string Credentials::userOf(std::string_view authorization)
+{
+    std::string pair;
+    if (!basicPair(authorization, pair))
+        return {};
+    std::string user = pair.substr(0, std::min<size_t>(pair.find(':'), 64));
+    for (char &c : user)
+        if (c < 0x20 || c > 0x7E)
+            c = '?';
+    return user;
+}
+
+Credentials::Mac Credentials::mac(std::string_view pair) const
+{
+    Mac out{};
+    unsigned int length = 0;
+    HMAC(EVP_sha256(), key_.data(), static_cast<int>(key_.size()),
+         reinterpret_cast<const unsigned char *>(pair.data()), pair.size(), out.data(), &length);
+    return out;
+}
+
+bool Credentials::remembered(std::string_view authorization, Clock::time_point now) const
+{
+    std::string pair;
+    if (!basicPair(authorization, pair))
+        return false;
+    const Mac given = mac(pair);
+    const std::lock_guard lock(mutex_);
+    return std::any_of(remembered_.begin(), remembered_.end(), [&](const auto &entry) {
+        return now - entry.second < RememberFor &&
+               CRYPTO_memcmp(entry.first.data(), given.data(), given.size()) == 0;
+    });
+}
+
+bool Credentials::verify(std::string_view authorization, Clock::time_point now) const
+{
+    std::string pair;
+    if (!basicPair(authorization, pair))
+        return false;
+    if (remembered(authorization, now))
+        return true;
+    derivations_++;
+    const size_t colon = pair.find(':');
     if (!check(std::string_view(pair).substr(0, colon), std::string_view(pair).substr(colon + 1)))
         return false;
     const std::lock_guard lock(mutex_);
-    accepted_ = digest;
-    hasAccepted_ = true;
+    std::erase_if(remembered_,
+                  [&](const auto &entry) { return now - entry.second >= RememberFor; });
+    if (remembered_.size() >= MaxRemembered)
+        remembered_.erase(
+            std::min_element(remembered_.begin(), remembered_.end(),
+                             [](const auto &a, const auto &b) { return a.second < b.second; }));
+    remembered_.emplace_back(mac(pair), now);
     return true;
+}
+
+std::chrono::seconds LoginThrottle::wait(const std::string &address, Clock::time_point now) const
+{
+    const auto found = failures_.find(address);
+    if (found == failures_.end() || now - found->second.last >= ForgetAfter ||
+        found->second.until <= now)
+        return std::chrono::seconds(0);
+    return std::chrono::ceil<std::chrono::seconds>(found->second.until - now);
+}
+
+void LoginThrottle::failed(const std::string &address, Clock::time_point now)
+{
+    auto found = failures_.find(address);
+    if (found == failures_.end()) {
+        if (failures_.size() >= max_ && max_ > 0)
+            failures_.erase(std::min_element(
+                failures_.begin(), failures_.end(),
+                [](const auto &a, const auto &b) { return a.second.last < b.second.last; }));
+        found = failures_.emplace(address, Failures{}).first;
+    }
+    Failures &f = found->second;
+    if (now - f.last >= ForgetAfter)
+        f = Failures{};
+    f.count++;
+    f.last = now;
+    if (f.count > FreeFailures)
+        f.until = now + std::min<std::chrono::seconds>(
+                            std::chrono::seconds(1LL << std::min(f.count - FreeFailures - 1, 16)),
+                            MaxWait);
 }
 
 Token::Token(std::string_view text, const std::string &name)

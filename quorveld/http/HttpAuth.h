@@ -9,9 +9,14 @@
 #define QUORVELD_HTTP_AUTH_H
 
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qd {
@@ -26,17 +31,33 @@ std::string hashPasswordLine(const std::string &user, const std::string &passwor
 
 class Credentials {
 public:
+    using Clock = std::chrono::steady_clock;
+    // Credentials that passed are remembered this long, so many at most.
+    static constexpr std::chrono::minutes RememberFor{5};
+    static constexpr size_t MaxRemembered = 64;
+
     // Throws std::runtime_error naming `name` and the line for a line that is
     // not of the form above, and for a file without any user.
     Credentials(std::string_view text, const std::string &name);
     static Credentials load(const std::string &path);
     Credentials(Credentials &&other) noexcept;
 
-    // An Authorization header's value, "Basic BASE64(USER:PASSWORD)": whether
-    // it names a user of the file with that user's password. Compares in
-    // constant time; the last accepted credentials are remembered as a digest,
-    // so that a page's every request does not cost a key derivation.
-    bool verify(std::string_view authorization) const;
+    // Whether an Authorization header's value has the form "Basic
+    // BASE64(USER:PASSWORD)"; one that has not is refused unchecked.
+    static bool isBasic(std::string_view authorization);
+    // The user it names, for the log: printable ASCII only, 64 characters at most.
+    static std::string userOf(std::string_view authorization);
+
+    // Whether it names a user of the file with that user's password: a key
+    // derivation (hundreds of milliseconds at the default rounds, whichever
+    // the user), compared in constant time. Credentials that pass are
+    // remembered for RememberFor as an HMAC under a key drawn at start,
+    // never as the password. Thread-safe.
+    bool verify(std::string_view authorization, Clock::time_point now = Clock::now()) const;
+    // Whether these credentials passed verify() within RememberFor: cheap.
+    bool remembered(std::string_view authorization, Clock::time_point now = Clock::now()) const;
+    // The key derivations done so far.
+    uint64_t derivations() const { return derivations_; }
 
 private:
     struct User {
@@ -44,12 +65,44 @@ private:
         int iterations;
         std::string salt, hash;
     };
+    using Mac = std::array<unsigned char, 32>;
     bool check(std::string_view user, std::string_view password) const;
+    Mac mac(std::string_view authorization) const;
 
     std::vector<User> users_;
+    Mac key_{}; // of the HMAC of remembered credentials
     mutable std::mutex mutex_;
-    mutable std::array<unsigned char, 32> accepted_{}; // SHA-256 of USER:PASSWORD
-    mutable bool hasAccepted_ = false;
+    mutable std::vector<std::pair<Mac, Clock::time_point>> remembered_; // and when they passed
+    mutable std::atomic<uint64_t> derivations_{0};
+};
+
+// Failed logins by client address (as the server counts addresses): the
+// first FreeFailures cost nothing more; each further one shuts the address
+// out for a time that doubles from 1 s up to MaxWait. A success forgets the
+// address, and so does ForgetAfter without a failure. At most `maxAddresses`
+// are kept, since addresses can be forged: past them, the one whose last
+// failure is oldest goes. On one thread only.
+class LoginThrottle {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr int FreeFailures = 5;
+    static constexpr std::chrono::seconds MaxWait{300};
+    static constexpr std::chrono::minutes ForgetAfter{15};
+
+    explicit LoginThrottle(size_t maxAddresses = 4096) : max_(maxAddresses) {}
+    // How long the address must still wait before a login of its is checked.
+    std::chrono::seconds wait(const std::string &address, Clock::time_point now) const;
+    void failed(const std::string &address, Clock::time_point now);
+    void succeeded(const std::string &address) { failures_.erase(address); }
+    size_t size() const { return failures_.size(); }
+
+private:
+    struct Failures {
+        int count = 0;
+        Clock::time_point last, until;
+    };
+    size_t max_;
+    std::map<std::string, Failures> failures_;
 };
 
 class Token {

@@ -54,7 +54,8 @@ public:
     unsigned short port(const std::string &kind) const
     {
         for (const std::string &line : lines(log()))
-            if (line.find("listening on " + kind + " ") != std::string::npos)
+            if (line.find("listening on " + kind + " ") != std::string::npos ||
+                line.find("listening on " + kind + "://") != std::string::npos)
                 return static_cast<unsigned short>(std::stoi(line.substr(line.rfind(':') + 1)));
         ADD_FAILURE() << "no " << kind << " listener in:\n" << log();
         return 0;

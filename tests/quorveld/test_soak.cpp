@@ -16,9 +16,9 @@
 // QUORVEL_SOAK_SECONDS (default 600) and QUORVEL_SOAK_SEED (default: a new
 // seed, printed) choose the run; CTest runs it shorter.
 #include "DaemonRun.h"
+#include "HttpConn.h"
 
 #include <boost/asio/write.hpp>
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -63,7 +63,13 @@ TEST(Soak, AYearOfStationLife)
     };
     const unsigned short asciiUdp = daemon.port("ascii-udp"), uecpUdp = daemon.port("uecp-udp");
     const std::string web = daemon.log().substr(daemon.log().find("listening on http://"));
-    httplib::Client http("127.0.0.1", std::stoi(web.substr(web.find(':', 20) + 1)));
+    const int httpPort = std::stoi(web.substr(web.find(':', 20) + 1));
+    const auto http = [&](const char *method, const char *target, const std::string &json = {}) {
+        Conn conn(httpPort);
+        conn.write(
+            requestText(httpPort, method, target, json, json.empty() ? "" : "application/json"));
+        return conn.reply();
+    };
     // Warm-up: a reload to every extra listener and back.
     const std::string extras[] = {"ascii-udp 127.0.0.2:0\n", "uecp-tcp 127.0.0.2:0\n",
                                   "ascii-tcp [::1]:0\n"};
@@ -95,9 +101,9 @@ TEST(Soak, AYearOfStationLife)
         const std::string rt = frame("\x0A\x00\x00"s + char(text.size() + 1) + '\x00' + text, 0);
         uecp.send(rt);
         datagram(uecpUdp, rt, false);
-        const auto posted = http.Post("/api/v1/nowplaying", nlohmann::json{{"text", text}}.dump(),
-                                      "application/json");
-        ASSERT_TRUE(posted && posted->status == 202) << text;
+        const Reply posted =
+            http("POST", "/api/v1/nowplaying", nlohmann::json{{"text", text}}.dump());
+        ASSERT_EQ(posted.status, 202) << text;
         ASSERT_EQ(ascii.receive(3), "+\r\n");
         did["song changes"]++;
     };
@@ -174,8 +180,8 @@ TEST(Soak, AYearOfStationLife)
     play("Last artist - Last title");         // through the file alone
     uecp.send(frame("\x07\x00\x00\x0B"s, 0)); // PTY 11
     const auto onBoard = [&] { // what waits, and what the worker holds of the three fields
-        const auto got = http.Get("/api/v1/fields");
-        nlohmann::json f = got ? nlohmann::json::parse(got->body) : nlohmann::json::object();
+        const Reply got = http("GET", "/api/v1/fields");
+        nlohmann::json f = got.status ? nlohmann::json::parse(got.body) : nlohmann::json::object();
         return nlohmann::json::array(
             {f["pending"], f["fields"]["ram.ps"], f["fields"]["ram.rt"], f["fields"]["ram.pty"]});
     };

@@ -1,10 +1,12 @@
 // The HTTP door in process: a simulated board served to the real libusb, the
 // board worker, the station on an event loop of its own thread, and the HTTP
 // server on a loopback port, with clients that check what goes over the wire.
+// The server is started and stopped on the loop's thread, as the daemon does.
 #ifndef HTTP_DOOR_H
 #define HTTP_DOOR_H
 
 #include "BoardWorker.h"
+#include "HttpConn.h"
 #include "HttpServer.h"
 #include "SimFixture.h"
 #include "Station.h"
@@ -12,7 +14,6 @@
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <fstream>
@@ -36,7 +37,7 @@ protected:
 
     void TearDown() override
     {
-        server.reset();
+        onLoop([this] { server.reset(); });
         work.reset();
         io.stop();
         if (loop.joinable())
@@ -45,15 +46,33 @@ protected:
     }
 
     // (Re)starts the server, on 127.0.0.1:0 unless `options` names listeners.
-    void serve(qd::HttpOptions options = {})
+    void serve(qd::HttpOptions options = {}, qd::AddressCheck allowed = {})
     {
         if (options.listen.empty())
             options.listen = {"127.0.0.1:0"};
-        server.reset();
-        server = std::make_unique<qd::HttpServer>(io, station, options);
-        server->start();
+        onLoop([&] {
+            server.reset();
+            server = std::make_unique<qd::HttpServer>(io, station, options, allowed);
+            server->start();
+        });
         const std::string bound = server->addresses().at(0);
         port = std::stoi(bound.substr(bound.rfind(':') + 1));
+    }
+
+    // `run` on the loop's thread, its exception rethrown here.
+    template <class Run>
+    void onLoop(Run run)
+    {
+        std::promise<void> done;
+        boost::asio::post(io, [&] {
+            try {
+                run();
+                done.set_value();
+            } catch (...) {
+                done.set_exception(std::current_exception());
+            }
+        });
+        done.get_future().get();
     }
 
     // A file of the test's own directory with that content; its path.
@@ -65,28 +84,25 @@ protected:
 
     // A request, its response checked for what none may lack (nosniff, no
     // framing) or carry (CORS headers).
-    httplib::Result send(const std::string &method, const std::string &target,
-                         const std::string &body = {}, const std::string &type = {},
-                         httplib::Headers headers = {})
+    Reply send(const std::string &method, const std::string &target, const std::string &body = {},
+               const std::string &type = {}, const Headers &headers = {},
+               const char *from = "127.0.0.1")
     {
-        httplib::Request request;
-        request.method = method;
-        request.path = target;
-        request.headers = std::move(headers);
-        request.body = body;
-        if (!type.empty())
-            request.set_header("Content-Type", type);
-        httplib::Result result = httplib::Client("127.0.0.1", port).send(request);
-        if (!result) {
-            ADD_FAILURE() << method << " " << target << ": no answer";
-            return result;
-        }
-        for (const auto &[name, value] : result->headers)
-            EXPECT_FALSE(name.starts_with("Access-Control-")) << target << ": " << name;
-        EXPECT_EQ(result->get_header_value("X-Content-Type-Options"), "nosniff");
-        const std::string policy = result->get_header_value("Content-Security-Policy");
-        EXPECT_NE(policy.find("frame-ancestors 'none'"), std::string::npos) << policy;
-        return result;
+        Conn conn(port, from);
+        conn.write(requestText(port, method, target, body, type, headers));
+        return checked(conn.reply(method == "HEAD"), method + " " + target);
+    }
+
+    static Reply checked(Reply reply, const std::string &what)
+    {
+        if (reply.status == 0)
+            ADD_FAILURE() << what << ": no answer";
+        for (const auto &field : reply.headers)
+            EXPECT_FALSE(field.name_string().starts_with("Access-Control-")) << what;
+        EXPECT_EQ(reply.header("X-Content-Type-Options"), "nosniff") << what;
+        const std::string policy = reply.header("Content-Security-Policy");
+        EXPECT_NE(policy.find("frame-ancestors 'none'"), std::string::npos) << what;
+        return reply;
     }
 
     // The board's request log once the worker has written all it was asked:
@@ -114,7 +130,7 @@ protected:
     {
         const bool on = board->ram().ta != 0;
         const char *mark = on ? R"({"ram.ta": 0})" : R"({"ram.ta": 1})";
-        EXPECT_EQ(send("PATCH", "/api/v1/fields", mark, JsonType)->status, 202);
+        EXPECT_EQ(send("PATCH", "/api/v1/fields", mark, JsonType).status, 202);
         Requests log = sent();
         EXPECT_EQ(log.empty() ? sim::Request{} : log.back(), ok(0x25, on ? 0 : 1)) << "no mark";
         if (!log.empty())
