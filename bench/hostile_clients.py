@@ -60,7 +60,7 @@ def uecp_frame(msg, sqc=0):
 
 
 class Daemon:
-    def __init__(self, args, extra, files=None):
+    def __init__(self, args, extra, files=None, env=None):
         self.dir = tempfile.mkdtemp(prefix="quorveld-hostile-")
         self.log = os.path.join(self.dir, "requests.log")
         self.stderr = open(os.path.join(self.dir, "daemon.log"), "w+")
@@ -75,7 +75,7 @@ class Daemon:
         limit = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (files, files))) if files \
             else None
         self.process = subprocess.Popen(command, stderr=self.stderr, stdout=subprocess.DEVNULL,
-                                        preexec_fn=limit)
+                                        preexec_fn=limit, env=env)
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline:
             try:
@@ -187,8 +187,8 @@ def eeprom(args):
     return out
 
 
-def flood(args):
-    d = Daemon(args, args.extra)
+def flood(args, env=None):
+    d = Daemon(args, args.extra, env=env)
     try:
         start = time.monotonic()
         writes_at = []
@@ -345,13 +345,13 @@ HEADING = "## 7. The EEPROM under an alternating flood"
 BEFORE_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "eeprom-flood-before.json")
 
 
-def measure(daemon, sim, smoke, before=False):
+def measure(daemon, sim, smoke, before=False, env=None):
     """bench/run's figure: writes per minute of eeprom.ps under a `*PS=` flood,
     the daily budget out of the way; a build before the budget takes no option."""
     seconds, interval = (3, 1) if smoke else (60, 10)
     extra = [] if before else ["--eeprom-interval", str(interval), "--eeprom-budget", "100000"]
     args = argparse.Namespace(daemon=daemon, sim=sim, seconds=seconds, extra=extra)
-    figures = flood(args)
+    figures = flood(args, env)
     figures["interval_s"] = None if before else interval
     return figures
 
