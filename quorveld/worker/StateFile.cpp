@@ -109,7 +109,7 @@ std::map<int, BudgetRecord> budgetOf(const std::string &path, const nlohmann::js
             const long long at = std::strtoll(hour.c_str(), &end, 10);
             if (hour.empty() || *end || !writes.is_number_integer() || writes.get<int64_t>() < 0 ||
                 writes.get<int64_t>() > 1000000)
-                fail(path, "eeprom_budget: " + name + ": hour \"" + hour + "\" is not a count");
+                fail(path, "eeprom_budget: " + name + ": an hour that is not a count: " + hour);
             record.hours[at] = writes.get<int>();
         }
         record.lastMs = value.value("last_ms", int64_t{0});
