@@ -108,8 +108,10 @@ std::map<int, BudgetRecord> budgetOf(const std::string &path, const nlohmann::js
             char *end = nullptr;
             const long long at = std::strtoll(hour.c_str(), &end, 10);
             if (hour.empty() || *end || !writes.is_number_integer() || writes.get<int64_t>() < 0 ||
-                writes.get<int64_t>() > 1000000)
-                fail(path, "eeprom_budget: " + name + ": an hour that is not a count: " + hour);
+                writes.get<int64_t>() > 1000000) {
+                std::string why = "eeprom_budget: ";
+                fail(path, why.append(name).append(": an hour that is not a count: ").append(hour));
+            }
             record.hours[at] = writes.get<int>();
         }
         record.lastMs = value.value("last_ms", int64_t{0});
