@@ -359,7 +359,7 @@ HttpAction decided(const HttpRequest &request, const HttpPolicy &policy)
         }
         return ReadFields{};
     case Resource::Field:
-        if (!RdsUsbFindField(std::string(route->name).c_str()))
+        if (!RdsUsbFindField(route->name)) // the whole name: a NUL ends no lookup
             return errorReply(404, "no field " + std::string(route->name));
         return ReadField{std::string(route->name)};
     case Resource::Status: return ReadStatus{};

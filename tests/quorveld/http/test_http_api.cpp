@@ -125,6 +125,7 @@ TEST_F(HttpDoor, FieldsAreTheBoardsAsQuorvelCtlShowsThem)
               (Json{{"field", "eeprom.pi"}, {"value", "0xC201"}}));
     EXPECT_EQ(send("GET", "/api/v1/fields/eeprom.nothing").status, 404);
     EXPECT_EQ(send("GET", "/api/v1/fields/").status, 404);
+    EXPECT_EQ(send("GET", "/api/v1/fields/ram.pty%00x").status, 404);
     EXPECT_TRUE(board->log().empty());
 }
 
