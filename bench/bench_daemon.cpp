@@ -151,7 +151,7 @@ public:
             [this] { return qd::asciiConversation(station_, talk_, false); }, settings_));
         listeners_.push_back(qd::listenUdp(
             io_, "uecp-udp", loopback,
-            [this] { return qd::uecpConversation(station_, mode_, talk_, false); }, settings_));
+            [this] { return qd::uecpConversation(station_, talk_, false); }, settings_));
         listeners_.push_back(qd::listenTcp(
             io_, "ascii-tcp", loopback,
             [this] { return qd::asciiConversation(station_, talk_, true); }, settings_,
@@ -200,7 +200,6 @@ private:
     qd::Station station_;
     const qd::LiveRef<qd::ConversationSettings> talk_ =
         std::make_shared<qd::LiveSettings<qd::ConversationSettings>>();
-    const std::shared_ptr<qd::UecpMode> mode_ = std::make_shared<qd::UecpMode>();
     const qd::LiveRef<qd::ListenerSettings> settings_ =
         std::make_shared<qd::LiveSettings<qd::ListenerSettings>>();
     std::vector<std::unique_ptr<qd::Listener>> listeners_;

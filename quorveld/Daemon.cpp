@@ -23,8 +23,9 @@ StationOptions stationOptions(const DaemonOptions &o)
 
 ListenerSettings listenerSettings(const DaemonOptions &o)
 {
-    ListenerSettings s{o.allow, {}};
+    ListenerSettings s{o.allow, {}, o.udpQueryAllow};
     s.limits.idle = std::chrono::seconds(o.idleSeconds);
+    s.limits.maxPerAddress = o.clientsPerAddress;
     return s;
 }
 
@@ -59,6 +60,8 @@ Daemon::Daemon(std::vector<std::string> args, DaemonOptions options)
           w.device = options_.device;
           w.verifySeconds = options_.verifySeconds;
           w.stateFile = options_.stateFile;
+          w.budget.interval = std::chrono::seconds(options_.eepromIntervalSeconds);
+          w.budget.perDay = options_.eepromBudget;
           w.logger = logLine;
           w.repeating = [this](const std::string &kind, const std::string &line) {
               logRepeating(kind, line);
@@ -70,8 +73,7 @@ Daemon::Daemon(std::vector<std::string> args, DaemonOptions options)
           std::make_shared<LiveSettings<ListenerSettings>>(listenerSettings(options_))),
       conversationSettings_(
           std::make_shared<LiveSettings<ConversationSettings>>(conversationSettings(options_))),
-      uecpMode_(std::make_shared<UecpMode>()), signals_(io_, SIGTERM, SIGINT, SIGHUP),
-      watchdog_(io_)
+      signals_(io_, SIGTERM, SIGINT, SIGHUP), watchdog_(io_)
 {
     setVerbose(options_.verbose);
 }
@@ -133,9 +135,9 @@ std::vector<Daemon::Bound> Daemon::bindListeners(const DaemonOptions &o)
             }
             ConversationFactory factory;
             if (kind.uecp)
-                factory = [&station = station_, mode = uecpMode_, settings = conversationSettings_,
+                factory = [&station = station_, settings = conversationSettings_,
                            stream = kind.tcp] {
-                    return uecpConversation(station, mode, settings, stream);
+                    return uecpConversation(station, settings, stream);
                 };
             else
                 factory = [&station = station_, settings = conversationSettings_,
@@ -215,11 +217,16 @@ void Daemon::reload()
         return;
     }
     if (fresh.device != options_.device || fresh.verifySeconds != options_.verifySeconds ||
-        fresh.stateFile != options_.stateFile || fresh.http != options_.http)
-        logLine("--device, --verify, --state and the HTTP options take effect at the next start");
+        fresh.stateFile != options_.stateFile || fresh.http != options_.http ||
+        fresh.eepromIntervalSeconds != options_.eepromIntervalSeconds ||
+        fresh.eepromBudget != options_.eepromBudget)
+        logLine("--device, --verify, --state, --eeprom-interval, --eeprom-budget and the HTTP "
+                "options take effect at the next start");
     fresh.device = options_.device;
     fresh.verifySeconds = options_.verifySeconds;
     fresh.stateFile = options_.stateFile;
+    fresh.eepromIntervalSeconds = options_.eepromIntervalSeconds;
+    fresh.eepromBudget = options_.eepromBudget;
     fresh.http = options_.http;
     listenerSettings_->replace(listenerSettings(fresh));
     conversationSettings_->replace(conversationSettings(fresh));

@@ -65,7 +65,6 @@ private:
     Station station_;
     std::shared_ptr<LiveSettings<ListenerSettings>> listenerSettings_;
     std::shared_ptr<LiveSettings<ConversationSettings>> conversationSettings_;
-    std::shared_ptr<UecpMode> uecpMode_;
     std::vector<Bound> listeners_;
     std::unique_ptr<HttpServer> http_;
     boost::asio::signal_set signals_;

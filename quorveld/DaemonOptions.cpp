@@ -22,6 +22,10 @@ const char *const usageText =
     "  --http ADDR:PORT         the web page, the JSON API and the metrics\n"
     "  --allow CIDR             accept clients from this address block only\n"
     "                           (repeatable; default: any)\n"
+    "  --clients-per-address N  TCP clients one address may have per listener\n"
+    "                           (default 8 of the 64)\n"
+    "  --udp-query-allow CIDR   UDP clients that may get a reply larger than\n"
+    "                           their datagram (repeatable; default loopback)\n"
     "  --idle-timeout SECONDS   close a TCP client silent this long (default 600)\n"
     "\n"
     "Encoder:\n"
@@ -32,7 +36,12 @@ const char *const usageText =
     "  --charset rds|cp1252     character table of ASCII, HTTP and file texts\n"
     "                           (default rds: what receivers show)\n"
     "  --verify SECONDS         read the RAM back this often, 0 never (default 60)\n"
-    "  --state FILE             keep the values asked for across restarts\n"
+    "  --state FILE             keep the values asked for across restarts, and\n"
+    "                           the EEPROM writes counted\n"
+    "  --eeprom-interval SECONDS  an EEPROM field written at most this often;\n"
+    "                           asks meanwhile wait for the next write (default 10)\n"
+    "  --eeprom-budget WRITES   an EEPROM field written at most this often in a\n"
+    "                           day; a tenth kept for authenticated HTTP (default 24)\n"
     "  --rt-cycle SECONDS       each buffered RadioText held this long (default 10)\n"
     "  --dps-step SECONDS       scrolling PS step (default 2)\n"
     "  --ascii-replies plus|ok  replies + - ! (default) or OK NO\n"
@@ -73,10 +82,14 @@ enum Key {
     Verify,
     IdleTimeout,
     State,
+    EepromInterval,
+    EepromBudgetKey,
     RtCycle,
     DpsStep,
     AsciiReplies,
     Allow,
+    ClientsPerAddress,
+    UdpQueryAllow,
     Config,
     Verbose,
     PasswordFile,
@@ -108,10 +121,14 @@ const struct option Options[] = {
     {"verify", required_argument, nullptr, Verify},
     {"idle-timeout", required_argument, nullptr, IdleTimeout},
     {"state", required_argument, nullptr, State},
+    {"eeprom-interval", required_argument, nullptr, EepromInterval},
+    {"eeprom-budget", required_argument, nullptr, EepromBudgetKey},
     {"rt-cycle", required_argument, nullptr, RtCycle},
     {"dps-step", required_argument, nullptr, DpsStep},
     {"ascii-replies", required_argument, nullptr, AsciiReplies},
     {"allow", required_argument, nullptr, Allow},
+    {"clients-per-address", required_argument, nullptr, ClientsPerAddress},
+    {"udp-query-allow", required_argument, nullptr, UdpQueryAllow},
     {"config", required_argument, nullptr, Config},
     {"verbose", no_argument, nullptr, Verbose},
     {"http-password-file", required_argument, nullptr, PasswordFile},
@@ -153,16 +170,17 @@ std::vector<int> addressList(const std::string &option, const std::string &text,
     return list;
 }
 
-AddressBlock parseBlock(const std::string &text)
+AddressBlock parseBlock(const std::string &text, const std::string &option = "allow")
 {
     const size_t slash = text.find('/');
     boost::system::error_code error;
     AddressBlock block{boost::asio::ip::make_address(text.substr(0, slash), error), 0};
     if (error)
-        throw OptionError("--allow: \"" + text + "\" is not an address or an address block");
+        throw OptionError("--" + option + ": \"" + text +
+                          "\" is not an address or an address block");
     const int bits = block.network.is_v4() ? 32 : 128;
     block.prefix =
-        slash == std::string::npos ? bits : number("allow", text.substr(slash + 1), 0, bits);
+        slash == std::string::npos ? bits : number(option, text.substr(slash + 1), 0, bits);
     return block;
 }
 
@@ -226,6 +244,8 @@ void apply(DaemonOptions &o, int key, const std::string &value)
     case Verify: o.verifySeconds = number("verify", value, 0, 86400); break;
     case IdleTimeout: o.idleSeconds = number("idle-timeout", value, 1, 86400); break;
     case State: o.stateFile = value; break;
+    case EepromInterval: o.eepromIntervalSeconds = number("eeprom-interval", value, 0, 3600); break;
+    case EepromBudgetKey: o.eepromBudget = number("eeprom-budget", value, 1, 100000); break;
     case RtCycle: o.rtCycleSeconds = number("rt-cycle", value, 1, 3600); break;
     case DpsStep: o.dpsStepSeconds = number("dps-step", value, 1, 3600); break;
     case AsciiReplies:
@@ -234,6 +254,10 @@ void apply(DaemonOptions &o, int key, const std::string &value)
         o.asciiOk = value == "ok";
         break;
     case Allow: o.allow.push_back(parseBlock(value)); break;
+    case ClientsPerAddress:
+        o.clientsPerAddress = number("clients-per-address", value, 1, 64);
+        break;
+    case UdpQueryAllow: o.udpQueryAllow.push_back(parseBlock(value, "udp-query-allow")); break;
     case Config: o.config = value; break;
     case Verbose: o.verbose = true; break;
     case PasswordFile: o.httpPasswordFile = value; break;
@@ -312,6 +336,8 @@ DaemonOptions parseOptions(const std::vector<std::string> &args)
     if (!command.config.empty())
         parseArgs(options, configArgs(command.config), command.config + ": ");
     parseArgs(options, args, "");
+    if (options.udpQueryAllow.empty())
+        options.udpQueryAllow = loopbackBlocks();
     return options;
 }
 

@@ -21,10 +21,19 @@ struct DaemonOptions {
     int verifySeconds = 60;
     int idleSeconds = 600; // --idle-timeout
     std::string stateFile;
+    // A board's EEPROM of this kind is good for about 100,000 writes a cell:
+    // 24 a day is 87,660 in ten years.
+    int eepromIntervalSeconds = 10;
+    int eepromBudget = 24; // writes a field per rolling day
     int rtCycleSeconds = 10;
     int dpsStepSeconds = 2;
     bool asciiOk = false; // --ascii-replies ok
     std::vector<AddressBlock> allow;
+    int clientsPerAddress = 8; // of a TCP listener's 64
+    // UDP clients whose replies may be larger than their datagrams (others'
+    // are not sent: a forged source would make the daemon an amplifier);
+    // loopback when none is given.
+    std::vector<AddressBlock> udpQueryAllow;
     std::string config;
     bool verbose = false;
     // HTTP

@@ -351,8 +351,12 @@ HttpAction decided(const HttpRequest &request, const HttpPolicy &policy)
     switch (route->resource) {
     case Resource::Page: return page(route->name);
     case Resource::Fields:
-        if (request.method == "PATCH")
-            return setFields(request);
+        if (request.method == "PATCH") {
+            HttpAction action = setFields(request);
+            if (auto *set = std::get_if<SetFields>(&action)) // past the guard above
+                set->authenticated = policy.password != nullptr;
+            return action;
+        }
         return ReadFields{};
     case Resource::Field:
         if (!RdsUsbFindField(std::string(route->name).c_str()))
@@ -402,12 +406,31 @@ HttpResponse errorReply(int status, const std::string &message)
     return json(status, Json{{"error", message}});
 }
 
-HttpResponse refusedReply(const std::vector<std::pair<std::string, std::string>> &refusals)
+namespace {
+
+Json refusalList(const std::vector<std::pair<std::string, std::string>> &refusals)
 {
     Json list = Json::array();
     for (const auto &[field, message] : refusals)
         list.push_back({{"field", field}, {"message", message}});
-    return json(422, {{"error", "value refused, nothing changed"}, {"refused", list}});
+    return list;
+}
+
+} // namespace
+
+HttpResponse refusedReply(const std::vector<std::pair<std::string, std::string>> &refusals)
+{
+    return json(422,
+                {{"error", "value refused, nothing changed"}, {"refused", refusalList(refusals)}});
+}
+
+HttpResponse overBudgetReply(const std::vector<std::pair<std::string, std::string>> &refusals,
+                             long long retryAfterSeconds)
+{
+    HttpResponse reply = json(429, {{"error", "the EEPROM write budget is spent, nothing changed"},
+                                    {"refused", refusalList(refusals)}});
+    reply.headers.emplace_back("Retry-After", std::to_string(retryAfterSeconds));
+    return reply;
 }
 
 HttpResponse acceptedReply(const nlohmann::ordered_json &pending, uint64_t version)

@@ -76,6 +76,7 @@ struct ReadMetrics {};
 struct SetFields {
     std::vector<std::pair<std::string, std::string>> values; // as quorvel-ctl's set takes them
     std::vector<std::string> drops; // fields given as null: asked for no longer
+    bool authenticated = false;     // by the password: the EEPROM budget's operator share
 };
 struct SetSong {
     std::string text, artist, title;
@@ -109,6 +110,9 @@ const std::vector<std::pair<std::string, std::string>> &commonHeaders();
 HttpResponse errorReply(int status, const std::string &message);
 // 422: {"error": ..., "refused": [{"field": NAME, "message": ...}]}.
 HttpResponse refusedReply(const std::vector<std::pair<std::string, std::string>> &refusals);
+// 429 with Retry-After: the same, for values the EEPROM write budget refused.
+HttpResponse overBudgetReply(const std::vector<std::pair<std::string, std::string>> &refusals,
+                             long long retryAfterSeconds);
 // 202: {"pending": {...}, "version": N}.
 HttpResponse acceptedReply(const nlohmann::ordered_json &pending, uint64_t version);
 HttpResponse fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,

@@ -291,7 +291,8 @@ struct Perform {
     }
     HttpResponse operator()(const SetFields &set) const
     {
-        return outcome(station.set(set.values, Protocol::Http, set.drops));
+        return outcome(station.set(set.values, Protocol::Http, set.drops,
+                                   set.authenticated ? Asker::Operator : Asker::Client));
     }
     HttpResponse operator()(const SetSong &song) const
     {
@@ -305,9 +306,14 @@ struct Perform {
             return acceptedReply(station.fieldsJson(Station::Values::Pending), station.version());
         std::vector<std::pair<std::string, std::string>> named;
         named.reserve(refusals.size());
-        for (const Refusal &refusal : refusals)
+        std::optional<std::chrono::seconds> retryAfter;
+        for (const Refusal &refusal : refusals) {
             named.emplace_back(refusal.field, refusal.message);
-        return refusedReply(named);
+            if (refusal.retryAfter)
+                retryAfter =
+                    std::max(retryAfter.value_or(*refusal.retryAfter), *refusal.retryAfter);
+        }
+        return retryAfter ? overBudgetReply(named, retryAfter->count()) : refusedReply(named);
     }
 };
 

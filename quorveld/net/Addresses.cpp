@@ -45,4 +45,10 @@ bool allowed(const std::vector<AddressBlock> &allow, const boost::asio::ip::addr
     return false;
 }
 
+std::vector<AddressBlock> loopbackBlocks()
+{
+    return {{boost::asio::ip::make_address("127.0.0.0"), 8},
+            {boost::asio::ip::address_v6::loopback(), 128}};
+}
+
 } // namespace qd

@@ -28,6 +28,9 @@ struct AddressBlock {
 // Whether a client's address is in one of the blocks; any is, when there are none.
 bool allowed(const std::vector<AddressBlock> &allow, const boost::asio::ip::address &address);
 
+// 127.0.0.0/8 and ::1.
+std::vector<AddressBlock> loopbackBlocks();
+
 } // namespace qd
 
 #endif

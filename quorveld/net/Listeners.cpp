@@ -7,8 +7,10 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 
+#include <algorithm>
 #include <array>
 #include <deque>
+#include <map>
 #include <set>
 
 namespace qd {
@@ -70,10 +72,14 @@ private:
                     self->conversation_->ended();
                 if (error)
                     return self->close();
-                self->armIdle();
+                // Only a complete line or frame shows the client is not idle.
+                const uint64_t taken = self->conversation_->taken();
                 self->send(self->conversation_->received(std::span(self->buffer_.data(), length)));
-                if (!self->closed_)
-                    self->read();
+                if (self->closed_)
+                    return;
+                if (self->conversation_->taken() != taken)
+                    self->armIdle();
+                self->read();
             });
     }
 
@@ -125,7 +131,8 @@ public:
                 ConversationFactory factory, LiveRef<ListenerSettings> settings,
                 ClientCounter counter)
         : acceptor_(io), factory_(std::move(factory)), settings_(std::move(settings)),
-          counter_(std::move(counter))
+          counter_(std::move(counter)), refusals_(std::chrono::seconds(10)), flushTimer_(io),
+          retryTimer_(io)
     {
         const tcp::endpoint endpoint(where.address, where.port);
         acceptor_.open(endpoint.protocol());
@@ -150,6 +157,9 @@ public:
         closed_ = true;
         error_code ignored;
         acceptor_.close(ignored);
+        retryTimer_.cancel();
+        flushTimer_.cancel();
+        refusals_.flush(LogLimiter::Clock::now() + std::chrono::seconds(10));
         for (const auto &client : std::set(clients_))
             client->close();
         counter_(name_, -1);
@@ -182,10 +192,49 @@ private:
             [self = shared_from_this()](const error_code &error, tcp::socket socket) {
                 if (self->closed_)
                     return;
-                if (!error)
-                    self->admit(std::move(socket));
-                self->accept();
+                if (!error || error == boost::asio::error::connection_aborted) {
+                    self->retryDelay_ = {};
+                    if (!error)
+                        self->admit(std::move(socket));
+                    return self->accept();
+                }
+                // Out of descriptors, say: the connection waits in the backlog,
+                // accepting again at once would only spin.
+                using std::chrono::milliseconds;
+                self->retryDelay_ =
+                    std::clamp(self->retryDelay_ * 2, milliseconds(10), milliseconds(1000));
+                self->refuse(": accepting failed (" + error.message() + "); trying again in " +
+                             std::to_string(self->retryDelay_.count()) + " ms");
+                self->retryTimer_.expires_after(self->retryDelay_);
+                self->retryTimer_.async_wait([self](const error_code &waited) {
+                    if (!waited && !self->closed_)
+                        self->accept();
+                });
             });
+    }
+
+    // At most one line every 10 s, with a count of the others.
+    void refuse(const std::string &why)
+    {
+        refusals_.log("refused", name_ + why);
+        flushLater();
+    }
+
+    // The count of lines held back goes out once it is due.
+    void flushLater()
+    {
+        const std::optional<LogLimiter::Clock::time_point> due = refusals_.due();
+        if (!due || flushing_)
+            return;
+        flushing_ = true;
+        flushTimer_.expires_at(*due);
+        flushTimer_.async_wait([self = shared_from_this()](const error_code &error) {
+            self->flushing_ = false;
+            if (error || self->closed_)
+                return;
+            self->refusals_.flush();
+            self->flushLater();
+        });
     }
 
     void admit(tcp::socket socket)
@@ -200,11 +249,16 @@ private:
                        " (not allowed)");
             return;
         }
-        if (static_cast<int>(clients_.size()) >= settings->limits.maxClients) {
-            logLine(name_ + ": refused " + peerText(peer.address(), peer.port()) + ": " +
-                    std::to_string(settings->limits.maxClients) + " clients already");
-            return;
-        }
+        if (static_cast<int>(clients_.size()) >= settings->limits.maxClients)
+            return refuse(": refused " + peerText(peer.address(), peer.port()) + ": " +
+                          std::to_string(settings->limits.maxClients) + " clients already");
+        const auto fromThere = std::count_if(clients_.begin(), clients_.end(), [&](const auto &c) {
+            return c->peer().address() == peer.address();
+        });
+        if (fromThere >= settings->limits.maxPerAddress)
+            return refuse(": refused " + peerText(peer.address(), peer.port()) + ": " +
+                          std::to_string(fromThere) + " clients from " +
+                          peer.address().to_string() + " already");
         const auto client = std::make_shared<TcpClient>(std::move(socket), peer, factory_(),
                                                         weak_from_this(), settings_);
         clients_.insert(client);
@@ -218,6 +272,10 @@ private:
     const ClientCounter counter_;
     std::string name_;
     std::set<std::shared_ptr<TcpClient>> clients_;
+    LogLimiter refusals_; // refused connections and failed accepts
+    boost::asio::steady_timer flushTimer_, retryTimer_;
+    bool flushing_ = false;
+    std::chrono::milliseconds retryDelay_{};
     bool closed_ = false;
 };
 
@@ -258,13 +316,15 @@ private:
     std::shared_ptr<TcpAcceptor> acceptor_;
 };
 
-// The socket, its one conversation and the datagram being received, kept
-// alive by the pending receive and sends.
+// The socket, a conversation for each recent peer (each keeps its own UECP
+// mode) and the datagram being received, kept alive by the pending receive
+// and sends.
 class UdpSocket : public std::enable_shared_from_this<UdpSocket> {
 public:
     UdpSocket(boost::asio::io_context &io, const std::string &kind, const ListenAddress &where,
               const ConversationFactory &factory, LiveRef<ListenerSettings> settings)
-        : socket_(io), conversation_(factory()), settings_(std::move(settings))
+        : socket_(io), factory_(factory), settings_(std::move(settings)),
+          dropped_(std::chrono::seconds(10))
     {
         const bool multicast = where.address.is_multicast();
         // A group is joined on a socket bound to the port on every address.
@@ -302,24 +362,60 @@ public:
                     return;
                 if (!error && allowed(self->settings_->get()->allow, self->peer_.address()))
                     self->answer(
-                        self->conversation_->received(std::span(self->buffer_.data(), length)));
+                        self->conversation().received(std::span(self->buffer_.data(), length)),
+                        length);
                 self->receive();
             });
     }
 
 private:
-    void answer(std::string bytes)
+    // The peer's conversation; past maxPeers, the one heard from longest ago
+    // is forgotten (sources can be forged).
+    Conversation &conversation()
+    {
+        auto found = peers_.find(peer_);
+        if (found == peers_.end()) {
+            if (peers_.size() >= std::max<size_t>(settings_->get()->limits.maxPeers, 1))
+                peers_.erase(std::min_element(
+                    peers_.begin(), peers_.end(),
+                    [](const auto &a, const auto &b) { return a.second.heard < b.second.heard; }));
+            found = peers_.emplace(peer_, Peer{factory_(), 0}).first;
+        }
+        found->second.heard = ++heard_;
+        return *found->second.conversation;
+    }
+
+    // A reply larger than its datagram goes only to the query clients.
+    void answer(std::string bytes, size_t asked)
     {
         if (bytes.empty())
             return;
+        const auto &queryAllow = settings_->get()->queryAllow;
+        if (bytes.size() > asked &&
+            std::none_of(queryAllow.begin(), queryAllow.end(),
+                         [&](const AddressBlock &b) { return b.contains(peer_.address()); })) {
+            dropped_.log("dropped", name_ + ": a reply of " + std::to_string(bytes.size()) +
+                                        " bytes to a datagram of " + std::to_string(asked) +
+                                        " from " + peerText(peer_.address(), peer_.port()) +
+                                        " not sent: not a query client (--udp-query-allow)");
+            return;
+        }
         auto reply = std::make_shared<std::string>(std::move(bytes));
         socket_.async_send_to(boost::asio::buffer(*reply), peer_,
                               [self = shared_from_this(), reply](const error_code &, size_t) {});
     }
 
+    struct Peer {
+        std::unique_ptr<Conversation> conversation;
+        uint64_t heard; // the order of its last datagram
+    };
+
     udp::socket socket_;
-    std::unique_ptr<Conversation> conversation_;
+    const ConversationFactory factory_;
+    std::map<udp::endpoint, Peer> peers_;
+    uint64_t heard_ = 0;
     const LiveRef<ListenerSettings> settings_;
+    LogLimiter dropped_; // replies not sent
     std::string name_;
     std::array<uint8_t, 65536> buffer_{};
     udp::endpoint peer_;

@@ -33,6 +33,8 @@ public:
     virtual std::string received(std::span<const uint8_t> bytes) = 0;
     // The stream ended: what was left without an ending is taken.
     virtual void ended() {}
+    // Complete lines or frames taken so far: a client that adds none is idle.
+    virtual uint64_t taken() const { return 0; }
 };
 using ConversationFactory = std::function<std::unique_ptr<Conversation>()>;
 
@@ -53,14 +55,19 @@ using LiveRef = std::shared_ptr<const LiveSettings<T>>;
 
 struct ListenerLimits {
     int maxClients = 64;
+    int maxPerAddress = 8;          // of maxClients, from one address
     std::chrono::seconds idle{600}; // without a complete line or frame
     size_t maxUnsent = 1 << 20;     // replies a client has not read
+    size_t maxPeers = 256;          // UDP peers whose conversations are kept
 };
 
 // What every listener reads at each new client, datagram and read.
 struct ListenerSettings {
     std::vector<AddressBlock> allow; // empty: any client
     ListenerLimits limits;
+    // UDP peers whose replies may be larger than their datagrams; others' are
+    // not sent, since a forged source would make the daemon an amplifier.
+    std::vector<AddressBlock> queryAllow = loopbackBlocks();
 };
 
 // Called with a listener's name and its client count whenever it changes;

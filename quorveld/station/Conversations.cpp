@@ -36,11 +36,12 @@ std::vector<uint8_t> afCodes(const Snapshot &fields)
 
 class UecpConversation : public Conversation {
 public:
-    UecpConversation(Station &station, std::shared_ptr<UecpMode> mode,
-                     LiveRef<ConversationSettings> settings, bool stream)
-        : station_(station), mode_(std::move(mode)), settings_(std::move(settings)), stream_(stream)
+    UecpConversation(Station &station, LiveRef<ConversationSettings> settings, bool stream)
+        : station_(station), settings_(std::move(settings)), stream_(stream)
     {
     }
+
+    uint64_t taken() const override { return taken_; }
 
     std::string received(std::span<const uint8_t> bytes) override
     {
@@ -62,11 +63,12 @@ private:
 
     std::string take(const uecp::Decoded &decoded)
     {
+        taken_++;
         const auto settings = settings_->get();
         if (const auto *error = std::get_if<uecp::FrameError>(&decoded)) {
             station_.countRefused(Protocol::Uecp);
             logVerbose("UECP frame refused, error " + std::to_string(error->code));
-            if (mode_->mode == 0 ||
+            if (mode_ == 0 ||
                 (error->address &&
                  !uecp::addressedTo(*error->address, settings->sites, settings->encoders)))
                 return {};
@@ -87,7 +89,7 @@ private:
         }
         if (error != uecp::Ok)
             station_.countRefused(Protocol::Uecp);
-        if (mode_->mode != 0)
+        if (mode_ != 0)
             replies += text(uecp::ackFrame(0, frame.sqc, error));
         return replies;
     }
@@ -98,7 +100,9 @@ private:
             station_.setImages({{index, std::move(image)}}, Protocol::Uecp);
         };
         if (const auto *pi = std::get_if<uecp::Pi>(&command)) {
-            set(Pi, fields::piImage(pi->code));
+            // The EEPROM budget's refusal: a message not acceptable now.
+            if (!station_.setImages({{Pi, fields::piImage(pi->code)}}, Protocol::Uecp).empty())
+                return uecp::NotAcceptable;
         } else if (const auto *ps = std::get_if<uecp::Ps>(&command)) {
             set(RamPs, fields::textImage(RdsUsbFields[RamPs], ps->name));
         } else if (const auto *flags = std::get_if<uecp::TaTp>(&command)) {
@@ -112,14 +116,16 @@ private:
         } else if (const auto *pty = std::get_if<uecp::Pty>(&command)) {
             set(RamPty, fields::numberImage(pty->code));
         } else if (const auto *rt = std::get_if<uecp::RadioText>(&command)) {
-            station_.storeRadioText(
-                rt->text.empty() ? fields::Image()
-                                 : fields::textImage(RdsUsbFields[RamRt], rt->text),
-                rt->buffer == uecp::RadioText::Buffer::Append, rt->transmissions, Protocol::Uecp);
+            if (!station_.storeRadioText(rt->text.empty()
+                                             ? fields::Image()
+                                             : fields::textImage(RdsUsbFields[RamRt], rt->text),
+                                         rt->buffer == uecp::RadioText::Buffer::Append,
+                                         rt->transmissions, Protocol::Uecp))
+                return uecp::BufferOverflow;
         } else if (const auto *af = std::get_if<uecp::Af>(&command)) {
             return applyAf(*af);
         } else if (const auto *mode = std::get_if<uecp::CommMode>(&command)) {
-            mode_->mode = mode->mode;
+            mode_ = mode->mode;
         }
         return uecp::Ok;
     }
@@ -136,8 +142,7 @@ private:
             images.emplace_back(Af00 + static_cast<int>(i),
                                 fields::Image(1, static_cast<char>(codes[i])));
         images.emplace_back(Naf, fields::numberImage(static_cast<int>(codes.size())));
-        station_.setImages(images, Protocol::Uecp);
-        return uecp::Ok;
+        return station_.setImages(images, Protocol::Uecp).empty() ? uecp::Ok : uecp::NotAcceptable;
     }
 
     // The requested element in its set form, in a frame answering this one.
@@ -171,15 +176,16 @@ private:
         default: break;
         }
         if (!element)
-            return mode_->mode == 0 ? "" : text(uecp::ackFrame(0, asked.sqc, uecp::NotAcceptable));
+            return mode_ == 0 ? "" : text(uecp::ackFrame(0, asked.sqc, uecp::NotAcceptable));
         return text(uecp::encodeFrame({0, asked.sqc, uecp::encodeElement(*element)}));
     }
 
     Station &station_;
-    const std::shared_ptr<UecpMode> mode_;
     const LiveRef<ConversationSettings> settings_;
     bool stream_;
     uecp::StreamDeframer deframer_;
+    int mode_ = 0;       // this client's communication mode
+    uint64_t taken_ = 0; // frames, whole or refused
 };
 
 class AsciiConversation : public Conversation {
@@ -197,10 +203,14 @@ public:
             if (std::optional<ascii::Line> last = splitter_.finish())
                 lines.push_back(std::move(*last));
         std::string replies;
-        for (const ascii::Line &line : lines)
+        for (const ascii::Line &line : lines) {
+            taken_ += !line.tooLong;
             replies += line.tooLong ? reply(ascii::Outcome::Refused) : take(line.text);
+        }
         return replies;
     }
+
+    uint64_t taken() const override { return taken_; }
 
     void ended() override
     {
@@ -287,15 +297,15 @@ private:
     const LiveRef<ConversationSettings> settings_;
     bool stream_;
     ascii::LineSplitter splitter_;
+    uint64_t taken_ = 0; // complete lines
 };
 
 } // namespace
 
-std::unique_ptr<Conversation> uecpConversation(Station &station, std::shared_ptr<UecpMode> mode,
+std::unique_ptr<Conversation> uecpConversation(Station &station,
                                                LiveRef<ConversationSettings> settings, bool stream)
 {
-    return std::make_unique<UecpConversation>(station, std::move(mode), std::move(settings),
-                                              stream);
+    return std::make_unique<UecpConversation>(station, std::move(settings), stream);
 }
 
 std::unique_ptr<Conversation> asciiConversation(Station &station,

@@ -58,6 +58,27 @@ void checkAfList(std::string_view list, fields::Charset charset,
     images.emplace_back(Naf, fields::numberImage(static_cast<int>(items.size())));
 }
 
+// "2 h 5 min", "40 s"
+std::string duration(std::chrono::seconds wait)
+{
+    const auto s = wait.count();
+    if (s >= 3600)
+        return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
+    if (s >= 60)
+        return std::to_string(s / 60) + " min";
+    return std::to_string(s) + " s";
+}
+
+Refusal overBudget(const BudgetRefusal &spent)
+{
+    const std::string name = RdsUsbFields[spent.field].Name;
+    return {name,
+            name + ": the EEPROM write budget is spent (" + std::to_string(spent.limit) +
+                " writes a day of this field, to spare the board's EEPROM); try again in " +
+                duration(spent.retryAfter),
+            spent.retryAfter};
+}
+
 std::string metric(const char *name, const char *type, const char *help, const std::string &samples)
 {
     return std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" +
@@ -85,8 +106,8 @@ const char *protocolName(Protocol protocol)
 
 Station::Station(boost::asio::io_context &io, BoardWorker &worker, StationOptions options)
     : io_(io), worker_(worker), options_(std::move(options)),
-      started_(std::chrono::steady_clock::now()), lastChange_(utcNow()), rotationTimer_(io),
-      scrollTimer_(io)
+      started_(std::chrono::steady_clock::now()), lastChange_(utcNow()),
+      budgetLog_(std::chrono::seconds(10)), logFlush_(io), rotationTimer_(io), scrollTimer_(io)
 {
     worker_.setListener([this] { boost::asio::post(io_, [this] { changed(); }); });
 }
@@ -97,6 +118,25 @@ void Station::changed()
     lastChange_ = utcNow();
     for (const auto &observer : observers_)
         observer();
+}
+
+void Station::flushLogsLater()
+{
+    std::optional<LogLimiter::Clock::time_point> due = textLog_.due();
+    if (const auto budgetDue = budgetLog_.due(); budgetDue && (!due || *budgetDue < *due))
+        due = budgetDue;
+    if (!due || logFlushArmed_)
+        return;
+    logFlushArmed_ = true;
+    logFlush_.expires_at(*due);
+    logFlush_.async_wait([this](const boost::system::error_code &error) {
+        if (error)
+            return;
+        logFlushArmed_ = false;
+        textLog_.flush();
+        budgetLog_.flush();
+        flushLogsLater();
+    });
 }
 
 void Station::subscribe(std::function<void()> observer)
@@ -125,7 +165,7 @@ void Station::check(const std::string &name, const std::string &value, Images &i
 }
 
 std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::string>> &values,
-                                  Protocol from, const std::vector<std::string> &drops)
+                                  Protocol from, const std::vector<std::string> &drops, Asker asker)
 {
     Images images;
     std::vector<Refusal> refusals;
@@ -145,8 +185,9 @@ std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::
     commands_[from]++;
     refused_[from] += refusals.size();
     if (refusals.empty()) {
-        ask(images);
-        unask(dropped);
+        refusals = ask(images, from, asker);
+        if (refusals.empty())
+            unask(dropped);
     }
     changed();
     return refusals;
@@ -160,13 +201,9 @@ fields::SongText Station::song(int field, std::u32string_view text, fields::Song
     if (!song.changes.empty()) {
         const std::string where = std::string(protocolName(from)) + ": " + RdsUsbFields[field].Name;
         textLog_.log(where, where + ": " + song.changes);
+        flushLogsLater();
     }
     return song;
-}
-
-std::optional<Refusal> Station::storeRefusal(int) const
-{
-    return std::nullopt; // every EEPROM copy may be written for now
 }
 
 CommandResult Station::command(const std::string &name, const std::string &value,
@@ -189,32 +226,71 @@ CommandResult Station::command(const std::string &name, const std::string &value
     }
     commands_[from]++;
     refused_[from] += result.refusals.size();
-    if (const int copy = fields::fieldIndex(store); copy >= 0 && result.refusals.empty()) {
-        if (std::optional<Refusal> refusal = storeRefusal(copy))
-            result.unstored.push_back(std::move(*refusal));
-        else if (text)
-            images.emplace_back(copy, fields::textImage(RdsUsbFields[copy], boardText));
-        else
-            check(store, value, images, result.unstored);
-    }
     if (result.refusals.empty())
-        ask(images);
+        result.refusals = ask(images, from);
+    if (result.refusals.empty()) {
+        Images stored;
+        const int copy = fields::fieldIndex(store);
+        if (copy >= 0 && text)
+            stored.emplace_back(copy, fields::textImage(RdsUsbFields[copy], boardText));
+        else if (copy >= 0)
+            check(store, value, stored, result.unstored);
+        if (!stored.empty())
+            result.unstored = ask(stored, from);
+    }
     changed();
     return result;
 }
 
-void Station::setImages(const std::vector<std::pair<int, fields::Image>> &images, Protocol from)
+std::vector<Refusal> Station::setImages(const std::vector<std::pair<int, fields::Image>> &images,
+                                        Protocol from)
 {
     commands_[from]++;
-    ask(images);
+    std::vector<Refusal> refusals = ask(images, from);
     changed();
+    return refusals;
 }
 
-void Station::ask(const std::vector<std::pair<int, fields::Image>> &images)
+std::vector<Refusal> Station::ask(const std::vector<std::pair<int, fields::Image>> &images,
+                                  Protocol from, Asker asker)
 {
+    const bool eeprom = std::any_of(images.begin(), images.end(), [](const auto &asked) {
+        return !fields::isRamField(RdsUsbFields[asked.first]);
+    });
+    if (eeprom) {
+        // With the turn's RAM asks before them, in one call: the worker sees
+        // them in order (the board copies an EEPROM text into RAM).
+        Images all = unsent_;
+        all.insert(all.end(), images.begin(), images.end());
+        const std::vector<BudgetRefusal> spent = worker_.ask(all, asker);
+        if (spent.empty())
+            unsent_.clear();
+        else
+            flushUnsent();
+        std::vector<Refusal> refusals;
+        for (const BudgetRefusal &refused : spent) {
+            refusals.push_back(overBudget(refused));
+            const std::string where =
+                std::string(protocolName(from)) + ": " + RdsUsbFields[refused.field].Name;
+            budgetLog_.log("budget " + where, where + ": refused: " + refusals.back().message);
+        }
+        flushLogsLater();
+        overBudget_[from] += refusals.size();
+        if (!refusals.empty())
+            return refusals;
+    }
     for (const auto &[index, image] : images)
         takeOver(index);
-    toWorker(images);
+    if (!eeprom)
+        toWorker(images);
+    return {};
+}
+
+void Station::flushUnsent()
+{
+    if (!unsent_.empty())
+        worker_.ask(unsent_);
+    unsent_.clear();
 }
 
 void Station::unask(const std::vector<int> &fields)
@@ -251,8 +327,7 @@ void Station::toWorker(const std::vector<std::pair<int, fields::Image>> &images)
     flushPosted_ = true;
     boost::asio::post(io_, [this] {
         flushPosted_ = false;
-        worker_.ask(unsent_);
-        unsent_.clear();
+        flushUnsent();
     });
 }
 
@@ -275,25 +350,28 @@ void Station::stopScroll()
     scrollTimer_.cancel();
 }
 
-void Station::storeRadioText(const fields::Image &text, bool append, int transmissions,
+bool Station::storeRadioText(const fields::Image &text, bool append, int transmissions,
                              Protocol from)
 {
     const fields::Image blank = fields::textImage(RdsUsbFields[RamRt], "");
     if (text.empty() || text == blank) {
         setImages({{RamRt, blank}}, from);
-        return;
+        return true;
     }
     if (!append || rotation_.empty()) {
         setImages({{RamRt, text}}, from); // also ends a rotation
         rotation_.push_back({text, transmissions});
         rotationAt_ = 0;
-        return;
+        return true;
     }
+    if (rotation_.size() >= maxBufferedTexts)
+        return false; // refused and counted by the caller
     commands_[from]++;
     rotation_.push_back({text, transmissions});
     if (rotation_.size() == 2)
         scheduleRotation();
     changed();
+    return true;
 }
 
 // The next buffered text on air. A text with a number of transmissions
@@ -330,7 +408,7 @@ void Station::scrollPs(std::string_view text, Protocol from)
             .boardText;
     commands_[from]++;
     if (page.size() <= RDS_USB_PS_LENGTH) {
-        ask({{RamPs, fields::textImage(RdsUsbFields[RamPs], page)}});
+        ask({{RamPs, fields::textImage(RdsUsbFields[RamPs], page)}}, from);
         changed();
         return;
     }
@@ -380,7 +458,7 @@ void Station::nowPlaying(const NowPlaying &playing, Protocol from)
         song(RamRt, fields::decodeUtf8(line, "now playing"), fields::SongField::RadioText, from)
             .boardText;
     commands_[from]++;
-    ask({{RamRt, fields::textImage(RdsUsbFields[RamRt], onAir)}});
+    ask({{RamRt, fields::textImage(RdsUsbFields[RamRt], onAir)}}, from);
     changed();
 }
 
@@ -442,6 +520,24 @@ nlohmann::ordered_json Station::fieldsJson(Values which) const
     return fields::fieldsToJson(list);
 }
 
+nlohmann::ordered_json Station::budgetJson(const WorkerStatus &status) const
+{
+    const EepromBudget budget(worker_.budgetOptions());
+    nlohmann::ordered_json used = nlohmann::ordered_json::object();
+    for (const auto &[field, writes] : status.eepromBudgetUsed)
+        used[RdsUsbFields[field].Name] = writes;
+    uint64_t refused = 0;
+    for (const auto &[protocol, count] : overBudget_)
+        refused += count;
+    return {{"interval_s", budget.options().interval.count()},
+            {"per_day", budget.options().perDay},
+            {"kept_for_operator", budget.options().perDay > 0
+                                      ? budget.limit(Asker::Operator) - budget.limit(Asker::Client)
+                                      : 0},
+            {"used", used},
+            {"refused", refused}};
+}
+
 nlohmann::ordered_json Station::statusJson() const
 {
     const WorkerStatus status = this->status();
@@ -453,6 +549,7 @@ nlohmann::ordered_json Station::statusJson() const
         {"device", status.device},
         {"pending_writes", status.pendingWrites},
         {"eeprom_writes", status.eepromWrites},
+        {"eeprom_budget", budgetJson(status)},
         {"requests_sent", status.requestsSent},
         {"requests_failed", status.requestsFailed},
         {"state_unsaved", status.stateUnsaved},
@@ -468,7 +565,7 @@ nlohmann::ordered_json Station::statusJson() const
 std::string Station::metricsText() const
 {
     const WorkerStatus status = this->status();
-    std::string commands, refused, cut, clients;
+    std::string commands, refused, cut, clients, overBudget, budgetUsed;
     for (Protocol protocol : AllProtocols) {
         const std::string label = std::string("protocol=\"") + protocolName(protocol) + "\"";
         const auto count = [protocol](const std::map<Protocol, uint64_t> &counts) {
@@ -478,7 +575,11 @@ std::string Station::metricsText() const
         commands += sample("quorveld_commands_total", count(commands_), label);
         refused += sample("quorveld_refused_values_total", count(refused_), label);
         cut += sample("quorveld_cut_texts_total", count(cut_), label);
+        overBudget += sample("quorveld_eeprom_budget_refused_total", count(overBudget_), label);
     }
+    for (const auto &[field, writes] : status.eepromBudgetUsed)
+        budgetUsed += sample("quorveld_eeprom_budget_used", static_cast<uint64_t>(writes),
+                             std::string("field=\"") + RdsUsbFields[field].Name + "\"");
     for (const auto &[listener, count] : clients_)
         clients += sample("quorveld_clients", static_cast<uint64_t>(count),
                           "listener=\"" + listener + "\"");
@@ -502,6 +603,14 @@ std::string Station::metricsText() const
                   refused) +
            metric("quorveld_cut_texts_total", "counter",
                   "Song texts cut to the length of their field, by protocol.", cut) +
+           metric("quorveld_eeprom_budget_refused_total", "counter",
+                  "EEPROM values refused because their field's daily write budget was spent, by "
+                  "protocol.",
+                  overBudget) +
+           (budgetUsed.empty()
+                ? ""
+                : metric("quorveld_eeprom_budget_used", "gauge",
+                         "EEPROM writes counted in the rolling day, by field.", budgetUsed)) +
            (clients.empty()
                 ? ""
                 : metric("quorveld_clients", "gauge", "Clients connected, by listener.", clients));

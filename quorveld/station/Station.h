@@ -35,9 +35,16 @@ inline constexpr std::array AllProtocols{Protocol::Uecp, Protocol::Ascii, Protoc
 const char *protocolName(Protocol protocol);
 
 // A value the checks refused: the field's name and the field model's message.
+// A value the EEPROM budget refused says when to try again.
 struct Refusal {
+    Refusal(std::string field, std::string message,
+            std::optional<std::chrono::seconds> retryAfter = std::nullopt)
+        : field(std::move(field)), message(std::move(message)), retryAfter(retryAfter)
+    {
+    }
     std::string field;
     std::string message;
+    std::optional<std::chrono::seconds> retryAfter; // the budget's refusal
 };
 
 struct StationOptions {
@@ -70,23 +77,30 @@ public:
     // `drops` names fields no longer asked for ("af": the AFs and their
     // number): the board keeps what it holds, and a replug no longer writes
     // them; dropping the RAM PS or RadioText also ends its scrolling or rotation.
+    // EEPROM values need the EEPROM budget (the operator's share for
+    // Asker::Operator); its refusals carry retryAfter.
     std::vector<Refusal> set(const std::vector<std::pair<std::string, std::string>> &values,
-                             Protocol from, const std::vector<std::string> &drops = {});
+                             Protocol from, const std::vector<std::string> &drops = {},
+                             Asker asker = Asker::Client);
     // An encoder's command (ASCII): the field `name` set to `value`, and with
     // `store` its EEPROM copy of that name as well ("set and store"). A PS name
     // or RadioText takes song text (bytes in UTF-8, or Windows-1252 where they
     // are not): transliterated and cut, never refused. Other values are
-    // checked as by set(). When the EEPROM copy cannot be stored, the RAM part
-    // still goes.
+    // checked as by set(). When the EEPROM copy cannot be stored (a bad value,
+    // or the EEPROM budget spent), the RAM part still goes.
     CommandResult command(const std::string &name, const std::string &value,
                           const std::string &store, Protocol from);
-    // Images as received, in the board's bytes (UECP), asked as they are.
-    void setImages(const std::vector<std::pair<int, fields::Image>> &images, Protocol from);
+    // Images as received, in the board's bytes (UECP), asked as they are;
+    // nothing when the EEPROM budget refuses one.
+    std::vector<Refusal> setImages(const std::vector<std::pair<int, fields::Image>> &images,
+                                   Protocol from);
     // The RadioText buffer: flush then store `text`, or append it to the texts
     // sent in turn, each for rtCycleSeconds, `transmissions` rounds (0:
     // without end) when more than one is buffered. An empty text empties the
-    // buffer and blanks the RadioText.
-    void storeRadioText(const fields::Image &text, bool append, int transmissions, Protocol from);
+    // buffer and blanks the RadioText. false: the buffer is full, the text
+    // was not appended.
+    static constexpr size_t maxBufferedTexts = 8;
+    bool storeRadioText(const fields::Image &text, bool append, int transmissions, Protocol from);
     // Scrolls song text through the RAM PS name, 8 characters a step; a text
     // of at most 8 is the PS name. Transliterated and cut to 128 characters.
     void scrollPs(std::string_view text, Protocol from);
@@ -110,8 +124,10 @@ public:
     // {"ram.ps": "RADIO1  ", "ram.pty": 10, ...} as quorvel-ctl shows them.
     nlohmann::ordered_json fieldsJson(Values which) const;
     // {"board": "present", "device": "001/007", "pending_writes": 0,
-    //  "eeprom_writes": 3, "requests_sent": ..., "requests_failed": ...,
-    //  "state_unsaved": false, "clients": {"ascii-tcp 127.0.0.1:4001": 1}, "uptime_s": 12,
+    //  "eeprom_writes": 3, "eeprom_budget": {"interval_s": 10, "per_day": 24,
+    //  "kept_for_operator": 3, "used": {"eeprom.pi": 2}, "refused": 0},
+    //  "requests_sent": ..., "requests_failed": ..., "state_unsaved": false,
+    //  "clients": {"ascii-tcp 127.0.0.1:4001": 1}, "uptime_s": 12,
     //  "last_change": "2026-12-07T05:40:00Z", "version": 42}
     nlohmann::ordered_json statusJson() const;
     // The counters in the Prometheus text format.
@@ -131,14 +147,19 @@ private:
     using Images = std::vector<std::pair<int, fields::Image>>;
 
     void changed();
+    // The counts of the lines the log limiters held back, written once due.
+    void flushLogsLater();
+    nlohmann::ordered_json budgetJson(const WorkerStatus &status) const;
     // A value checked as set() checks it: its images, or its refusal.
     void check(const std::string &name, const std::string &value, Images &images,
                std::vector<Refusal> &refusals) const;
     // Song text for a text field: counted when cut, its changes logged.
     fields::SongText song(int field, std::u32string_view text, fields::SongField as, Protocol from);
-    // Why the EEPROM copy of a "set and store" may not be written now, if so.
-    std::optional<Refusal> storeRefusal(int field) const;
-    void ask(const std::vector<std::pair<int, fields::Image>> &images);
+    // RAM asks go to the worker with the turn's others; EEPROM ones at once,
+    // after them, through the budget: its refusals, and then nothing is asked.
+    std::vector<Refusal> ask(const std::vector<std::pair<int, fields::Image>> &images,
+                             Protocol from, Asker asker = Asker::Client);
+    void flushUnsent();
     void unask(const std::vector<int> &fields);
     void takeOver(int field);
     void toWorker(const std::vector<std::pair<int, fields::Image>> &images);
@@ -157,8 +178,12 @@ private:
     uint64_t version_ = 0;
     std::map<Protocol, uint64_t> commands_;
     std::map<Protocol, uint64_t> refused_;
-    std::map<Protocol, uint64_t> cut_; // song texts cut to their field
-    LogLimiter textLog_;               // what song texts lost, by door and field
+    std::map<Protocol, uint64_t> cut_;        // song texts cut to their field
+    std::map<Protocol, uint64_t> overBudget_; // EEPROM values the budget refused
+    LogLimiter textLog_;                      // what song texts lost, by door and field
+    LogLimiter budgetLog_;                    // the budget's refusals, by door and field
+    boost::asio::steady_timer logFlush_;      // their counts, once due
+    bool logFlushArmed_ = false;
     std::map<std::string, int> clients_;
     std::vector<std::function<void()>> observers_;
     Images unsent_; // asked this turn, not yet handed to the worker, in order

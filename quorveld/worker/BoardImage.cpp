@@ -39,7 +39,8 @@ const std::array<int, RDS_USB_FIELD_COUNT> &writeOrder()
 
 } // namespace
 
-BoardImage::BoardImage(std::chrono::milliseconds firstRetry) : firstRetry_(firstRetry)
+BoardImage::BoardImage(std::chrono::milliseconds firstRetry, bool eepromPasses)
+    : passes_(eepromPasses), firstRetry_(firstRetry)
 {
     for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i)
         fields_[i].held.assign(fields::imageSize(RdsUsbFields[i]), '\0');
@@ -52,6 +53,7 @@ bool BoardImage::ask(int field, const fields::Image &image)
     if (f.asked == image)
         return false;
     f.asked = image;
+    settlePass(field);
     return true;
 }
 
@@ -60,6 +62,7 @@ bool BoardImage::unask(int field)
     Field &f = fields_[field];
     const bool had = f.asked.has_value();
     f.asked.reset();
+    settlePass(field);
     return had;
 }
 
@@ -69,6 +72,12 @@ void BoardImage::forget()
         f.known = f.toRead = 0;
         f.failures = 0;
         f.retryAt = {};
+        if (f.writing) { // what it has not written yet lands on the board's return
+            f.pass = true;
+            f.passAt = {};
+        }
+        f.writing = false;
+        f.written = 0;
     }
     loading_ = false;
 }
@@ -115,9 +124,16 @@ std::optional<BoardImage::Step> BoardImage::next(Clock::time_point now) const
         const Field &f = fields_[i];
         if (!f.asked || !ready(f))
             continue;
+        uint16_t blocks = allBlocks(i);
+        if (passed(i)) {
+            if (f.writing)
+                blocks &= static_cast<uint16_t>(~f.written);
+            else if (!f.pass || f.passAt > now)
+                continue;
+        }
         const size_t size = fields::blockSize(RdsUsbFields[i]);
         for (int block = 0; block < fields::blockCount(RdsUsbFields[i]); ++block)
-            if (differs(f, i, block))
+            if (blocks & 1u << block && differs(f, i, block))
                 return Step{i, block, true, f.asked->substr(block * size, size)};
     }
     for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i) {
@@ -132,9 +148,16 @@ std::optional<BoardImage::Step> BoardImage::next(Clock::time_point now) const
 std::optional<BoardImage::Clock::time_point> BoardImage::retryAt(Clock::time_point now) const
 {
     std::optional<Clock::time_point> earliest;
-    for (const Field &f : fields_)
-        if (f.retryAt > now && (!earliest || f.retryAt < *earliest))
-            earliest = f.retryAt;
+    const auto atLatest = [&](Clock::time_point t) {
+        if (t > now && (!earliest || t < *earliest))
+            earliest = t;
+    };
+    for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i) {
+        const Field &f = fields_[i];
+        atLatest(f.retryAt);
+        if (f.pass && f.asked)
+            atLatest(f.passAt);
+    }
     return earliest;
 }
 
@@ -156,6 +179,15 @@ bool BoardImage::done(const Step &step, const std::optional<fields::Image> &byte
     Field &f = fields_[step.field];
     f.toRead &= ~(1u << step.block);
     store(step.field, step.block, bytes);
+    if (step.write && bytes && passed(step.field)) {
+        if (!f.writing) {
+            f.pass = false;
+            f.writing = true;
+            f.written = 0;
+        }
+        f.written |= 1u << step.block;
+        settlePass(step.field);
+    }
     bool gaveWay = false;
     // The board writes an EEPROM text into RAM as well (or, failing, perhaps not).
     if (step.write)
@@ -189,6 +221,53 @@ bool BoardImage::dropHeldEepromAsks()
             f.held == *f.asked) {
             f.asked.reset();
             dropped = true;
+        }
+    }
+    return dropped;
+}
+
+uint16_t BoardImage::differing(int field) const
+{
+    const Field &f = fields_[field];
+    uint16_t blocks = 0;
+    if (f.asked)
+        for (int block = 0; block < fields::blockCount(RdsUsbFields[field]); ++block)
+            if (differs(f, field, block))
+                blocks |= 1u << block;
+    return blocks;
+}
+
+bool BoardImage::passed(int field) const
+{
+    return passes_ && !fields::isRamField(RdsUsbFields[field]);
+}
+
+void BoardImage::settlePass(int field)
+{
+    Field &f = fields_[field];
+    if (f.writing && !(differing(field) & ~f.written)) {
+        f.writing = false;
+        f.written = 0;
+    }
+}
+
+void BoardImage::grantPass(int field, Clock::time_point at)
+{
+    Field &f = fields_[field];
+    if (!f.pass) {
+        f.pass = true;
+        f.passAt = at;
+    }
+}
+
+std::vector<int> BoardImage::dropNeedlessPasses()
+{
+    std::vector<int> dropped;
+    for (int i = 0; i < RDS_USB_FIELD_COUNT; ++i) {
+        Field &f = fields_[i];
+        if (f.pass && !differing(i)) {
+            f.pass = false;
+            dropped.push_back(i);
         }
     }
     return dropped;

@@ -3,8 +3,9 @@
 // first, then the writes (EEPROM fields before RAM ones, since the board
 // copies an EEPROM text into RAM), then reads of what is unknown or due for
 // verification. Outside the load, a field whose request failed waits before
-// its next one, twice as long after each failure. Not thread-safe: its owner
-// guards it.
+// its next one, twice as long after each failure. With passes, an EEPROM
+// field is written only in a pass its owner granted: from its start time,
+// each block of the field at most once. Not thread-safe: its owner guards it.
 #ifndef QUORVELD_BOARD_IMAGE_H
 #define QUORVELD_BOARD_IMAGE_H
 
@@ -30,7 +31,7 @@ public:
         fields::Image bytes; // a write's block
     };
 
-    explicit BoardImage(std::chrono::milliseconds firstRetry);
+    explicit BoardImage(std::chrono::milliseconds firstRetry, bool eepromPasses = false);
 
     // false when `image` is already what is asked for. Each ask is later
     // than the ones before, even when it changes nothing.
@@ -62,6 +63,14 @@ public:
     // when it forgot any.
     bool dropHeldEepromAsks();
 
+    // A pass of writes of an EEPROM field, from `at`; one granted and not
+    // started stays as it was.
+    void grantPass(int field, Clock::time_point at);
+    // Granted and not started: a write that succeeds starts it.
+    bool passGranted(int field) const { return fields_[field].pass; }
+    // Withdraws the passes granted that have nothing to write; their fields.
+    std::vector<int> dropNeedlessPasses();
+
     FieldSnapshot snapshot(int field) const;
     int pending() const;
     std::vector<std::pair<int, fields::Image>> asked() const;
@@ -75,13 +84,23 @@ private:
         uint64_t order = 0; // of the last ask: later asks have higher numbers
         int failures = 0;   // requests failed in a row
         Clock::time_point retryAt{};
+        bool pass = false; // granted, not started
+        Clock::time_point passAt{};
+        bool writing = false; // a pass under way
+        uint16_t written = 0; // the blocks it wrote
     };
 
     bool differs(const Field &f, int field, int block) const;
+    // Blocks that differ from what is asked.
+    uint16_t differing(int field) const;
+    bool passed(int field) const;
+    // A pass under way ends once no block it has not written differs.
+    void settlePass(int field);
     void store(int field, int block, const std::optional<fields::Image> &bytes);
 
     std::array<Field, RDS_USB_FIELD_COUNT> fields_;
     bool loading_ = false;
+    const bool passes_;
     uint64_t asks_ = 0; // made so far
     std::chrono::milliseconds firstRetry_;
 };

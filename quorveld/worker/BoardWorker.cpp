@@ -80,7 +80,7 @@ const char *boardStateName(BoardState state)
 struct BoardWorker::Impl {
     explicit Impl(WorkerOptions o)
         : options(std::move(o)), location(parseBoardLocation(options.device)),
-          image(milliseconds(options.retryMs))
+          image(milliseconds(options.retryMs), true), budget(options.budget)
     {
         if (wake.get() < 0)
             throw std::runtime_error("cannot make the worker's eventfd: " +
@@ -94,11 +94,13 @@ struct BoardWorker::Impl {
     mutable std::mutex mutex;
     const Descriptor wake{eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)}; // written to wake the thread
     BoardImage image;
+    EepromBudget budget;
     WorkerStatus status;
     bool stopping = false;
-    bool changed = false; // since the listener last ran
-    bool unsaved = false; // asked images not yet in the state file
-    int saveFailures = 0; // in a row
+    bool changed = false;       // since the listener last ran
+    bool unsaved = false;       // asked images not yet in the state file
+    bool budgetUnsaved = false; // a reservation not yet in the state file
+    int saveFailures = 0;       // in a row
     std::thread thread;
 
     // The worker's thread only.
@@ -118,6 +120,10 @@ struct BoardWorker::Impl {
     void issue(std::unique_lock<std::mutex> &lock, const BoardImage::Step &step);
     void lose(std::unique_lock<std::mutex> &lock, BoardState state, int result);
     void save(std::unique_lock<std::mutex> &lock);
+    // The clock of the board image at the budget's time `t`.
+    static Clock::time_point steadyAt(EepromBudget::Time t);
+    std::vector<BudgetRefusal> reserve(const std::vector<std::pair<int, fields::Image>> &values,
+                                       Asker asker);
     void waitForWork(std::unique_lock<std::mutex> &lock, Clock::time_point now);
     void watchNode(const std::string &path);
     void unwatchNode();
@@ -165,6 +171,10 @@ void BoardWorker::Impl::run()
         }
         if (image.dropHeldEepromAsks())
             changed = unsaved = true;
+        for (const int field : image.dropNeedlessPasses()) {
+            budget.refund(field);
+            unsaved = budgetUnsaved = true;
+        }
         if (changed) {
             changed = false;
             const std::function<void()> notify = listener;
@@ -184,6 +194,13 @@ void BoardWorker::Impl::run()
                 nextVerify = now + verifyInterval(options);
             }
             if (const std::optional<BoardImage::Step> step = image.next(now)) {
+                // No write of a pass before its reservation is on the disk:
+                // a crash loop cannot reset the count.
+                if (budgetUnsaved && !options.stateFile.empty() && step->write &&
+                    image.passGranted(step->field)) {
+                    save(lock);
+                    continue;
+                }
                 issue(lock, *step);
                 continue;
             }
@@ -252,8 +269,13 @@ void BoardWorker::Impl::issue(std::unique_lock<std::mutex> &lock, const BoardIma
     if (bytes)
         status.board = BoardState::Present;
     const bool wasLoading = image.loading();
+    const bool granted = image.passGranted(step.field);
     const Clock::time_point now = Clock::now();
     unsaved |= image.done(step, bytes, now);
+    if (granted && !image.passGranted(step.field)) {
+        budget.started(step.field, std::chrono::system_clock::now());
+        unsaved = budgetUnsaved = true;
+    }
     if (wasLoading && !image.loading()) {
         ++status.loads;
         nextVerify = now + verifyInterval(options);
@@ -292,11 +314,12 @@ void BoardWorker::Impl::lose(std::unique_lock<std::mutex> &lock, BoardState stat
 void BoardWorker::Impl::save(std::unique_lock<std::mutex> &lock)
 {
     const FieldImages asked = image.asked();
-    unsaved = false; // asks from now on make it so again
+    const std::map<int, BudgetRecord> records = budget.records();
+    unsaved = budgetUnsaved = false; // asks from now on make it so again
     lock.unlock();
     std::string failure;
     try {
-        writeStateFile(options.stateFile, asked);
+        writeStateFile(options.stateFile, asked, records);
     } catch (const std::exception &e) {
         failure = e.what();
     }
@@ -415,16 +438,31 @@ void BoardWorker::start()
     Impl &w = *impl_;
     if (!w.options.stateFile.empty()) {
         try {
-            const StateContents saved = readStateFile(w.options.stateFile);
+            std::map<int, BudgetRecord> records;
+            const StateContents saved = readStateFile(w.options.stateFile, &records);
             for (const std::string &refusal : saved.refused)
                 w.say("state file " + w.options.stateFile + ": " + refusal + "; left out");
             std::lock_guard lock(w.mutex);
+            w.budget.restore(records, std::chrono::system_clock::now());
             for (const auto &[field, image] : saved.asked)
                 if (!w.image.snapshot(field).asked) // what was asked before start() is newer
                     w.image.ask(field, image);
         } catch (const std::exception &e) {
             w.say(std::string(e.what()) + "; ignored");
         }
+    }
+    {
+        // An EEPROM value kept from before was accepted then: it lands, in
+        // its reserved write or in one the interval allows.
+        std::lock_guard lock(w.mutex);
+        const auto wallNow = std::chrono::system_clock::now();
+        for (const auto &[field, image] : w.image.asked())
+            if (!fields::isRamField(RdsUsbFields[field]) && !w.image.passGranted(field))
+                w.image.grantPass(
+                    field, Impl::steadyAt(w.budget.reserved(field)
+                                              ? w.budget.due(field)
+                                              : std::max(wallNow, w.budget.due(field) +
+                                                                      w.options.budget.interval)));
     }
     w.thread = std::thread([&w] { w.run(); });
 }
@@ -445,7 +483,44 @@ void BoardWorker::stop()
         w.save(lock);
 }
 
-void BoardWorker::ask(const std::vector<std::pair<int, fields::Image>> &values)
+BoardImage::Clock::time_point BoardWorker::Impl::steadyAt(EepromBudget::Time t)
+{
+    const auto wallNow = std::chrono::system_clock::now();
+    return Clock::now() +
+           std::chrono::duration_cast<Clock::duration>(std::max(t, wallNow) - wallNow);
+}
+
+// Reserves the EEPROM writes `values` need, all or none.
+std::vector<BudgetRefusal>
+BoardWorker::Impl::reserve(const std::vector<std::pair<int, fields::Image>> &values, Asker asker)
+{
+    const auto wallNow = std::chrono::system_clock::now();
+    EepromBudget trial = budget;
+    std::vector<BudgetRefusal> refusals;
+    std::vector<std::pair<int, EepromBudget::Time>> passes;
+    for (const auto &[field, wanted] : values) {
+        if (fields::isRamField(RdsUsbFields[field]))
+            continue;
+        const FieldSnapshot f = image.snapshot(field);
+        if (!trial.reserved(field) && (f.asked ? f.asked == wanted : f.held == wanted))
+            continue; // no write needed beyond what is on its way
+        const EepromBudget::Reservation r = trial.reserve(field, wallNow, asker);
+        if (!r.granted)
+            refusals.push_back({field, r.retryAfter, trial.limit(asker)});
+        else if (!r.folded)
+            passes.emplace_back(field, r.due);
+    }
+    if (!refusals.empty())
+        return refusals;
+    budget = std::move(trial);
+    for (const auto &[field, due] : passes)
+        image.grantPass(field, steadyAt(due));
+    budgetUnsaved |= !passes.empty();
+    return {};
+}
+
+std::vector<BudgetRefusal>
+BoardWorker::ask(const std::vector<std::pair<int, fields::Image>> &values, Asker asker)
 {
     for (const auto &[field, image] : values)
         if (field < 0 || field >= RDS_USB_FIELD_COUNT ||
@@ -454,13 +529,18 @@ void BoardWorker::ask(const std::vector<std::pair<int, fields::Image>> &values)
     bool any = false;
     {
         std::lock_guard lock(impl_->mutex);
+        std::vector<BudgetRefusal> refusals = impl_->reserve(values, asker);
+        if (!refusals.empty())
+            return refusals;
         for (const auto &[field, image] : values)
             any |= impl_->image.ask(field, image);
+        any |= impl_->budgetUnsaved;
         impl_->changed |= any;
         impl_->unsaved |= any;
     }
     if (any)
         impl_->poke();
+    return {};
 }
 
 void BoardWorker::unask(const std::vector<int> &fields)
@@ -492,7 +572,16 @@ WorkerStatus BoardWorker::status() const
     std::lock_guard lock(impl_->mutex);
     WorkerStatus status = impl_->status;
     status.pendingWrites = impl_->image.pending();
+    const auto now = std::chrono::system_clock::now();
+    for (const auto &[field, record] : impl_->budget.records())
+        if (const int used = impl_->budget.used(field, now))
+            status.eepromBudgetUsed.emplace_back(field, used);
     return status;
+}
+
+const EepromBudgetOptions &BoardWorker::budgetOptions() const
+{
+    return impl_->options.budget;
 }
 
 void BoardWorker::setListener(std::function<void()> listener)

@@ -6,9 +6,11 @@
 #ifndef QUORVELD_BOARD_WORKER_H
 #define QUORVELD_BOARD_WORKER_H
 
+#include "EepromBudget.h"
 #include "FieldSnapshot.h"
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,18 +34,28 @@ struct WorkerStatus {
     uint64_t eepromWrites = 0; // write requests to EEPROM codes
     uint64_t loads = 0;        // complete loads of the board
     bool stateUnsaved = false; // a save of the state file failed; retried until one succeeds
+    // EEPROM writes counted in the rolling day, by field (those with any).
+    std::vector<std::pair<int, int>> eepromBudgetUsed;
+};
+
+// An EEPROM ask refused: its field has used up its writes for the day.
+struct BudgetRefusal {
+    int field;
+    std::chrono::seconds retryAfter; // until a write leaves the count
+    int limit;                       // of the asker
 };
 
 struct WorkerOptions {
     // BUS/DEV ("001/007" or "1/7"), else the constructor throws
     // std::invalid_argument; empty: the first board found.
     std::string device;
-    int verifySeconds = 60; // read the RAM back this often; 0: never
-    int verifyMs = -1;      // the same in milliseconds, instead (tests); -1: verifySeconds
-    int searchMs = 2000;    // look for an absent board this often
-    int retryMs = 100;      // wait after a failed request, doubled after each (up to 30 s)
-    std::string stateFile;  // the asked-for values across restarts; empty: none
-    int saveRetryMs = 1000; // after a failed save, doubled after each (up to 16 times)
+    int verifySeconds = 60;     // read the RAM back this often; 0: never
+    int verifyMs = -1;          // the same in milliseconds, instead (tests); -1: verifySeconds
+    int searchMs = 2000;        // look for an absent board this often
+    int retryMs = 100;          // wait after a failed request, doubled after each (up to 30 s)
+    std::string stateFile;      // the asked-for values across restarts; empty: none
+    int saveRetryMs = 1000;     // after a failed save, doubled after each (up to 16 times)
+    EepromBudgetOptions budget; // kept in the state file
     // Messages for people (the state file read, a board lost or found), from
     // the worker's thread, start() and stop().
     std::function<void(const std::string &)> logger;
@@ -72,13 +84,19 @@ public:
     // The images asked for, by index in RdsUsbFields; the latest asking wins.
     // Thread-safe; never waits for the board. An index out of range or an
     // image of the wrong size throws std::invalid_argument (nothing is asked).
-    void ask(const std::vector<std::pair<int, fields::Image>> &values);
+    // An EEPROM value that needs a write folds into the field's write already
+    // reserved, or reserves one in the budget; the write then starts no
+    // earlier than the budget's interval allows. When the budget refuses a
+    // field, nothing is asked and the refusals are returned.
+    std::vector<BudgetRefusal> ask(const std::vector<std::pair<int, fields::Image>> &values,
+                                   Asker asker = Asker::Client);
     // Stops asking for these fields (indices in RdsUsbFields): the board keeps
     // what it holds, and a replug or restart no longer writes them. Thread-safe.
     void unask(const std::vector<int> &fields);
 
     Snapshot fields() const;
     WorkerStatus status() const;
+    const EepromBudgetOptions &budgetOptions() const;
 
     // Called on the worker's thread whenever what the board holds, what is
     // asked for, or the board's state changes. Set before start().

@@ -90,6 +90,37 @@ StateContents imagesOf(const std::string &path, const nlohmann::json &state)
     return contents;
 }
 
+std::map<int, BudgetRecord> budgetOf(const std::string &path, const nlohmann::json &state)
+{
+    std::map<int, BudgetRecord> records;
+    const nlohmann::json &budget = state.value("eeprom_budget", nlohmann::json::object());
+    if (!budget.is_object())
+        fail(path, "\"eeprom_budget\" is not an object");
+    for (const auto &[name, value] : budget.items()) {
+        const int field = fields::fieldIndex(name);
+        if (field < 0 || !value.is_object())
+            fail(path, "eeprom_budget: unknown field \"" + name + "\"");
+        BudgetRecord record;
+        const nlohmann::json &hours = value.value("hours", nlohmann::json::object());
+        if (!hours.is_object() || hours.size() > EepromBudget::windowHours)
+            fail(path, "eeprom_budget: " + name + ": \"hours\" is not an object of hours");
+        for (const auto &[hour, writes] : hours.items()) {
+            char *end = nullptr;
+            const long long at = std::strtoll(hour.c_str(), &end, 10);
+            if (hour.empty() || *end || !writes.is_number_integer() || writes.get<int64_t>() < 0 ||
+                writes.get<int64_t>() > 1000000) {
+                std::string why = "eeprom_budget: ";
+                fail(path, why.append(name).append(": an hour that is not a count: ").append(hour));
+            }
+            record.hours[at] = writes.get<int>();
+        }
+        record.lastMs = value.value("last_ms", int64_t{0});
+        record.reserved = value.value("reserved", false);
+        records[field] = record;
+    }
+    return records;
+}
+
 void writeAll(int fd, const std::string &text, const std::string &path)
 {
     for (size_t done = 0; done < text.size();) {
@@ -115,7 +146,7 @@ void syncDirectory(const std::string &path)
 
 } // namespace
 
-StateContents readStateFile(const std::string &path)
+StateContents readStateFile(const std::string &path, std::map<int, BudgetRecord> *budget)
 {
     // Opening a FIFO would wait for a writer: never for a regular file.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -143,19 +174,30 @@ StateContents readStateFile(const std::string &path)
         failErrno(path, "reading");
     }
     try {
-        return imagesOf(path, nlohmann::json::parse(text));
+        const nlohmann::json state = nlohmann::json::parse(text);
+        StateContents contents = imagesOf(path, state);
+        if (budget)
+            *budget = budgetOf(path, state);
+        return contents;
     } catch (const nlohmann::json::exception &e) {
         fail(path, e.what());
     }
 }
 
-void writeStateFile(const std::string &path, const FieldImages &asked)
+void writeStateFile(const std::string &path, const FieldImages &asked,
+                    const std::map<int, BudgetRecord> &budget)
 {
     nlohmann::ordered_json images = nlohmann::ordered_json::object();
     for (const auto &[field, image] : asked)
         images[RdsUsbFields[field].Name] = hexOf(image);
-    const nlohmann::ordered_json state = {
-        {"format", format}, {"version", version}, {"asked", images}};
+    nlohmann::ordered_json state = {{"format", format}, {"version", version}, {"asked", images}};
+    for (const auto &[field, record] : budget) {
+        nlohmann::ordered_json hours = nlohmann::ordered_json::object();
+        for (const auto &[hour, writes] : record.hours)
+            hours[std::to_string(hour)] = writes;
+        state["eeprom_budget"][RdsUsbFields[field].Name] = {
+            {"hours", hours}, {"last_ms", record.lastMs}, {"reserved", record.reserved}};
+    }
     const std::string text = state.dump(2) + "\n";
 
     std::string temporary = path + ".XXXXXX";

@@ -26,11 +26,11 @@ TEST(CtlFollow, WritesEachChangeOfTheFileOnce)
 {
     TestDir dir;
     const std::string file = dir.path("nowplaying.txt");
-    BackgroundCtl ctl({"rt", "--eeprom", "--charset", "rds", "--follow", file});
+    BackgroundCtl ctl({"rt", "--charset", "rds", "--follow", file});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_TRUE(ctl.requests().empty());
     replaceFile(file, "Ω Señor\n");
-    ASSERT_TRUE(ctl.waitFor(16, "warning: eeprom.rt: dropped \"Ω\" (U+03A9)"));
+    ASSERT_TRUE(ctl.waitFor(16, "warning: ram.rt: dropped \"Ω\" (U+03A9)"));
     writeFile(file, "Second song\n"); // in place
     ASSERT_TRUE(ctl.waitFor(32));
     replaceFile(file, "  Third song  \nnext line\n");
@@ -44,11 +44,11 @@ TEST(CtlFollow, WritesEachChangeOfTheFileOnce)
 
     const CtlRun run = ctl.stop(SIGINT);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.requests, textWrite(0x70, "Se\x9Aor") + textWrite(0x70, "Second song") +
-                                textWrite(0x70, "Third song") +
-                                textWrite(0x70, std::string(64, 'x')));
-    EXPECT_EQ(run.out, "wrote eeprom.rt \"Señor\"\nwrote eeprom.rt \"Second song\"\n"
-                       "wrote eeprom.rt \"Third song\"\nwrote eeprom.rt \"" +
+    EXPECT_EQ(run.requests, textWrite(0x30, "Se\x9Aor") + textWrite(0x30, "Second song") +
+                                textWrite(0x30, "Third song") +
+                                textWrite(0x30, std::string(64, 'x')));
+    EXPECT_EQ(run.out, "wrote ram.rt \"Señor\"\nwrote ram.rt \"Second song\"\n"
+                       "wrote ram.rt \"Third song\"\nwrote ram.rt \"" +
                            std::string(64, 'x') + "\"\n");
 }
 

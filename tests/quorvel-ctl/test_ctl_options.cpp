@@ -35,8 +35,8 @@ TEST(CtlCommandLine, TakesOptionsAnywhereAndChecksThemAgainstTheCommand)
     EXPECT_TRUE(o.force);
     const char *rt[] = {"quorvel-ctl", "rt", "--", "-starts with a dash"};
     EXPECT_EQ(parseCommandLine(4, rt).operands[0], "-starts with a dash");
-    const char *follow[] = {"quorvel-ctl", "rt", "--follow", "f", "--eeprom"};
-    EXPECT_EQ(parseCommandLine(5, follow).follow, "f");
+    const char *follow[] = {"quorvel-ctl", "rt", "--follow", "f"};
+    EXPECT_EQ(parseCommandLine(4, follow).follow, "f");
     for (const auto &args : std::vector<std::vector<const char *>>{{},
                                                                    {"bogus"},
                                                                    {"show", "--yes"},
@@ -46,6 +46,7 @@ TEST(CtlCommandLine, TakesOptionsAnywhereAndChecksThemAgainstTheCommand)
                                                                    {"import"},
                                                                    {"rt"},
                                                                    {"rt", "--follow", "f", "t"},
+                                                                   {"rt", "--eeprom", "--follow", "f"},
                                                                    {"show", "--nope"},
                                                                    {"show", "--device"},
                                                                    {"show", "--device", "1-2"},

@@ -96,6 +96,16 @@ public:
         stream_.clear();
         return line + "\n";
     }
+    // Sends `bytes`; whether the peer has closed within 100 ms.
+    bool closedAfter(const std::string &bytes)
+    {
+        send(bytes);
+        stream_.expires_after(std::chrono::milliseconds(100));
+        const bool closed =
+            stream_.peek() == EOF && stream_.error() != boost::asio::error::timed_out;
+        stream_.clear();
+        return closed;
+    }
     bool closedByPeer()
     {
         stream_.expires_after(std::chrono::seconds(10));
@@ -106,22 +116,43 @@ private:
     boost::asio::ip::tcp::iostream stream_;
 };
 
+// A UDP client that keeps its address and port: a peer of its own.
+class UdpPeer {
+public:
+    explicit UdpPeer(const char *from = "127.0.0.1")
+        : socket_(io_, {boost::asio::ip::make_address_v4(from), 0})
+    {
+    }
+    void send(unsigned short port, const std::string &bytes)
+    {
+        socket_.send_to(boost::asio::buffer(bytes),
+                        {boost::asio::ip::address_v4::loopback(), port});
+    }
+    // Sends, then the first datagram received (10 s at most; empty without).
+    std::string exchange(unsigned short port, const std::string &bytes)
+    {
+        send(port, bytes);
+        std::string received(65536, '\0');
+        socket_.async_receive(
+            boost::asio::buffer(received),
+            [&](boost::system::error_code error, size_t n) { received.resize(error ? 0 : n); });
+        io_.restart();
+        io_.run_for(std::chrono::seconds(10));
+        return received.size() == 65536 ? "" : received;
+    }
+
+private:
+    boost::asio::io_context io_;
+    boost::asio::ip::udp::socket socket_;
+};
+
 // One datagram from `from` to 127.0.0.1:port; the reply when one is expected
 // (10 s at most).
 inline std::string datagram(unsigned short port, const std::string &bytes, bool reply,
                             const char *from = "127.0.0.1")
 {
-    boost::asio::io_context io;
-    boost::asio::ip::udp::socket socket(io, {boost::asio::ip::make_address_v4(from), 0});
-    socket.send_to(boost::asio::buffer(bytes), {boost::asio::ip::address_v4::loopback(), port});
-    std::string received(65536, '\0');
-    if (!reply)
-        return "";
-    socket.async_receive(
-        boost::asio::buffer(received),
-        [&](boost::system::error_code error, size_t n) { received.resize(error ? 0 : n); });
-    io.run_for(std::chrono::seconds(10));
-    return received.size() == 65536 ? "" : received;
+    UdpPeer peer(from);
+    return reply ? peer.exchange(port, bytes) : (peer.send(port, bytes), "");
 }
 
 #endif

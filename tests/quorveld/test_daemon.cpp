@@ -159,26 +159,74 @@ TEST(Uecp, EachElementSendsExactlyItsRequestsAndIsAcknowledged)
     EXPECT_EQ(client.receive(ack(18).size()), ack(18)); // not an acknowledgement of 16 or 17
 }
 
-// UDP: the encoder's addresses only, CRC errors; ASCII with OK/NO replies.
+// The EEPROM budget (two writes a day for clients here) refused in each
+// protocol's terms: ASCII "-", and "/" for set and store, whose RAM part
+// goes; UECP "not acceptable". The UECP RadioText buffer holds 8 texts, an
+// append past them overflows. A UECP mode is its connection's own.
+TEST(Limits, EepromBudgetRadioTextBufferAndModeInEachProtocolsTerms)
+{
+    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--uecp-tcp", "127.0.0.1:0",
+                      "--eeprom-interval", "0", "--eeprom-budget", "3"});
+    Client ascii(daemon.port("ascii-tcp")), uecp(daemon.port("uecp-tcp"));
+    // clang-format off
+    converse(daemon, ascii, {
+        {"PI=D3A1\r\n", "+\r\n", {ok(0x68, 0xD3A1)}},
+        {"PI=D3A2\r\n", "+\r\n", {ok(0x68, 0xD3A2)}},
+        {"PI=D3A3\r\n", "-\r\n", {}},
+        {"*PTY=3\r\n", "+\r\n", {ok(0x63, 3), ok(0x23, 3)}},
+        {"*PTY=4\r\n", "+\r\n", {ok(0x63, 4), ok(0x23, 4)}},
+        {"*PTY=5\r\n", "/\r\n", {ok(0x23, 5)}},
+    });
+    std::vector<Exchange> frames = {
+        {frame("\x2C\x01", 1), ack(1), {}},
+        {frame("\x01\x00\x00\xD3\x04"s, 2), ack(2, 9), {}},
+        {frame("\x0A\x00\x00\x05\x00"s + "Text", 3), ack(3), rtBlocks("Text", 0, 10)},
+    };
+    for (uint8_t sqc = 4; sqc <= 11; sqc++)
+        frames.push_back({frame("\x0A\x00\x00\x05\x40"s + "Next", sqc),
+                          ack(sqc, sqc <= 10 ? 0 : 11), {}});
+    // clang-format on
+    converse(daemon, uecp, frames);
+    EXPECT_THAT(daemon.log(), HasSubstr("eeprom.pi: refused: eeprom.pi: the EEPROM write budget "
+                                        "is spent (2 writes a day of this field"));
+
+    Client other(daemon.port("uecp-tcp"));
+    other.send(frame("\x07\x00\x00\x06"s, 20)); // one-way still: no reply
+    other.send(frame("\x2C\x01", 21));
+    EXPECT_EQ(other.receive(ack(21).size()), ack(21));
+}
+
+// UDP: the encoder's addresses only, CRC errors, a mode per peer; ASCII with
+// OK/NO replies; no reply larger than its datagram but to query clients.
 TEST(Uecp, FramesOnlyForThisEncodersAddressesAndAsciiOkOverUdp)
 {
     DaemonRun daemon({"--uecp-udp", "127.0.0.1:0", "--site", "837", "--encoder", "18",
-                      "--ascii-udp", "127.0.0.1:0", "--ascii-replies", "ok"});
+                      "--ascii-udp", "127.0.0.1:0", "--ascii-replies", "ok", "--udp-query-allow",
+                      "127.0.0.1"});
     const unsigned short port = daemon.port("uecp-udp"), ascii = daemon.port("ascii-udp");
     const uint16_t ours = 837 << 6 | 18;
-    EXPECT_EQ(datagram(port, frame("\x2C\x01", 0x2A), true), ack(0x2A));
+    UdpPeer peer, other("127.0.0.2");
+    EXPECT_EQ(peer.exchange(port, frame("\x2C\x01", 0x2A)), ack(0x2A));
     // The standard's example: site 837, encoder 18, data set 3: not this encoder's.
     const char *example = "\xFE\xD1\x52\x01\x0B\x02\x03\x06\x20\x50\x53"
                           "\x20\x52\x44\x53\x20\x25\xF4\xFF";
-    EXPECT_EQ(datagram(port, example, true), ack(1, 4));
+    EXPECT_EQ(peer.exchange(port, example), ack(1, 4));
     // Site 5: not ours: no reply, and MS stays as the board has it; a bad CRC.
     EXPECT_EQ(datagram(port, frame("\x05\x00\x00\x00"s, 3, 5 << 6 | 18), false), "");
     std::string bad = frame("\x07\x00\x00\x02"s, 4, ours);
     bad[bad.size() - 2] ^= 0x01;
-    EXPECT_EQ(datagram(port, bad, true), ack(4, 1));
-    EXPECT_EQ(datagram(port, frame("\x04\x00\x00\x08"s, 5, ours), true), ack(5));
-    EXPECT_EQ(datagram(ascii, "PTY=6\r\nPTY=7", true),
+    EXPECT_EQ(peer.exchange(port, bad), ack(4, 1));
+    EXPECT_EQ(peer.exchange(port, frame("\x04\x00\x00\x08"s, 5, ours)), ack(5));
+    // Another peer is one-way until it asks; then a 1-byte datagram's error
+    // acknowledgement (11 bytes), or all fields (`??`), are not sent to it.
+    other.send(port, frame("\x05\x00\x00\x01"s, 6, ours));
+    EXPECT_EQ(other.exchange(port, frame("\x2C\x01", 7, ours)), ack(7));
+    other.send(port, "\x01");
+    other.send(ascii, "??");
+    EXPECT_EQ(other.exchange(port, frame("\x2C\x01", 8, ours)), ack(8));
+    EXPECT_EQ(other.exchange(ascii, "PTY=6\r\nPTY=7"),
               "OK\r\nOK\r\n"); // the last reaches the board
+    EXPECT_THAT(peer.exchange(ascii, "??"), HasSubstr("ram.pty=7\r\n"));
     EXPECT_EQ(datagram(ascii, "PTY=77\r\n", true), "NO\r\n");
     EXPECT_EQ(datagram(ascii, "HELLO\r\n", true), "NO\r\n");
     waitUntil([&] { return daemon.requests().size() >= loadSize + 2; }, 10);
@@ -223,7 +271,8 @@ TEST(Limits, AllowListAndClients)
     datagram(udp, "PTY=9\r\n", false); // dropped, so the next one asks the board's
     EXPECT_EQ(datagram(udp, "PTY?\r\n", true, "127.0.0.2"), "PTY=10\r\n");
 
-    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--allow", "127.0.0.0/8", "--allow", "::1"});
+    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--allow", "127.0.0.0/8", "--allow", "::1",
+                      "--clients-per-address", "64"});
     const unsigned short port = daemon.port("ascii-tcp");
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < 64; i++) {
@@ -243,6 +292,37 @@ TEST(Limits, AllowListAndClients)
         10));
 }
 
+// One address holds 8 of the 64 slots; refusals are logged once with a
+// count; only complete lines keep a client from being idle: one that
+// dribbles bytes is closed, one that sends lines stays.
+TEST(Limits, SlotsPerAddressRefusalsLoggedOnceAndIdleDribblers)
+{
+    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--idle-timeout", "2"});
+    const unsigned short port = daemon.port("ascii-tcp");
+    std::vector<std::unique_ptr<Client>> eight;
+    for (int i = 0; i < 8; i++) {
+        eight.push_back(std::make_unique<Client>(port));
+        eight.back()->send("PTY=1\r\n");
+        EXPECT_EQ(eight.back()->receive(3), "+\r\n");
+    }
+    for (int i = 0; i < 20; i++)
+        EXPECT_TRUE(Client(port).closedByPeer());
+    EXPECT_EQ(count(daemon.log(), "clients from 127.0.0.1 already"), 1);
+    eight.resize(2);
+    Client &dribbler = *eight[0], &talker = *eight[1];
+    bool closed = false;
+    for (int i = 0; i < 100 && !closed; i++) { // 10 s at least; the idle timeout is 2
+        closed = dribbler.closedAfter("P");
+        talker.send("PTY?\r\n");
+        talker.line();
+    }
+    EXPECT_TRUE(closed);
+    talker.send("PTY?\r\n");
+    EXPECT_EQ(talker.line(), "PTY=1\r\n");
+    EXPECT_EQ(daemon.stop(SIGTERM), 0);
+    EXPECT_THAT(daemon.log(), HasSubstr("already (19 more like it)"));
+}
+
 // The process's CPU time so far, in seconds.
 double cpuSeconds(pid_t pid)
 {
@@ -257,41 +337,52 @@ double cpuSeconds(pid_t pid)
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-// Out of descriptors, the HTTP door pauses its accepts rather than spin on
-// them, and serves again once descriptors are free.
-TEST(Limits, AnHttpDoorOutOfDescriptorsPausesItsAccepts)
+// Out of descriptors, the HTTP door and a TCP listener pause their accepts
+// rather than spin on them, and serve again once descriptors are free.
+TEST(Limits, OutOfDescriptorsAcceptsPause)
 {
 #ifdef QUORVEL_SANITIZE
     // UBSan probes memory through a pipe; with no descriptor left it reports
     // every unchecked virtual call as an invalid vptr and ends the daemon.
     GTEST_SKIP() << "needs a build without sanitizers";
 #endif
-    rlimit mine{};
-    getrlimit(RLIMIT_NOFILE, &mine);
-    rlimit few = mine;
-    few.rlim_cur = 48; // quorveld's, inherited
-    setrlimit(RLIMIT_NOFILE, &few);
-    DaemonRun daemon({"--http", "127.0.0.1:0", "--http-max-per-address", "100"});
-    setrlimit(RLIMIT_NOFILE, &mine);
-    const unsigned short port = daemon.port("http");
-    std::vector<std::unique_ptr<Client>> flood;
-    for (int i = 0; i < 60; i++)
-        flood.push_back(std::make_unique<Client>(port));
-    ASSERT_TRUE(
-        waitUntil([&] { return daemon.log().find("cannot accept") != std::string::npos; }, 10))
-        << daemon.log();
-    const double before = cpuSeconds(daemon.program());
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    EXPECT_LT(cpuSeconds(daemon.program()) - before, 0.5);
-    flood.clear();
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            Client client(port);
-            client.send("GET /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-            return client.receive(12) == "HTTP/1.1 200";
-        },
-        10))
-        << daemon.log();
+    struct Door {
+        const char *kind, *option, *logged, *ask, *answer;
+    };
+    for (const Door &door :
+         {Door{"http", "--http-max-per-address", "cannot accept",
+               "GET /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "HTTP/1.1 200"},
+          Door{"ascii-tcp", "--clients-per-address", "accepting failed", "PTY?\r\n",
+               "PTY=10\r\n"}}) {
+        SCOPED_TRACE(door.kind);
+        rlimit mine{};
+        getrlimit(RLIMIT_NOFILE, &mine);
+        rlimit few = mine;
+        few.rlim_cur = 48; // quorveld's, inherited
+        setrlimit(RLIMIT_NOFILE, &few);
+        DaemonRun daemon({"--"s + door.kind, "127.0.0.1:0", door.option, "64"});
+        setrlimit(RLIMIT_NOFILE, &mine);
+        const unsigned short port = daemon.port(door.kind);
+        std::vector<std::unique_ptr<Client>> flood;
+        for (int i = 0; i < 60; i++)
+            flood.push_back(std::make_unique<Client>(port));
+        ASSERT_TRUE(
+            waitUntil([&] { return daemon.log().find(door.logged) != std::string::npos; }, 10))
+            << daemon.log();
+        const double before = cpuSeconds(daemon.program());
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        EXPECT_LT(cpuSeconds(daemon.program()) - before, 0.5);
+        flood.clear();
+        const std::string answer = door.answer;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                Client client(port);
+                client.send(door.ask);
+                return client.receive(answer.size()) == answer;
+            },
+            10))
+            << daemon.log();
+    }
 }
 
 // SIGHUP reloads all or nothing: a configuration that cannot be read, names a

@@ -23,12 +23,21 @@ TEST(Options, DefaultsRangesAndAddressBlocks)
     EXPECT_EQ(std::tuple(defaults.verifySeconds, defaults.idleSeconds, defaults.httpMaxClients,
                          defaults.httpMaxPerAddress, defaults.httpIdleSeconds),
               std::tuple(60, 600, 256, 8, 30));
+    EXPECT_EQ(std::tuple(defaults.eepromIntervalSeconds, defaults.eepromBudget,
+                         defaults.clientsPerAddress),
+              std::tuple(10, 24, 8));
+    for (auto [address, query] : {std::pair{"127.0.0.9", true}, {"::1", true}, {"10.0.0.1", false}})
+        EXPECT_EQ(qd::allowed(defaults.udpQueryAllow, boost::asio::ip::make_address(address)),
+                  query)
+            << address;
     EXPECT_EQ(qd::parseOptions({"--http-idle", "15"}).httpIdleSeconds, 15);
     const qd::DaemonOptions highest = qd::parseOptions({"--site", "1023", "--encoder", "63"});
     EXPECT_EQ(highest.sites, (std::vector<int>{0, 1023})); // 0: every site
     for (const char *bad :
          {"--site=1024", "--encoder=64", "--verify=-1", "--allow=10.0.0.0/33", "--idle-timeout=0",
-          "--http-idle=14", "--http-max-clients=0", "--http-max-per-address=0"})
+          "--http-idle=14", "--http-max-clients=0", "--http-max-per-address=0",
+          "--eeprom-interval=3601", "--eeprom-budget=0", "--clients-per-address=65",
+          "--udp-query-allow=localhost"})
         EXPECT_THROW(qd::parseOptions({bad}), qd::OptionError) << bad;
     const auto allow = qd::parseOptions({"--allow", "192.168.2.0/23", "--allow", "::1"}).allow;
     for (auto [address, in] : {std::pair{"192.168.3.9", true},

@@ -4,12 +4,14 @@
 // playout systems send it), a scrolling PS, a reload every few seconds that
 // adds, removes and keeps listeners (some refused), unplugs, replugs and power
 // glitches of the board, clients past the limits, clients that vanish
-// mid-line or fall silent, and its state folder away for a while. At the end,
+// mid-line or fall silent, strangers flooding the EEPROM's PI code over UDP
+// from ever new ports, and its state folder away for a while. At the end,
 // once the scrolling PS is stopped and the writes have had their time: no
 // sanitizer report and no crash, the last value accepted for each field on
 // the board (as --verify reads it back) and in the state file, no EEPROM
-// write, the descriptors back at their level after warm-up. It prints what it
-// did and the resident memory.
+// write but the PI code's, within the clients' share of its budget, the
+// descriptors back at their level after warm-up. It prints what it did and
+// the resident memory.
 //
 // QUORVEL_SOAK_SECONDS (default 600) and QUORVEL_SOAK_SEED (default: a new
 // seed, printed) choose the run; CTest runs it shorter.
@@ -143,6 +145,11 @@ TEST(Soak, AYearOfStationLife)
                 crowd.push_back(std::make_unique<Client>(daemon.port("ascii-tcp")));
             did["crowds past the limit"] += crowd.back()->closedByPeer();
         }
+        if (chance(20)) { // a stranger, two-way, flooding the EEPROM: a new UDP peer each time
+            const char pi = round % 2 ? '\xA1' : '\xA2';
+            datagram(uecpUdp, frame("\x2C\x02\x01\x00\x00\xD3"s + pi, 0), false);
+            did["EEPROM asks from strangers"]++;
+        }
         if (chance(5)) { // a client gone mid-line: its partial line is never taken
             boost::asio::io_context io;
             boost::asio::ip::tcp::socket vanishing(io);
@@ -186,10 +193,14 @@ TEST(Soak, AYearOfStationLife)
     // After a whole verification pass more (23 reads), what it read is what the board holds.
     EXPECT_TRUE(waitUntil([&] { return daemon.requests().size() >= settledAt + 46; }, 30));
     EXPECT_EQ(onBoard(), last);
+    size_t piWrites = 0;
     for (const sim::Request &r : daemon.requests()) {
-        ASSERT_FALSE(r.code < 0x80 && (r.code < 0x21 || r.code > 0x3F)) << "an EEPROM write";
+        piWrites += r.code == 0x68;
+        ASSERT_FALSE(r.code != 0x68 && r.code < 0x80 && (r.code < 0x21 || r.code > 0x3F))
+            << "an EEPROM write";
         ASSERT_NE(r, block(0x30, "Neve")) << "a line cut by a reset went on air";
     }
+    EXPECT_LE(piWrites, 21u) << "the clients' share of the default EEPROM budget";
     EXPECT_TRUE(silent.closedByPeer());
     EXPECT_TRUE(waitUntil([&] { return descriptors() == fdsAtStart; }, 20))
         << descriptors() << " descriptors, " << fdsAtStart << " after warm-up";

@@ -20,7 +20,7 @@ const char *const usageText =
     "                        write the fields of a backup that differ from the board\n"
     "  reset [--yes]         return the EEPROM data to the board's defaults\n"
     "  rt [--eeprom] TEXT    write the RadioText\n"
-    "  rt [--eeprom] --follow FILE\n"
+    "  rt --follow FILE\n"
     "                        write the first line of FILE as RadioText whenever it\n"
     "                        changes, until interrupted\n"
     "\n"
@@ -120,6 +120,9 @@ void checkCommand(const CtlOptions &o, const std::set<std::string> &given)
         size_t min = rule.minOperands, max = rule.maxOperands;
         if (o.command == "rt") // TEXT, or --follow FILE
             min = max = o.follow.empty() ? 1 : 0;
+        if (o.eeprom && !o.follow.empty()) // a write at every song would wear the EEPROM out
+            usage("rt: --eeprom does not go with --follow: the EEPROM wears out when written at "
+                  "every song; follow the RAM RadioText");
         if (o.operands.size() < min)
             usage(o.command + ": too few arguments");
         if (o.operands.size() > max)

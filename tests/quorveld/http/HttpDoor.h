@@ -145,9 +145,11 @@ protected:
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{
         io.get_executor()};
     std::thread loop;
+    static inline qd::EepromBudgetOptions budget; // of the next fixture's worker
     qd::BoardWorker worker{[] {
         qd::WorkerOptions options;
         options.verifySeconds = 0;
+        options.budget = budget;
         return options;
     }()};
     qd::Station station{io, worker, qd::StationOptions{}};

@@ -160,6 +160,41 @@ TEST_F(HttpDoor, StatusAndMetricsTellTheBoardsStateAndTheCounts)
         EXPECT_NE(metrics.body.find(line), std::string::npos) << line << metrics.body;
 }
 
+// Two writes a day of an EEPROM field for clients, one more for the operator.
+class HttpBudget : public HttpDoor {
+protected:
+    static void SetUpTestSuite() { budget = {std::chrono::seconds(0), 3, 10}; }
+    static void TearDownTestSuite() { budget = {}; }
+};
+
+// Past the clients' share of the EEPROM budget a PATCH is refused whole, 429
+// with Retry-After, and counted in the status and /metrics; with the
+// password, the operator's share still writes.
+TEST_F(HttpBudget, PastTheShareA429AndThePasswordStillWrites)
+{
+    for (const char *pi : {"D3A1", "D3A2"}) {
+        EXPECT_EQ(
+            send("PATCH", Fields, std::string(R"({"eeprom.pi": ")") + pi + "\"}", JsonType).status,
+            202);
+        sent();
+    }
+    const Reply refused = send("PATCH", Fields, R"({"eeprom.pi": "D3A3", "ram.pty": 3})", JsonType);
+    EXPECT_EQ(refused.status, 429);
+    EXPECT_GT(std::stol(refused.header("Retry-After")), 24 * 3600);
+    EXPECT_EQ(body(refused)["refused"][0]["field"], "eeprom.pi");
+    EXPECT_EQ(body(send("GET", "/api/v1/status"))["eeprom_budget"],
+              Json::parse(R"({"interval_s": 0, "per_day": 3, "kept_for_operator": 1,
+                              "used": {"eeprom.pi": 2}, "refused": 1})"));
+    EXPECT_NE(send("GET", "/metrics").body.find("budget_refused_total{protocol=\"http\"} 1\n"),
+              std::string::npos);
+    qd::HttpOptions options;
+    options.passwordFile = file("pw", qd::hashPasswordLine("ops", "right horse", 1000) + "\n");
+    serve(options);
+    const Headers login = {{"Authorization", basic("ops:right horse")}};
+    EXPECT_EQ(send("PATCH", Fields, R"({"eeprom.pi": "D3A3"})", JsonType, login).status, 202);
+    EXPECT_EQ(sent(), (Requests{ok(0x68, 0xD3A1), ok(0x68, 0xD3A2), ok(0x68, 0xD3A3)}));
+}
+
 // A RadioText change writes only its changed blocks; the pending value shows;
 // several fields in one PATCH each write their requests.
 TEST_F(HttpDoor, APatchWritesOnlyWhatDiffers)

@@ -43,7 +43,13 @@ TEST_F(StateFile, AskedValuesSurviveARestartAndTheFileIsReplaced)
     for (int i = 0; i < 59; ++i)
         rt += "0D";
     const nlohmann::json asked = {{"ram.ps", "4E45575320202020"}, {"ram.rt", rt}};
-    EXPECT_EQ(nlohmann::json::parse(first),
+    nlohmann::json state = nlohmann::json::parse(first);
+    const nlohmann::json pty = state["eeprom_budget"]["eeprom.pty"];
+    EXPECT_EQ(pty["hours"].size(), 1u) << "the EEPROM write is counted in its hour";
+    EXPECT_EQ(pty["hours"].begin().value(), 1);
+    EXPECT_EQ(pty["reserved"], false);
+    state.erase("eeprom_budget");
+    EXPECT_EQ(state,
               nlohmann::json({{"format", "quorveld state"}, {"version", 1}, {"asked", asked}}));
     EXPECT_EQ(files(), 1);
     fs::create_hard_link(path, dir / "before");
@@ -116,6 +122,22 @@ TEST_F(StateFile, AFailedSaveIsTriedAgainAndAtTheStop)
     }
 }
 
+// The EEPROM writes counted survive a restart: the field whose day's budget
+// is spent stays refused, and the board gets nothing more.
+TEST_F(StateFile, EepromWritesCountedSurviveARestart)
+{
+    withState.budget = {std::chrono::seconds(0), 1, 0};
+    startLoaded(withState);
+    ask({{"eeprom.pty", "5"}});
+    ASSERT_TRUE(waitFor([&] { return settled(); }));
+    worker.reset();
+    startLoaded(withState);
+    const auto refused = worker->ask({{field("eeprom.pty"), image("eeprom.pty", "6")}});
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].field, field("eeprom.pty"));
+    EXPECT_EQ(drained(), Requests{});
+}
+
 class DamagedStateFile : public StateFile, public testing::WithParamInterface<const char *> {};
 
 TEST_P(DamagedStateFile, IsReportedAndIgnored)
@@ -138,6 +160,10 @@ INSTANTIATE_TEST_SUITE_P(
                     R"({"format":"quorveld state","version":1,"asked":{"ram.ps":"4E4557"}})",
                     R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"0300"}})",
                     R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"0G"}})",
-                    R"({"format":"quorveld state","version":1,"asked":{"ram.pty":3}})"));
+                    R"({"format":"quorveld state","version":1,"asked":{"ram.pty":3}})",
+                    R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"03"},)"
+                    R"("eeprom_budget":{"xx":{}}})",
+                    R"({"format":"quorveld state","version":1,"asked":{"ram.pty":"03"},)"
+                    R"("eeprom_budget":{"eeprom.pi":{"hours":{"4x":1}}}})"));
 
 } // namespace
