@@ -39,6 +39,7 @@ struct Case {
     int reached;              // the device the handle reaches; -1: none
     std::vector<int> strings; // wValue of each string descriptor request
     std::vector<int> claims = {0};
+    bool named = true; // false: no manufacturer or product name asked for
 };
 
 class UsbLinkDouble : public testing::TestWithParam<Case> {};
@@ -51,7 +52,7 @@ TEST_P(UsbLinkDouble, StatusWarningsAndTheDeviceOpened)
     for (const Device &d : c.devices)
         d.board->clearLog();
     usbdouble::reset(c.devices);
-    const Opened o = open();
+    const Opened o = c.named ? open() : open(nullptr, nullptr);
     EXPECT_EQ(o.status, c.status);
     EXPECT_EQ(o.warnings, c.warnings);
     std::vector<int> strings;
@@ -102,24 +103,12 @@ const Case cases[] = {
      USB_OPEN_OK, "Warning: could not set configuration: error setting configuration\n"
                   "Warning: could not claim interface\n", 0, {M, P}, {0, 0, 0, 0}},
     {"ClaimRetriedUpToFourTimes", {{.claimFailures = 3}}, USB_OPEN_OK, "", 0, {M, P}, {0, 0, 0, 0}},
+    {"WithoutNamesTheFirstDeviceThatOpens", {{.openFails = true}, {.manufacturer = "Other Maker"}},
+     USB_OPEN_OK, NoOpen, 1, {}, {0}, false},
 };
 // clang-format on
 INSTANTIATE_TEST_SUITE_P(, UsbLinkDouble, testing::ValuesIn(cases),
                          [](const testing::TestParamInfo<Case> &info) { return info.param.name; });
-
-// Without names the first device that opens is taken, no string asked for.
-TEST(UsbLink, WithoutNamesTheFirstDeviceThatOpensIsTaken)
-{
-    const Device other{.manufacturer = "Other Maker"};
-    usbdouble::reset({{.openFails = true}, other});
-    const Opened o = open(nullptr, nullptr);
-    EXPECT_EQ(o.status, USB_OPEN_OK);
-    unsigned char reply[8];
-    sendUSBVendorCmdIn(o.handle, 0xA3, 0, 0, reply, 8);
-    EXPECT_EQ(other.board->log().size(), 1u);
-    EXPECT_EQ(usbdouble::calls().transfers.size(), 1u) << "no string request";
-    usbCloseDevice(o.handle);
-}
 
 // The library initialised once, the buses scanned on every open, each handle
 // closed once; vendor requests framed in and out, value and index in 16 bits.
