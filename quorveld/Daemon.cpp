@@ -9,6 +9,7 @@
 #include <systemd/sd-daemon.h>
 
 #include <csignal>
+#include <filesystem>
 #include <stdexcept>
 
 namespace qd {
@@ -27,7 +28,10 @@ WorkerOptions workerOptions(const DaemonOptions &o)
 
 StationOptions stationOptions(const DaemonOptions &o)
 {
-    return {o.charset, o.rtCycleSeconds, o.dpsStepSeconds, o.nowPlayingFormat};
+    StationOptions s{o.charset, o.rtCycleSeconds, o.dpsStepSeconds, o.nowPlayingFormat, {}};
+    if (!o.stateFile.empty()) // state.json: state.changes.json beside it
+        s.changesFile = std::filesystem::path(o.stateFile).replace_extension(".changes.json");
+    return s;
 }
 
 HttpOptions httpOptions(const DaemonOptions &o)
@@ -256,6 +260,7 @@ void Daemon::run()
     if (http_)
         http_->stop();
     listeners_.clear();
+    station_.saveChanges();
     worker_.stop();
     logLine("stopped");
 }

@@ -133,8 +133,11 @@ void writeStateFile(const std::string &path, const FieldImages &asked)
         images[RdsUsbFields[field].Name] = hexOf(image);
     const nlohmann::ordered_json state = {
         {"format", format}, {"version", version}, {"asked", images}};
-    const std::string text = state.dump(2) + "\n";
+    writeFileAtomically(path, state.dump(2) + "\n");
+}
 
+void writeFileAtomically(const std::string &path, const std::string &text)
+{
     std::string temporary = path + ".XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)

@@ -22,6 +22,8 @@ FieldImages readStateFile(const std::string &path);
 // Replaces the file atomically: writes a temporary file in its directory,
 // flushes it to the disk and renames it over the file. Throws std::runtime_error.
 void writeStateFile(const std::string &path, const FieldImages &asked);
+// The same for any file: `text` replaces the file whole or not at all.
+void writeFileAtomically(const std::string &path, const std::string &text);
 
 } // namespace qd
 
