@@ -458,10 +458,13 @@ HttpResponse acceptedReply(const nlohmann::ordered_json &pending, uint64_t versi
 }
 
 HttpResponse fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,
-                         const nlohmann::ordered_json &asked, uint64_t version)
+                         const nlohmann::ordered_json &asked, uint64_t version,
+                         const nlohmann::ordered_json &lastKnown)
 {
-    return json(200,
-                {{"fields", held}, {"pending", pending}, {"asked", asked}, {"version", version}});
+    Json document{{"fields", held}, {"pending", pending}, {"asked", asked}, {"version", version}};
+    if (!lastKnown.empty())
+        document["last_known"] = lastKnown;
+    return json(200, document);
 }
 
 HttpResponse fieldReply(const std::string &name, const nlohmann::ordered_json &held,

@@ -7,7 +7,7 @@
 // Resources:
 //   GET   /                      the page (and its /app.js, /app.css)
 //   GET   /api/v1/fields         {"fields": {...}, "pending": {...}, "asked": {...},
-//                                "version": N}
+//                                "version": N, "last_known": {...}}
 //   GET   /api/v1/fields/NAME    {"field": NAME, "value": V, "pending": V, "asked": V}
 //   PATCH /api/v1/fields         {"ram.rt": "...", "ram.pty": 10, "af": "87.6,90.2"};
 //                                null for a field: stop asking for it; "seen":
@@ -129,8 +129,11 @@ HttpResponse conflictReply(const std::vector<ConflictItem> &conflicts);
 HttpResponse changesReply(const nlohmann::ordered_json &changes);
 // 202: {"pending": {...}, "version": N}.
 HttpResponse acceptedReply(const nlohmann::ordered_json &pending, uint64_t version);
+// "last_known": fields whose value the board is not known to hold now (absent,
+// not answering): the last it held. Left out when there are none.
 HttpResponse fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,
-                         const nlohmann::ordered_json &asked, uint64_t version);
+                         const nlohmann::ordered_json &asked, uint64_t version,
+                         const nlohmann::ordered_json &lastKnown = nlohmann::ordered_json::object());
 HttpResponse fieldReply(const std::string &name, const nlohmann::ordered_json &held,
                         const nlohmann::ordered_json &pending, const nlohmann::ordered_json &asked);
 HttpResponse statusReply(const nlohmann::ordered_json &status);

@@ -277,7 +277,8 @@ struct Perform {
     {
         return fieldsReply(station.fieldsJson(Station::Values::Held),
                            station.fieldsJson(Station::Values::Pending),
-                           station.fieldsJson(Station::Values::Asked), station.version());
+                           station.fieldsJson(Station::Values::Asked), station.version(),
+                           station.fieldsJson(Station::Values::LastKnown));
     }
     HttpResponse operator()(const ReadField &read) const
     {

@@ -23,6 +23,16 @@ std::string peerText(const boost::asio::ip::address &address, unsigned short por
     return ListenAddress{address, port}.text();
 }
 
+// A client's address as the change log names it: an IPv4 client on an IPv6
+// socket as IPv4.
+std::string clientAddress(const boost::asio::ip::address &address)
+{
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        return boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, address.to_v6())
+            .to_string();
+    return address.to_string();
+}
+
 class TcpListener;
 
 class TcpClient : public std::enable_shared_from_this<TcpClient> {
@@ -173,8 +183,10 @@ private:
                     std::to_string(limits_.maxClients) + " clients already");
             return;
         }
+        std::unique_ptr<Conversation> conversation = factory_();
+        conversation->peer = clientAddress(peer.address());
         const auto client =
-            std::make_shared<TcpClient>(std::move(socket), factory_(), *this, limits_);
+            std::make_shared<TcpClient>(std::move(socket), std::move(conversation), *this, limits_);
         clients_.insert(client);
         counter_(name_, static_cast<int>(clients_.size()));
         client->start();
@@ -243,6 +255,7 @@ private:
                 if (error == boost::asio::error::operation_aborted)
                     return;
                 if (!error && allowed(allow_, peer_.address())) {
+                    conversation_->peer = clientAddress(peer_.address());
                     auto reply = std::make_shared<std::string>(
                         conversation_->received(std::span(buffer_.data(), length)));
                     if (!reply->empty())

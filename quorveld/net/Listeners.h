@@ -28,6 +28,10 @@ public:
     virtual std::string received(std::span<const uint8_t> bytes) = 0;
     // The stream ended: what was left without an ending is taken.
     virtual void ended() {}
+
+    // The client's address, set by the listener before the client's bytes
+    // (for UDP, before each datagram's).
+    std::string peer;
 };
 using ConversationFactory = std::function<std::unique_ptr<Conversation>()>;
 

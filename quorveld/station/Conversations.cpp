@@ -62,7 +62,7 @@ private:
     std::string take(const uecp::Decoded &decoded)
     {
         if (const auto *error = std::get_if<uecp::FrameError>(&decoded)) {
-            station_.countRefused(Protocol::Uecp);
+            station_.countRefused(Origin{Protocol::Uecp, peer});
             logVerbose("UECP frame refused, error " + std::to_string(error->code));
             if (mode_.mode == 0 ||
                 (error->address &&
@@ -84,7 +84,7 @@ private:
                 error = refused;
         }
         if (error != uecp::Ok)
-            station_.countRefused(Protocol::Uecp);
+            station_.countRefused(Origin{Protocol::Uecp, peer});
         if (mode_.mode != 0)
             replies += text(uecp::ackFrame(0, frame.sqc, error));
         return replies;
@@ -93,7 +93,7 @@ private:
     uecp::AckCode apply(const uecp::Command &command)
     {
         const auto set = [this](int index, fields::Image image) {
-            station_.setImages({{index, std::move(image)}}, Protocol::Uecp);
+            station_.setImages({{index, std::move(image)}}, Origin{Protocol::Uecp, peer});
         };
         if (const auto *pi = std::get_if<uecp::Pi>(&command)) {
             set(Pi, fields::piImage(pi->code));
@@ -102,7 +102,7 @@ private:
         } else if (const auto *flags = std::get_if<uecp::TaTp>(&command)) {
             station_.setImages(
                 {{RamTa, fields::numberImage(flags->ta)}, {RamTp, fields::numberImage(flags->tp)}},
-                Protocol::Uecp);
+                Origin{Protocol::Uecp, peer});
         } else if (const auto *di = std::get_if<uecp::Di>(&command)) {
             set(RamDi, fields::numberImage(di->bits));
         } else if (const auto *ms = std::get_if<uecp::Ms>(&command)) {
@@ -110,10 +110,11 @@ private:
         } else if (const auto *pty = std::get_if<uecp::Pty>(&command)) {
             set(RamPty, fields::numberImage(pty->code));
         } else if (const auto *rt = std::get_if<uecp::RadioText>(&command)) {
-            station_.storeRadioText(
-                rt->text.empty() ? fields::Image()
-                                 : fields::textImage(RdsUsbFields[RamRt], rt->text),
-                rt->buffer == uecp::RadioText::Buffer::Append, rt->transmissions, Protocol::Uecp);
+            station_.storeRadioText(rt->text.empty()
+                                        ? fields::Image()
+                                        : fields::textImage(RdsUsbFields[RamRt], rt->text),
+                                    rt->buffer == uecp::RadioText::Buffer::Append,
+                                    rt->transmissions, Origin{Protocol::Uecp, peer});
         } else if (const auto *af = std::get_if<uecp::Af>(&command)) {
             return applyAf(*af);
         } else if (const auto *mode = std::get_if<uecp::CommMode>(&command)) {
@@ -134,7 +135,7 @@ private:
             images.emplace_back(Af00 + static_cast<int>(i),
                                 fields::Image(1, static_cast<char>(codes[i])));
         images.emplace_back(Naf, fields::numberImage(static_cast<int>(codes.size())));
-        station_.setImages(images, Protocol::Uecp);
+        station_.setImages(images, Origin{Protocol::Uecp, peer});
         return uecp::Ok;
     }
 
@@ -221,10 +222,11 @@ private:
         if (const auto *set = std::get_if<ascii::Set>(&command)) {
             if (set->name != "af" && fields::fieldIndex(set->name) < 0)
                 return unknown();
-            return outcome(station_.command(set->name, set->value, set->store, Protocol::Ascii));
+            return outcome(
+                station_.command(set->name, set->value, set->store, Origin{Protocol::Ascii, peer}));
         }
         if (const auto *scroll = std::get_if<ascii::Scroll>(&command)) {
-            station_.scrollPs(scroll->text, Protocol::Ascii);
+            station_.scrollPs(scroll->text, Origin{Protocol::Ascii, peer});
             return reply(ascii::Outcome::Done);
         }
         if (const auto *query = std::get_if<ascii::Query>(&command)) {
@@ -253,7 +255,7 @@ private:
 
     std::string unknown()
     {
-        station_.countRefused(Protocol::Ascii);
+        station_.countRefused(Origin{Protocol::Ascii, peer});
         return reply(ascii::Outcome::Unknown);
     }
 
