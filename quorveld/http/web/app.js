@@ -1,7 +1,10 @@
 // The page: the board's fields from /api/v1/fields, edited and applied with
-// one PATCH of the fields the operator changed, following other clients'
-// changes by polling /api/v1/status once a second. A field whose value is not
-// known (board absent, read failed) shows as unknown and is sent only once
+// one PATCH of the fields the operator changed and the values they were seen
+// with, so that a change made elsewhere meanwhile is refused, not overwritten.
+// Other clients' changes arrive as server-sent events (/api/v1/events); the
+// fields are read again only when their version moves. Without the stream,
+// /api/v1/status is polled every 5 s. An absent board's last-known values
+// stay, dimmed; a field never read shows as unknown and is sent only once
 // the operator sets it.
 'use strict';
 
@@ -68,8 +71,12 @@ let held = {};    // what the board holds
 let pending = {}; // asked for, not yet on the board
 let asked = {};   // asked for and kept: written again after a replug or restart
 let base = {};    // the known value each field shows (pending, else held); undefined: unknown
+let lastKnown = {}; // fields the board is not known to hold now: the last it held
 let edits = {};   // field name -> {from: base when the operator began editing it}
 let version = null;
+let boardState = null; // the board's state as the last event or status told it
+let status = {};
+const POLL_MS = 5000;
 
 const $ = (id) => document.getElementById(id);
 const known = (value) => value !== undefined && value !== null;
@@ -132,6 +139,10 @@ function addRow(section, store, key, index) {
   const error = document.createElement('span');
   error.className = 'error';
   error.id = `e-${name}`;
+  const conflict = document.createElement('div');
+  conflict.className = 'conflict';
+  conflict.id = `c-${name}`;
+  conflict.hidden = true;
   const unask = document.createElement('button');
   unask.type = 'button';
   unask.className = 'unask';
@@ -141,9 +152,9 @@ function addRow(section, store, key, index) {
     + 'Stop asking for it: the board keeps what it holds.';
   unask.hidden = true;
   unask.addEventListener('click', () => stopAsking(name));
-  row.append(label, input, meaning, unask, error);
+  row.append(label, input, meaning, unask, error, conflict);
   section.append(row);
-  rows[name] = { input, meaning, error, row, key: index === undefined ? key : 'af', index, store, unask };
+  rows[name] = { input, meaning, error, row, key: index === undefined ? key : 'af', index, store, unask, conflict };
   input.addEventListener('input', () => {
     if (!(name in edits)) edits[name] = { from: base[name] };
     explain(store);
@@ -193,17 +204,77 @@ function markEdits() {
   for (const name in rows) rows[name].row.classList.toggle('edited', edited(name));
 }
 
+// HH:MM in the browser's time zone.
+const clock = (iso) => {
+  const when = new Date(iso);
+  const two = (n) => String(n).padStart(2, '0');
+  return Number.isNaN(when.getTime()) ? iso || '' : `${two(when.getHours())}:${two(when.getMinutes())}`;
+};
+const quoted = (value) => known(value) ? `"${value}"` : 'an unknown value';
+
+// Another client changed a field the operator is editing (or had edited when
+// Apply was refused): theirs is shown, with the choice.
+function showConflict(name, theirs, who) {
+  const r = rows[name];
+  if (!r) return;
+  r.conflict.replaceChildren();
+  const words = document.createElement('span');
+  words.textContent = `Changed elsewhere to ${quoted(theirs)}${who ? ` (${who})` : ''}: `;
+  const mine = document.createElement('button');
+  mine.type = 'button';
+  mine.textContent = 'Keep mine';
+  mine.addEventListener('click', () => keepMine(name, theirs));
+  const take = document.createElement('button');
+  take.type = 'button';
+  take.textContent = 'Take theirs';
+  take.addEventListener('click', () => takeTheirs(name, theirs));
+  r.conflict.append(words, mine, take);
+  r.conflict.hidden = false;
+  r.conflict.dataset.theirs = text(theirs) ?? '';
+  r.row.classList.add('conflicted');
+}
+
+function clearConflict(name) {
+  const r = rows[name];
+  r.conflict.hidden = true;
+  r.conflict.replaceChildren();
+  delete r.conflict.dataset.theirs;
+  r.row.classList.remove('conflicted');
+}
+
+// The operator's value stands against theirs: Apply sends it, seen as theirs.
+function keepMine(name, theirs) {
+  if (name in edits) edits[name].from = text(theirs);
+  clearConflict(name);
+  markEdits();
+  if (!document.querySelector('.row.conflicted')) $('apply').click();
+}
+
+function takeTheirs(name, theirs) {
+  delete edits[name];
+  clearConflict(name);
+  setInput(name, text(theirs));
+  explain(rows[name].store);
+  markEdits();
+  say(`${name}: the value set elsewhere is kept.`);
+}
+
 // Fills the inputs from the daemon's fields; an input being edited keeps
 // what was typed.
 function fill() {
   for (const name in rows) {
-    const shown = text(name in pending ? pending[name] : held[name]);
+    const stale = !(name in pending) && !known(held[name]) && known(lastKnown[name]);
+    const shown = text(name in pending ? pending[name] : stale ? lastKnown[name] : held[name]);
     if (!(name in edits)) setInput(name, shown);
+    else if (shown !== edits[name].from && shown !== inputValue(name)
+             && rows[name].conflict.dataset.theirs !== (shown ?? '')) showConflict(name, shown);
     base[name] = shown;
     const r = rows[name];
     r.row.classList.toggle('pending', name in pending);
+    r.row.classList.toggle('stale', stale);
     r.row.title = name in pending
-      ? `Being written; the board holds ${known(held[name]) ? `"${held[name]}"` : 'an unknown value'}` : '';
+      ? `Being written; the board holds ${quoted(held[name])}`
+      : stale ? 'Last known: the board is not answering' : '';
     r.unask.hidden = !(name in asked);
   }
   explain('ram');
@@ -241,35 +312,108 @@ async function loadFields() {
   held = answer.fields;
   pending = answer.pending;
   asked = answer.asked || {};
+  lastKnown = answer.last_known || {};
+  version = answer.version;
   fill();
+  if ($('changes').open) loadChanges();
+}
+
+async function loadChanges() {
+  const { status: code, answer } = await request('GET', '/api/v1/changes');
+  const body = $('changes-list');
+  body.replaceChildren();
+  $('changes-note').textContent = code === 401 ? 'The password is needed to read the changes.'
+    : code !== 200 ? `Not available (status ${code}).`
+      : answer.changes.length === 0 ? 'No change asked yet.' : '';
+  if (code !== 200) return;
+  for (const c of answer.changes) {
+    const tr = document.createElement('tr');
+    const who = [c.door, c.client, c.user].filter(Boolean).join(' ');
+    for (const cell of [new Date(c.time).toLocaleString(), c.field, text(c.from) ?? '(none)',
+      text(c.to) ?? '(no longer asked)', who]) {
+      const td = document.createElement('td');
+      td.textContent = cell;
+      tr.append(td);
+    }
+    body.append(tr);
+  }
+}
+
+// The board's state in words, for the sticky status line.
+function boardWords(s) {
+  if (s.board === 'present') return `On air: board ${s.device}`;
+  const since = `since ${clock(s.board_since)}`;
+  const last = s.last_device ? ` (last at ${s.last_device})` : '';
+  return s.board === 'absent' ? `Board absent ${since}${last}: last-known values shown, changes queued`
+    : `Board not answering ${since}${last}: last-known values shown, changes queued`;
 }
 
 function showStatus(s) {
+  status = s;
+  boardState = s.board;
   const board = $('st-board');
-  board.textContent = s.device ? `${s.board} (${s.device})` : s.board;
+  board.textContent = boardWords(s);
   board.className = s.board.replace(/ /g, '-');
+  document.body.classList.toggle('board-away', s.board !== 'present');
   $('st-pending').textContent = s.pending_writes;
   $('st-eeprom').textContent = s.eeprom_writes;
   const when = new Date(s.last_change);
   $('st-change').textContent = Number.isNaN(when.getTime()) ? s.last_change : when.toLocaleString();
+  $('st-daemon').textContent = `quorveld ${s.quorveld}`;
 }
 
+function unreachable() {
+  document.body.classList.add('offline');
+  $('st-board').textContent = 'Daemon not reachable: the values shown may be old';
+  $('st-board').className = 'absent';
+}
+
+async function loadStatus() {
+  const { status: code, answer } = await request('GET', '/api/v1/status');
+  if (code !== 200) throw new Error(answer.error || `status ${code}`);
+  showStatus(answer);
+  document.body.classList.remove('offline');
+  return answer;
+}
+
+// Without the event stream: the status every 5 s, the fields when their
+// version moved; the stream is tried again after a minute.
+let pollTimer = null;
 async function poll() {
+  pollTimer = null;
   try {
-    const { status, answer } = await request('GET', '/api/v1/status');
-    if (status !== 200) throw new Error(answer.error || `status ${status}`);
-    showStatus(answer);
-    if (answer.version !== version) {
-      version = answer.version;
-      await loadFields();
-    }
-    document.body.classList.remove('offline');
+    const s = await loadStatus();
+    if (s.version !== version) await loadFields();
   } catch (e) {
-    document.body.classList.add('offline');
-    $('st-board').textContent = 'daemon not reachable';
-    $('st-board').className = 'absent';
+    unreachable();
   }
-  setTimeout(poll, 1000);
+  pollTimer = setTimeout(poll, POLL_MS);
+}
+
+let events = null;
+function listen() {
+  if (!window.EventSource) return poll();
+  events = new EventSource('/api/v1/events');
+  events.addEventListener('change', async (event) => {
+    let news = {};
+    try { news = JSON.parse(event.data); } catch (e) { return; }
+    try {
+      if (news.board !== boardState || news.version !== status.version) await loadStatus();
+      if (news.version !== version) await loadFields();
+    } catch (e) {
+      unreachable();
+    }
+  });
+  events.addEventListener('open', () => {
+    clearTimeout(pollTimer);
+    pollTimer = null;
+  });
+  events.addEventListener('error', () => {
+    events.close();
+    events = null;
+    if (pollTimer === null) poll();
+    setTimeout(() => { if (!events) { clearTimeout(pollTimer); pollTimer = null; listen(); } }, 60000);
+  });
 }
 
 // One PATCH of `body`; `accepted` runs on 202, the rest is said here.
@@ -279,6 +423,11 @@ async function patch(body, accepted) {
     if (status === 202) {
       accepted();
       await loadFields();
+    } else if (status === 409) {
+      for (const { field, value, door, client, time } of answer.conflicts) {
+        showConflict(field, value, door ? `by ${[door, client].filter(Boolean).join(' ')} at ${clock(time)}` : '');
+      }
+      say('Not applied: changed elsewhere since you loaded it. Choose at the marked fields.', 'bad');
     } else if (status === 422) {
       for (const { field, message } of answer.refused) {
         const r = rows[field];
@@ -302,14 +451,22 @@ async function apply(event) {
   event.preventDefault();
   clearErrors();
   const changed = {};
-  for (const name in rows) if (edited(name)) changed[name] = inputValue(name);
-  if (Object.keys(changed).length === 0) {
+  const seen = {};
+  for (const name in rows) {
+    if (!edited(name)) continue;
+    changed[name] = inputValue(name);
+    seen[name] = edits[name].from ?? null;
+  }
+  const names = Object.keys(changed);
+  if (names.length === 0) {
     say('Nothing changed.');
     return;
   }
-  await patch(changed, () => {
-    say(`Sent: ${Object.keys(changed).join(', ')}.`, 'ok');
+  await patch({ ...changed, seen }, () => {
+    say(boardState === 'present' ? `Sent: ${names.join(', ')}.`
+      : `Queued: board absent. ${names.join(', ')} will be written when it answers again.`, 'ok');
     edits = {};
+    for (const name of names) clearConflict(name);
   });
 }
 
@@ -324,6 +481,7 @@ async function stopAsking(name) {
 function revert() {
   clearErrors();
   edits = {};
+  for (const name in rows) clearConflict(name);
   for (const name in rows) {
     setInput(name, text(held[name]));
     // A field on its way to the board: Apply sends the board's value back.
@@ -338,4 +496,13 @@ function revert() {
 build();
 $('form').addEventListener('submit', apply);
 $('revert').addEventListener('click', revert);
-poll();
+$('changes').addEventListener('toggle', () => { if ($('changes').open) loadChanges(); });
+(async () => {
+  try {
+    await loadStatus();
+    await loadFields();
+  } catch (e) {
+    unreachable();
+  }
+  listen();
+})();

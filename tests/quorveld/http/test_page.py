@@ -10,10 +10,19 @@ absent, or with a flag whose read fails, Apply of the PS name sends the PS
 name alone, and the board's return writes nothing else; an asked value the
 page stops asking for is not written again after a replug.
 
-  test_page.py --daemon QUORVELD --sim QUORVEL_SIM [--screenshot FILE.png]
+Two sessions at once: a stale Apply is refused and shown, nothing reaches the
+board until the operator keeps theirs; an edit overtaken by automation is
+marked. An absent board's last-known values stay, dimmed, and a change made
+meanwhile is queued. An idle page sends no request while other clients come
+and go, and at most one per 5 s when it has to poll.
 
-With --screenshot, only loads the page and saves it whole as a PNG. Exits 77
-(skipped) when Chromium or its driver is missing.
+  test_page.py --daemon QUORVELD --sim QUORVEL_SIM [--screenshot FILE.png] [--shots DIR]
+  test_page.py --daemon QUORVELD --sim QUORVEL_SIM --idle SECONDS
+
+With --screenshot, only loads the page and saves it whole as a PNG; with
+--shots, also saves the conflict notice and the absent board at desktop and
+phone widths. --idle only counts an idle page's requests. Exits 77 (skipped)
+when Chromium or its driver is missing.
 """
 import argparse
 import os
@@ -108,14 +117,14 @@ class Daemon:
             return "killed after 20 s"
 
 
-def browser():
+def browser(size=(900, 1200)):
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
 
     options = webdriver.ChromeOptions()
     options.binary_location = shutil.which("chromium")
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                     "--window-size=900,1200", "--lang=en-GB"):
+                     f"--window-size={size[0]},{size[1]}", "--lang=en-GB"):
         options.add_argument(argument)
     options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
     return webdriver.Chrome(service=Service(shutil.which("chromedriver")), options=options)
@@ -150,6 +159,19 @@ class Page:
             f"const c = document.getElementById('f-{field}');"
             "return c.indeterminate ? 'unknown' : c.checked ? '1' : '0'")
 
+    def classes(self, element_id):
+        return self.element(element_id).get_attribute("class").split()
+
+    def requests(self):
+        """The URLs the page asked for since the last call (this or patches())."""
+        import json
+        urls = []
+        for entry in self.driver.get_log("performance"):
+            message = json.loads(entry["message"])["message"]
+            if message["method"] == "Network.requestWillBeSent":
+                urls.append(message["params"]["request"]["url"])
+        return urls
+
     def patches(self):
         """The bodies of the PATCH requests the page sent since the last call."""
         import json
@@ -182,17 +204,23 @@ def check_unknown_fields_stay_unsent(daemon, page, absent):
     page.driver.get(daemon.url + "/")
     wait(lambda: page.value("ram.ps") == "QUORVEL ", "the fields on the page")
     if absent:
+        # The last-known values stay, dimmed, under a status line that says so.
         daemon.control("unplug")
-        wait(lambda: page.element("st-board").text.startswith("absent"), "the board's absence")
-    wait(lambda: page.checkbox_state("ram.tp") == "unknown", "the RAM TP flag shown as unknown")
-    if absent and (page.value("ram.pty") != "" or page.meaning("ram.ms") != "unknown: not read from the board"):
-        fail(f"an absent board's PTY shows \"{page.value('ram.pty')}\", its MS means \"{page.meaning('ram.ms')}\"")
+        wait(lambda: re.match(r"Board absent since \d\d:\d\d \(last at \d+/\d+\)", page.element("st-board").text),
+             "the board's absence in the status line")
+        wait(lambda: "stale" in page.classes("row-ram.tp"), "the last-known TP flag dimmed")
+        shown = (page.checkbox_state("ram.tp"), page.value("ram.pty"), page.meaning("ram.pty"))
+        if shown != ("1", "10", "Pop music"):
+            fail(f"an absent board's TP, PTY and meaning show {shown}")
+    else:
+        wait(lambda: page.checkbox_state("ram.tp") == "unknown", "the RAM TP flag shown as unknown")
     page.patches()
     before = len(daemon.requests())
     page.type("ram.ps", "ONAIR")
     page.apply()
-    wait(lambda: page.element("message").text.startswith("Sent"), "the PS name sent")
-    if page.patches() != [{"ram.ps": "ONAIR"}]:
+    said = "Queued: board absent" if absent else "Sent"
+    wait(lambda: page.element("message").text.startswith(said), f"\"{said}\" for the PS name")
+    if page.patches() != [{"ram.ps": "ONAIR", "seen": {"ram.ps": "QUORVEL "}}]:
         fail(f"Apply of the PS name alone sent more (absent: {absent})")
     if absent:
         daemon.control("replug")
@@ -216,7 +244,7 @@ def check_dropped_ask(daemon, page):
     if "ram.tp" in asked or asked.get("ram.ps") != "KEPT    ":
         fail(f"the daemon still asks for {asked}")
     daemon.control("unplug")
-    wait(lambda: page.element("st-board").text.startswith("absent"), "the board's absence")
+    wait(lambda: page.element("st-board").text.startswith("Board absent"), "the board's absence")
     before = len(daemon.requests())
     daemon.control("replug")
     wait(lambda: PS_WRITES == daemon.writes(before)[:2], "the kept PS name written again")
@@ -242,7 +270,7 @@ def check(daemon, page):
             fail(f"{field} means \"{page.meaning(field)}\", not \"{meaning}\"")
     if page.element("row-ram.tp").find_element("css selector", "input").is_selected() is not True:
         fail("TP 1 is not a ticked box")
-    wait(lambda: page.element("st-board").text.startswith("present"), "the board's state")
+    wait(lambda: page.element("st-board").text.startswith("On air: board "), "the board's state")
 
     # The RadioText's changed blocks, and nothing else: "boar" "d" become
     # "boat" and the end of the text (blocks 8 and 9).
@@ -254,7 +282,8 @@ def check(daemon, page):
     sent = settled(daemon)[before:]
     if sent != ["0x38 value=0x626F index=0x6174 result=8", "0x39 value=0x0D0D index=0x0D0D result=8"]:
         fail(f"Apply of the RadioText sent {sent}")
-    if page.patches() != [{"ram.rt": "Quorvel RDS encoder - simulated boat"}]:
+    if page.patches() != [{"ram.rt": "Quorvel RDS encoder - simulated boat",
+                           "seen": {"ram.rt": "Quorvel RDS encoder - simulated board"}}]:
         fail("Apply sent more than the RadioText")
 
     # A PTY of 40: refused at its field, nothing sent; TA=1 over ASCII then
@@ -293,11 +322,149 @@ def check(daemon, page):
         fail("the pending DI is not shown as being written")
 
 
+RT_WRITES = range(0x30, 0x3A)  # the RAM RadioText's blocks
+
+
+def check_two_sessions(daemon, a, b):
+    """B edits the RadioText; A applies another; B's Apply is refused and shown,
+    nothing is written, until B keeps theirs. Automation's PS name overtakes an
+    edit in progress: marked, and taken back with Take theirs."""
+    for page in (a, b):
+        page.driver.get(daemon.url + "/")
+        wait(lambda: page.value("ram.ps") == "QUORVEL ", "the fields in both sessions")
+    b.type("ram.rt", "B's news")
+    a.type("ram.rt", "A's news")
+    a.apply()
+    wait(lambda: a.element("message").text.startswith("Sent"), "A's RadioText sent")
+    settled(daemon)
+    wait(lambda: "A's news" in b.element("c-ram.rt").text, "the edit in progress marked in B")
+    before = len(daemon.requests())
+    b.patches()
+    b.apply()
+    wait(lambda: b.element("message").text.startswith("Not applied: changed elsewhere"), "B's refusal")
+    notice = b.element("c-ram.rt").text
+    if not re.match(r'Changed elsewhere to "A\'s news" \(by http 127\.0\.0\.1 at \d\d:\d\d\)', notice):
+        fail(f"the conflict notice reads \"{notice}\"")
+    if b.patches() != [{"ram.rt": "B's news", "seen": {"ram.rt": "Quorvel RDS encoder - simulated board"}}]:
+        fail("B's stale Apply was not sent with what B had seen")
+    if settled(daemon)[before:]:
+        fail(f"a refused Apply reached the board: {settled(daemon)[before:]}")
+    # Keep mine: sent, seen as A's.
+    click(b, b.driver.find_element("xpath", "//div[@id='c-ram.rt']/button[text()='Keep mine']"))
+    wait(lambda: b.element("message").text.startswith("Sent"), "B's RadioText sent")
+    wait(lambda: any(code in RT_WRITES for code in daemon.writes(before)), "B's RadioText on the board")
+    wait(lambda: a.value("ram.rt") == "B's news", "B's RadioText in A")
+    changes = daemon.api("GET", "/api/v1/changes")["changes"]
+    if [(c["from"], c["to"]) for c in changes[:2]] != [("A's news", "B's news"),
+                                                       ("Quorvel RDS encoder - simulated board", "A's news")]:
+        fail(f"the change log reads {changes[:2]}")
+
+    # Automation overtakes an edit; Take theirs keeps it and sends nothing.
+    b.type("ram.ps", "MINE")
+    if daemon.ascii("PS=AUTO") != "+":
+        fail("PS=AUTO over ASCII was not taken")
+    wait(lambda: 'Changed elsewhere to "AUTO    "' in b.element("c-ram.ps").get_attribute("textContent"),
+         "the PS edit marked")
+    before = len(settled(daemon))
+    click(b, b.driver.find_element("xpath", "//div[@id='c-ram.ps']/button[text()='Take theirs']"))
+    if b.value("ram.ps") != "AUTO    " or "edited" in b.classes("row-ram.ps"):
+        fail(f"Take theirs left \"{b.value('ram.ps')}\"")
+    b.apply()
+    wait(lambda: b.element("message").text == "Nothing changed.", "nothing left to apply")
+    if settled(daemon)[before:]:
+        fail("Take theirs sent something")
+
+
+def check_changes_section(daemon, page):
+    """The page's change log: the asks of every door, newest first."""
+    page.driver.get(daemon.url + "/")
+    wait(lambda: page.value("ram.ps") == "QUORVEL ", "the fields on the page")
+    if daemon.ascii("PTY=5") != "+":
+        fail("PTY=5 over ASCII was not taken")
+    click(page, page.element("changes").find_element("css selector", "summary"))
+    first = wait(lambda: page.driver.execute_script(
+        "const r = document.querySelector('#changes-list tr'); return r && r.innerText"), "the change log")
+    cells = first.split("\t")
+    if cells[1:] != ["ram.pty", "10", "5", "ascii 127.0.0.1"]:
+        fail(f"the change log's first row reads {cells}")
+
+
+def click(page, element):
+    """A click as a person makes it: on the element scrolled into the middle of the window."""
+    page.driver.execute_script("arguments[0].scrollIntoView({block: 'center'})", element)
+    element.click()
+
+
+def save_shot(page, directory, name, element_id=None):
+    if element_id:
+        page.driver.execute_script("document.getElementById(arguments[0]).scrollIntoView({block: 'center'})",
+                                   element_id)
+    page.driver.save_screenshot(os.path.join(directory, name + ".png"))
+
+
+def take_shots(daemon, page, directory):
+    """The conflict notice and the absent board, at desktop and phone widths."""
+    second = browser()
+    try:
+        other = Page(second)
+        for width, height, kind in ((1280, 900, "desktop"), (390, 844, "phone")):
+            for p in (page, other):
+                p.driver.set_window_size(width, height)
+                p.driver.get(daemon.url + "/")
+                wait(lambda: p.value("ram.ps") not in ("", None), "the fields")
+            other.type("ram.rt", "Traffic news at 8")
+            page.type("ram.rt", f"Breakfast show ({kind})")
+            page.apply()
+            wait(lambda: "Changed elsewhere" in other.element("c-ram.rt").text, "the conflict")
+            other.apply()
+            wait(lambda: other.element("message").text.startswith("Not applied"), "the refusal")
+            save_shot(other, directory, f"conflict-{kind}", "c-ram.rt")
+        daemon.control("unplug")
+        for width, height, kind in ((1280, 900, "desktop"), (390, 844, "phone")):
+            page.driver.set_window_size(width, height)
+            page.driver.get(daemon.url + "/")
+            wait(lambda: page.element("st-board").text.startswith("Board absent"), "the absence")
+            wait(lambda: "stale" in page.classes("row-ram.tp"), "the last-known values")
+            page.type("ram.ps", "QUEUED")
+            page.apply()
+            wait(lambda: page.element("message").text.startswith("Queued"), "the queued change")
+            save_shot(page, directory, f"absent-{kind}", "f-ram.pty")
+        daemon.control("replug")
+    finally:
+        second.quit()
+
+
+def check_idle(daemon, page, seconds, poll):
+    """The requests of an idle page over `seconds` while other clients connect,
+    read and leave: none with the event stream; with polling, the status
+    alone, at most one per 5 s."""
+    script = None
+    if poll:
+        script = page.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
+                                             {"source": "delete window.EventSource;"})["identifier"]
+    page.driver.get(daemon.url + "/")
+    wait(lambda: page.value("ram.ps") == "QUORVEL ", "the fields on the page")
+    wait(lambda: page.element("st-board").text.startswith("On air"), "the status")
+    page.requests()
+    until = time.monotonic() + seconds
+    while time.monotonic() < until:
+        daemon.api("GET", "/api/v1/status")
+        with socket.create_connection(("127.0.0.1", daemon.ascii_port), timeout=10):
+            pass
+        time.sleep(0.5)
+    urls = page.requests()
+    if script:
+        page.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument", {"identifier": script})
+    return urls
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--daemon", required=True)
     parser.add_argument("--sim", required=True)
     parser.add_argument("--screenshot")
+    parser.add_argument("--shots")
+    parser.add_argument("--idle", type=float)
     args = parser.parse_args()
     if not shutil.which("chromium") or not shutil.which("chromedriver"):
         print("skipped: chromium or chromedriver is missing")
@@ -309,7 +476,27 @@ def main():
         try:
             driver = browser()
             page = Page(driver)
-            if not args.screenshot:
+            if args.idle:
+                daemons.append(Daemon(args.daemon, args.sim, directory))
+                for poll in (False, True):
+                    urls = check_idle(daemons[-1], page, args.idle, poll)
+                    print(f"idle {args.idle:.0f} s ({'polling' if poll else 'events'}): {len(urls)} requests")
+                return 0
+            pictures = args.screenshot or args.shots
+            if not pictures:
+                daemons.append(Daemon(args.daemon, args.sim, directory))
+                urls = check_idle(daemons[-1], page, 12, poll=False)
+                if urls:
+                    fail(f"an idle page with the event stream asked for {urls}")
+                urls = check_idle(daemons[-1], page, 12, poll=True)
+                if len(urls) > 3 or any(not url.endswith("/api/v1/status") for url in urls):
+                    fail(f"an idle polling page asked for {urls} in 12 s")
+                check_changes_section(daemons[-1], page)
+                second = browser()
+                try:
+                    check_two_sessions(daemons[-1], page, Page(second))
+                finally:
+                    second.quit()
                 # The board unplugged, and a read that keeps failing (the RAM TP flag's, 0xA4).
                 for absent, sim_options in ((True, ()), (False, ("--fail-code", "0xA4"))):
                     daemons.append(Daemon(args.daemon, args.sim, directory, sim_options, ("--verify", "1")))
@@ -319,14 +506,19 @@ def main():
             daemon = Daemon(args.daemon, args.sim, directory, ("--fail-code", "0x27"))
             daemons.append(daemon)
             driver.get(daemon.url + "/")
+            if args.shots:
+                os.makedirs(args.shots, exist_ok=True)
+                take_shots(daemon, page, args.shots)
             if args.screenshot:
+                driver.set_window_size(900, 1200)
+                driver.get(daemon.url + "/")
                 wait(lambda: page.value("ram.ps") == "QUORVEL ", "the fields on the page")
-                wait(lambda: page.element("st-board").text.startswith("present"), "the board's state")
+                wait(lambda: page.element("st-board").text.startswith("On air"), "the board's state")
                 height = driver.execute_script("return document.documentElement.scrollHeight")
                 driver.set_window_size(900, height + 120)
                 driver.save_screenshot(args.screenshot)
                 print(f"{args.screenshot}: the page, {height} pixels high")
-            else:
+            if not pictures:
                 check(daemon, page)
         finally:
             if driver:
@@ -335,7 +527,7 @@ def main():
         for status, daemon in statuses:
             if status != 0:
                 fail(f"quorveld ended with {status}: {open(daemon.err_path).read()}")
-    if not args.screenshot:
+    if not args.screenshot and not args.shots:
         print("1 passed, 0 failed")
     return 0
 
