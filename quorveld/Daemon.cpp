@@ -28,7 +28,8 @@ WorkerOptions workerOptions(const DaemonOptions &o)
 
 StationOptions stationOptions(const DaemonOptions &o)
 {
-    StationOptions s{o.charset, o.rtCycleSeconds, o.dpsStepSeconds, o.nowPlayingFormat, {}};
+    StationOptions s{o.charset, o.rtCycleSeconds, o.dpsStepSeconds, o.nowPlayingFormat,
+                     {},        o.ptyNames};
     if (!o.stateFile.empty()) // state.json: state.changes.json beside it
         s.changesFile = std::filesystem::path(o.stateFile).replace_extension(".changes.json");
     return s;

@@ -644,6 +644,7 @@ nlohmann::ordered_json Station::statusJson() const
         {"quorveld", QUORVEL_VERSION},
         {"board_since", boardSince_},
         {"last_device", lastDevice_},
+        {"pty_names", options_.ptyNames},
     };
 }
 

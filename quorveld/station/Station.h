@@ -65,7 +65,8 @@ struct StationOptions {
     int rtCycleSeconds = 10;                        // each buffered RadioText held this long
     int dpsStepSeconds = 2;                         // scrolling PS: one step this often
     std::string nowPlayingFormat = "ARTIST - TITLE";
-    std::string changesFile; // the change log across restarts; empty: kept in memory only
+    std::string changesFile;      // the change log across restarts; empty: kept in memory only
+    std::string ptyNames = "rds"; // the PTY table pages show: "rds" (Europe) or "rbds"
 };
 
 // Each part in UTF-8, or Windows-1252 where it is not valid UTF-8.
