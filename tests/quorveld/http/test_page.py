@@ -159,6 +159,16 @@ class Page:
             f"const c = document.getElementById('f-{field}');"
             "return c.indeterminate ? 'unknown' : c.checked ? '1' : '0'")
 
+    def selected(self, field):
+        return self.driver.execute_script(
+            f"const s = document.getElementById('f-{field}'); return s.options[s.selectedIndex].text")
+
+    def di(self, field):
+        """The names of the DI flags ticked."""
+        return self.driver.execute_script(
+            f"return [...document.getElementById('row-{field}').querySelectorAll('.flag')]"
+            ".filter(f => f.querySelector('input').checked).map(f => f.querySelector('label').lastChild.textContent)")
+
     def classes(self, element_id):
         return self.element(element_id).get_attribute("class").split()
 
@@ -209,8 +219,8 @@ def check_unknown_fields_stay_unsent(daemon, page, absent):
         wait(lambda: re.match(r"Board absent since \d\d:\d\d \(last at \d+/\d+\)", page.element("st-board").text),
              "the board's absence in the status line")
         wait(lambda: "stale" in page.classes("row-ram.tp"), "the last-known TP flag dimmed")
-        shown = (page.checkbox_state("ram.tp"), page.value("ram.pty"), page.meaning("ram.pty"))
-        if shown != ("1", "10", "Pop music"):
+        shown = (page.checkbox_state("ram.tp"), page.selected("ram.pty"), page.element("s-ram.pty").text)
+        if shown != ("1", "10: Pop music", "last known"):
             fail(f"an absent board's TP, PTY and meaning show {shown}")
     else:
         wait(lambda: page.checkbox_state("ram.tp") == "unknown", "the RAM TP flag shown as unknown")
@@ -239,7 +249,7 @@ def check_dropped_ask(daemon, page):
     settled(daemon)
     wait(lambda: page.element("u-ram.tp").is_displayed(), "Stop asking at the RAM TP flag")
     page.element("u-ram.tp").click()
-    wait(lambda: page.element("message").text.startswith("No longer asked: ram.tp"), "the TP ask dropped")
+    wait(lambda: page.element("message").text.startswith("No longer asked: On air now - Traffic programme (TP)"), "the TP ask dropped")
     asked = daemon.api("GET", "/api/v1/fields")["asked"]
     if "ram.tp" in asked or asked.get("ram.ps") != "KEPT    ":
         fail(f"the daemon still asks for {asked}")
@@ -263,11 +273,17 @@ def check(daemon, page):
                 "eeprom.pi": "0xC201", "eeprom.naf": "5", "eeprom.af01": "98.5", "eeprom.group2a": "4"}
     if shown != expected:
         fail(f"the page shows {shown}, not {expected}")
-    meanings = {"ram.pty": "Pop music", "eeprom.naf": "5 in use: 87.6, 98.5, 101.1, 104.3, 107.9 MHz",
-                "eeprom.pi": "country C, national, programme 01", "ram.ms": "music"}
+    meanings = {"eeprom.naf": "5 in use: 87.6, 98.5, 101.1, 104.3, 107.9 MHz",
+                "eeprom.pi": "country C, national, programme 01", "ram.ms": "ticked: music",
+                "ram.ps": "7 characters, padded with 1 blank to the 8 sent", "eeprom.af05": "not in use",
+                "eeprom.stereo": "stereo: the board follows the stereo pilot (external clock)"}
     for field, meaning in meanings.items():
         if page.meaning(field) != meaning:
             fail(f"{field} means \"{page.meaning(field)}\", not \"{meaning}\"")
+    # RDS terms: the PTY by name, DI as flags, an unused AF place empty.
+    terms = (page.selected("ram.pty"), page.selected("eeprom.stereo"), page.di("ram.di"), page.value("eeprom.af05"))
+    if terms != ("10: Pop music", "1: stereo", ["Stereo"], ""):
+        fail(f"the PTY, stereo, DI flags and unused AF show {terms}")
     if page.element("row-ram.tp").find_element("css selector", "input").is_selected() is not True:
         fail("TP 1 is not a ticked box")
     wait(lambda: page.element("st-board").text.startswith("On air: board "), "the board's state")
@@ -286,23 +302,23 @@ def check(daemon, page):
                            "seen": {"ram.rt": "Quorvel RDS encoder - simulated board"}}]:
         fail("Apply sent more than the RadioText")
 
-    # A PTY of 40: refused at its field, nothing sent; TA=1 over ASCII then
-    # marks the end of what was sent.
+    # A Cyrillic RadioText: refused at its field, nothing sent; TA=1 over
+    # ASCII then marks the end of what was sent.
     before = len(daemon.requests())
-    page.type("ram.pty", "40")
+    page.type("ram.rt", "Привет")
     page.apply()
-    error = wait(lambda: page.element("e-ram.pty").text, "the refusal at the PTY")
-    if "40 is outside 0-31" not in error or "refused" not in page.element("row-ram.pty").get_attribute("class"):
-        fail(f"the PTY's refusal reads \"{error}\"")
+    error = wait(lambda: page.element("e-ram.rt").text, "the refusal at the RadioText")
+    if "refused" not in page.classes("row-ram.rt"):
+        fail(f"the RadioText's refusal reads \"{error}\"")
     if daemon.ascii("TA=1") != "+":
         fail("TA=1 over ASCII was not taken")
     wait(lambda: len(daemon.requests()) > before, "the TA request")
     sent = settled(daemon)[before:]
     if sent != ["0x25 value=0x0001 index=0x0000 result=8"]:
-        fail(f"a refused PTY sent {sent}")
+        fail(f"a refused RadioText sent {sent}")
     page.element("revert").click()
-    if page.value("ram.pty") != "10" or page.element("e-ram.pty").text:
-        fail("Revert did not put back the board's PTY")
+    if page.value("ram.rt") != "Quorvel RDS encoder - simulated boat" or page.element("e-ram.rt").text:
+        fail("Revert did not put back the board's RadioText")
 
     # Another client's change shows within two seconds.
     if daemon.ascii("PS=NEWNAME") != "+":
@@ -312,13 +328,13 @@ def check(daemon, page):
     print(f"the ASCII port's change showed after {time.monotonic() - sent_at:.2f} s")
 
     # A write that keeps failing: marked pending, and counted in the status.
-    page.type("ram.di", "3")
+    page.patches()
+    click(page, page.element("f-ram.di-1"))
     page.apply()
-    wait(lambda: "pending" in page.element("row-ram.di").get_attribute("class"), "the DI's pending mark")
+    wait(lambda: "pending" in page.classes("row-ram.di"), "the DI's pending mark")
     wait(lambda: page.element("st-pending").text == "1", "the pending write in the status")
-    if page.value("ram.di") != "3" or "writing" not in page.driver.execute_script(
-            "return getComputedStyle(document.getElementById('row-ram.di').querySelector('label'), '::after')"
-            ".content"):
+    if page.patches()[0].get("ram.di") != "3" or page.di("ram.di") != ["Stereo", "Artificial head"] \
+            or page.element("s-ram.di").text != "being written":
         fail("the pending DI is not shown as being written")
 
 
