@@ -248,7 +248,7 @@ def check_dropped_ask(daemon, page):
     daemon.api("PATCH", "/api/v1/fields", {"ram.tp": 0, "ram.ps": "KEPT"})
     settled(daemon)
     wait(lambda: page.element("u-ram.tp").is_displayed(), "Stop asking at the RAM TP flag")
-    page.element("u-ram.tp").click()
+    click(page, page.element("u-ram.tp"))
     wait(lambda: page.element("message").text.startswith("No longer asked: On air now - Traffic programme (TP)"), "the TP ask dropped")
     asked = daemon.api("GET", "/api/v1/fields")["asked"]
     if "ram.tp" in asked or asked.get("ram.ps") != "KEPT    ":
@@ -336,6 +336,174 @@ def check(daemon, page):
     if page.patches()[0].get("ram.di") != "3" or page.di("ram.di") != ["Stereo", "Artificial head"] \
             or page.element("s-ram.di").text != "being written":
         fail("the pending DI is not shown as being written")
+
+
+AXE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "axe-core")
+
+
+def axe_source():
+    """The vendored axe-core, its hash checked."""
+    import hashlib
+    with open(os.path.join(AXE, "axe.min.js"), "rb") as f:
+        source = f.read()
+    with open(os.path.join(AXE, "axe.min.js.sha256")) as f:
+        expected = f.read().split()[0]
+    if hashlib.sha256(source).hexdigest() != expected:
+        fail("tests/quorveld/http/axe-core/axe.min.js does not match its hash")
+    return source.decode()
+
+
+def axe(page, source):
+    """axe-core's violations on the page as it is: [(rule, [targets])]."""
+    result = page.driver.execute_async_script(
+        source + "\n;const done = arguments[arguments.length - 1];"
+        "axe.run(document, {resultTypes: ['violations']}).then(r => done({version: axe.version,"
+        " passes: r.passes.length, violations: r.violations.map(v => [v.id, v.nodes.map(n => n.target.join(' '))])}))")
+    return result
+
+
+def check_accessibility(daemon, page):
+    """axe-core finds nothing in light and dark schemes, at desktop and phone
+    widths, before and after a refusal."""
+    source = axe_source()
+    page.driver.set_script_timeout(60)
+    report = []
+    for scheme in ("light", "dark"):
+        page.driver.execute_cdp_cmd("Emulation.setEmulatedMedia",
+                                    {"features": [{"name": "prefers-color-scheme", "value": scheme}]})
+        for width, height in ((1280, 900), (390, 844)):
+            page.driver.set_window_size(width, height)
+            page.driver.get(daemon.url + "/")
+            wait(lambda: page.value("ram.ps") not in ("", None), "the fields on the page")
+            wait(lambda: page.element("st-board").text.startswith("On air"), "the status")
+            for state in ("normal", "refused"):
+                if state == "refused":
+                    page.type("ram.rt", "Привет")
+                    page.apply()
+                    wait(lambda: page.element("e-ram.rt").text, "the refusal")
+                result = axe(page, source)
+                report.append(f"{scheme} {width}x{height} {state}: {result['passes']} rules passed, "
+                              f"{len(result['violations'])} violations")
+                if result["violations"]:
+                    fail(f"axe-core {result['version']} ({scheme}, {width}x{height}, {state}): {result['violations']}")
+    page.driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
+    page.driver.set_window_size(900, 1200)
+    print(f"axe-core {result['version']}: " + "; ".join(report))
+
+
+# Field -> the accessible name a screen reader gives its control: the section first.
+NAMES = {
+    "f-ram.ps": "On air now: PS name",
+    "f-eeprom.ps": "Power-on defaults: PS name",
+    "f-ram.rt": "On air now: RadioText",
+    "f-ram.pty": "On air now: Programme type (PTY)",
+    "f-eeprom.pty": "Power-on defaults: Programme type (PTY)",
+    "f-ram.tp": "On air now: Traffic programme (TP)",
+    "f-eeprom.ta": "Power-on defaults: Traffic announcement (TA)",
+    "f-ram.ms": "On air now: Music/speech (MS)",
+    "f-ram.di-0": "On air now: DI Stereo",
+    "f-eeprom.di-3": "Power-on defaults: DI Dynamic PTY",
+    "f-eeprom.af00": "Power-on defaults: AF 1",
+    "f-eeprom.stereo": "Power-on defaults: Stereo/mono",
+}
+
+# A refused Apply: the fields typed, each field's words, and the control focused.
+REFUSALS = [
+    ({"ram.rt": "Привет"},
+     {"ram.rt": "On air now - RadioText: the character 'П' cannot be sent; the RDS character table has no "
+                "Cyrillic letters."}, "f-ram.rt"),
+    ({"eeprom.naf": "40", "eeprom.af01": "200"},
+     {"eeprom.naf": "Power-on defaults - AFs in use: 40 is not allowed; use 0 to 25.",
+      "eeprom.af01": "Power-on defaults - AF 2: 200 MHz is not allowed; use 87.6 to 107.9 MHz."}, "f-eeprom.naf"),
+    ({"ram.ps": "RADIO", "eeprom.pi": "xyz"},
+     {"eeprom.pi": "Power-on defaults - PI code: \"xyz\" is not a hexadecimal number"}, "f-eeprom.pi"),
+]
+
+
+def check_words_and_focus(daemon, page):
+    """Accessible names by table; refusals by table: their words at the field
+    and in its description, aria-invalid, the focus on the first refused
+    field; EEPROM fields asked first; a focused field clear of the bars;
+    the page without JavaScript."""
+    page.driver.set_window_size(1280, 900)
+    page.driver.get(daemon.url + "/")
+    wait(lambda: page.value("ram.ps") == "QUORVEL ", "the fields on the page")
+    for element_id, name in NAMES.items():
+        if page.element(element_id).accessible_name != name:
+            fail(f"{element_id} is named \"{page.element(element_id).accessible_name}\", not \"{name}\"")
+    described = page.driver.execute_script(
+        "return document.getElementById('f-ram.ps').getAttribute('aria-describedby').split(' ')"
+        ".map(id => document.getElementById(id).textContent).join('|')")
+    if described != "7 characters, padded with 1 blank to the 8 sent||":
+        fail(f"the PS name is described as \"{described}\"")
+
+    before = len(settled(daemon))
+    for typed, words, focused in REFUSALS:
+        page.element("revert").click()
+        for field, value in typed.items():
+            page.type(field, value)
+        page.apply()
+        if any(field.startswith("eeprom.") for field in typed):
+            wait(lambda: page.element("confirm").get_attribute("open") is not None, "the EEPROM confirmation")
+            page.element("confirm-write").click()
+        if not wait(lambda: page.element("message").text, f"the refusal of {typed}").startswith("Refused"):
+            fail(f"{typed}: {page.element('message').text}")
+        shown = {field: page.element(f"e-{field}").text for field in typed if page.element(f"e-{field}").text}
+        invalid = {field for field in typed if page.element(f"f-{field}").get_attribute("aria-invalid") == "true"}
+        active = page.driver.execute_script("return document.activeElement.id")
+        if (shown, invalid, active) != (words, set(words), focused):
+            fail(f"{typed} refused as {shown}, invalid {invalid}, focus on {active}")
+        if "edited, not yet applied" not in page.element(f"s-{next(iter(typed))}").text:
+            fail(f"{typed}: the edit is not said in words")
+    page.element("revert").click()
+    if settled(daemon)[before:]:
+        fail("a refused Apply reached the board")
+
+    # Power-on defaults: asked first; Cancel sends nothing, Write sends.
+    page.patches()
+    page.type("eeprom.group2a", "6")
+    page.apply()
+    wait(lambda: page.element("confirm").get_attribute("open") is not None, "the EEPROM confirmation")
+    words = page.element("confirm").text
+    if "2A group rate" not in words or "EEPROM budget" not in words:
+        fail(f"the EEPROM confirmation reads \"{words}\"")
+    page.element("confirm-cancel").click()
+    wait(lambda: page.element("message").text.startswith("Not applied: the power-on defaults"), "the cancel")
+    if page.patches():
+        fail("a cancelled EEPROM Apply was sent")
+    page.apply()
+    wait(lambda: page.element("confirm").get_attribute("open") is not None, "the EEPROM confirmation again")
+    page.element("confirm-write").click()
+    wait(lambda: page.element("message").text.startswith("Sent: Power-on defaults - 2A group rate"), "the write")
+    wait(lambda: 0x02 in daemon.writes(before), "the 2A group rate on the board")
+
+    # Tab through every control at 1280 x 900: none hides under the header,
+    # a section's name or the action bar.
+    from selenium.webdriver.common.keys import Keys
+    page.driver.get(daemon.url + "/")
+    wait(lambda: page.value("ram.ps") not in ("", None), "the fields on the page")
+    page.element("f-ram.ps").click()
+    for _ in range(80):
+        page.driver.switch_to.active_element.send_keys(Keys.TAB)
+        hidden = page.driver.execute_script("""
+            const e = document.activeElement;
+            if (!e || e === document.body || e.closest('#actions, header')) return null;
+            const r = e.getBoundingClientRect();
+            const h2 = e.closest('section')?.querySelector(':scope > h2');
+            const top = Math.max(document.getElementById('top').getBoundingClientRect().bottom,
+                                 h2 ? h2.getBoundingClientRect().bottom : 0);
+            const bottom = document.getElementById('actions').getBoundingClientRect().top;
+            return r.top < top - 1 || r.bottom > bottom + 1 ? e.id || e.textContent : null;""")
+        if hidden:
+            fail(f"the focused {hidden} is under a bar at 1280 x 900")
+
+    # Without JavaScript the page says why it is empty.
+    page.driver.execute_cdp_cmd("Emulation.setScriptExecutionDisabled", {"value": True})
+    page.driver.get(daemon.url + "/")
+    body = page.driver.find_element("tag name", "main").text
+    page.driver.execute_cdp_cmd("Emulation.setScriptExecutionDisabled", {"value": False})
+    if "This page needs JavaScript" not in body:
+        fail(f"without JavaScript the page reads \"{body[:200]}\"")
 
 
 RT_WRITES = range(0x30, 0x3A)  # the RAM RadioText's blocks
@@ -508,6 +676,8 @@ def main():
                 if len(urls) > 3 or any(not url.endswith("/api/v1/status") for url in urls):
                     fail(f"an idle polling page asked for {urls} in 12 s")
                 check_changes_section(daemons[-1], page)
+                check_words_and_focus(daemons[-1], page)
+                check_accessibility(daemons[-1], page)
                 second = browser()
                 try:
                     check_two_sessions(daemons[-1], page, Page(second))
@@ -515,8 +685,13 @@ def main():
                     second.quit()
                 # The board unplugged, and a read that keeps failing (the RAM TP flag's, 0xA4).
                 for absent, sim_options in ((True, ()), (False, ("--fail-code", "0xA4"))):
-                    daemons.append(Daemon(args.daemon, args.sim, directory, sim_options, ("--verify", "1")))
+                    daemons.append(Daemon(args.daemon, args.sim, directory, sim_options,
+                                          ("--verify", "1", "--pty-names", "rds" if absent else "rbds")))
                     check_unknown_fields_stay_unsent(daemons[-1], page, absent)
+                    # The PTY's names from the table the daemon was told.
+                    names = (page.element("st-pty").text, page.selected("ram.pty"))
+                    if names != (("RDS (Europe)", "10: Pop music") if absent else ("RBDS (North America)", "10: Country")):
+                        fail(f"--pty-names {'rds' if absent else 'rbds'}: the page shows {names}")
                 daemons.append(Daemon(args.daemon, args.sim, directory, (), ("--verify", "1")))
                 check_dropped_ask(daemons[-1], page)
             daemon = Daemon(args.daemon, args.sim, directory, ("--fail-code", "0x27"))
