@@ -350,13 +350,19 @@ function takeTheirs(name, theirs) {
 
 // Fills the controls from the daemon's fields; one being edited keeps what
 // was typed. Unused AF places show empty.
+// An AF place beyond the number in use, by the daemon's values.
+function unusedAf(name) {
+  const r = rows[name];
+  const naf = `${r.store}.naf`;
+  return r.index !== undefined && !(r.index < number(text(pending[naf] ?? held[naf] ?? lastKnown[naf]) ?? ''));
+}
+
 function fill() {
-  const used = (store) => number(text(pending[`${store}.naf`] ?? held[`${store}.naf`] ?? lastKnown[`${store}.naf`]) ?? '');
   for (const name in rows) {
     const r = rows[name];
     const stale = !(name in pending) && !known(held[name]) && known(lastKnown[name]);
     const shown = text(name in pending ? pending[name] : stale ? lastKnown[name] : held[name]);
-    const unused = r.index !== undefined && !(r.index < used(r.store));
+    const unused = unusedAf(name);
     if (!(name in edits)) setInput(name, unused && known(shown) ? '' : shown);
     else if (shown !== edits[name].from && shown !== inputValue(name)
              && r.conflict.dataset.theirs !== (shown ?? '')) showConflict(name, shown);
@@ -643,7 +649,7 @@ function revert() {
   edits = {};
   for (const name in rows) clearConflict(name);
   for (const name in rows) {
-    const board = rows[name].row.classList.contains('unused') ? '' : text(held[name]);
+    const board = unusedAf(name) && known(held[name]) ? '' : text(held[name]);
     setInput(name, board);
     // A field on its way to the board: Apply sends the board's value back.
     if (board !== base[name]) edits[name] = { from: base[name] };
