@@ -16,7 +16,8 @@ marked. An absent board's last-known values stay, dimmed, and a change made
 meanwhile is queued. An idle page sends no request while other clients come
 and go, and at most one per 5 s when it has to poll.
 
-  test_page.py --daemon QUORVELD --sim QUORVEL_SIM [--screenshot FILE.png] [--shots DIR]
+  test_page.py --daemon QUORVELD --sim QUORVEL_SIM [--screenshot FILE.png [--phone-screenshot FILE.png]]
+                [--shots DIR]
   test_page.py --daemon QUORVELD --sim QUORVEL_SIM --idle SECONDS
 
 With --screenshot, only loads the page and saves it whole as a PNG; with
@@ -647,6 +648,7 @@ def main():
     parser.add_argument("--daemon", required=True)
     parser.add_argument("--sim", required=True)
     parser.add_argument("--screenshot")
+    parser.add_argument("--phone-screenshot")
     parser.add_argument("--shots")
     parser.add_argument("--idle", type=float)
     args = parser.parse_args()
@@ -709,6 +711,12 @@ def main():
                 driver.set_window_size(900, height + 120)
                 driver.save_screenshot(args.screenshot)
                 print(f"{args.screenshot}: the page, {height} pixels high")
+                if args.phone_screenshot:  # the top of the page at a phone's width
+                    driver.set_window_size(390, 844)
+                    driver.get(daemon.url + "/")
+                    wait(lambda: page.value("ram.ps") == "QUORVEL ", "the fields on the page")
+                    wait(lambda: page.element("st-board").text.startswith("On air"), "the board's state")
+                    driver.save_screenshot(args.phone_screenshot)
             if not pictures:
                 check(daemon, page)
         finally:
