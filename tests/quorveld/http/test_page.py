@@ -701,7 +701,8 @@ def main():
             driver.get(daemon.url + "/")
             if args.shots:
                 os.makedirs(args.shots, exist_ok=True)
-                take_shots(daemon, page, args.shots)
+                daemons.append(Daemon(args.daemon, args.sim, directory, (), ("--verify", "1")))
+                take_shots(daemons[-1], page, args.shots)
             if args.screenshot:
                 driver.set_window_size(900, 1200)
                 driver.get(daemon.url + "/")
