@@ -236,9 +236,11 @@ void Station::record(const Snapshot &before, const Origin &from, const std::vect
     }
     if (textField >= 0)
         add(textField, RdsUsbFields[textField].Name, currentJson(before, textField), text);
-    if (changes_.unsaved() && !options_.changesFile.empty()) {
+    if (changes_.unsaved() && !options_.changesFile.empty() && !saveArmed_) {
+        saveArmed_ = true;
         saveTimer_.expires_after(std::chrono::seconds(2));
         saveTimer_.async_wait([this](const boost::system::error_code &error) {
+            saveArmed_ = false;
             if (!error)
                 saveChanges();
         });

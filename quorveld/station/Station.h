@@ -38,7 +38,7 @@ const char *protocolName(Protocol protocol);
 // Who asked: the door and, where known, the client's address and the HTTP
 // user. A door alone converts to one.
 struct Origin {
-    Origin(Protocol door, std::string client = {}, std::string user = {}) // NOLINT: a door alone
+    Origin(Protocol door, std::string client = {}, std::string user = {})
         : protocol(door), client(std::move(client)), user(std::move(user))
     {
     }
@@ -213,7 +213,9 @@ private:
     std::array<Change, RDS_USB_FIELD_COUNT> setBy_; // the last ask of each field
     ChangeLog changes_;
     LogLimiter changeLog_{std::chrono::seconds(10)}; // a journal line per ask, by door and field
+    // The change log is saved 2 s after an ask, at most that often.
     boost::asio::steady_timer saveTimer_;
+    bool saveArmed_ = false;
     std::map<Protocol, uint64_t> commands_;
     std::map<Protocol, uint64_t> refused_;
     std::map<Protocol, uint64_t> cut_; // song texts cut to their field
