@@ -306,6 +306,7 @@ struct Perform {
             if (!refusals.empty())
                 return outcome(refusals);
             std::vector<ConflictItem> items;
+            items.reserve(conflicts.size());
             for (const Conflict &c : conflicts)
                 items.push_back(
                     {c.field, c.value, c.setBy.door, c.setBy.client, c.setBy.user, c.setBy.time});

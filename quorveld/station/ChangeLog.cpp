@@ -3,10 +3,10 @@
 #include "StateFile.h"
 
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 
 namespace qd {
 
@@ -31,18 +31,26 @@ std::string text(const Json &entry, const char *key)
     return found->get<std::string>().substr(0, MaxText);
 }
 
-Json value(const Json &entry, const char *key)
+std::string value(const Json &entry, const char *key)
 {
     const auto found = entry.find(key);
     if (found == entry.end() || !(found->is_string() || found->is_number()))
-        return nullptr;
-    return found->is_string() ? Json(found->get<std::string>().substr(0, MaxText)) : *found;
+        return "null";
+    return found->is_string() ? Json(found->get<std::string>().substr(0, MaxText)).dump()
+                              : found->dump();
+}
+
+Json parsedValue(const std::string &text)
+{
+    Json value = Json::parse(text, nullptr, false);
+    return value.is_discarded() ? Json() : value;
 }
 
 Json entryJson(const Change &change)
 {
-    Json entry{{"time", change.time}, {"field", change.field}, {"from", change.from},
-               {"to", change.to},     {"door", change.door},   {"client", change.client}};
+    Json entry{
+        {"time", change.time},          {"field", change.field}, {"from", parsedValue(change.from)},
+        {"to", parsedValue(change.to)}, {"door", change.door},   {"client", change.client}};
     if (!change.user.empty())
         entry["user"] = change.user;
     return entry;
@@ -56,7 +64,7 @@ ChangeLog::ChangeLog(const std::string &path)
     if (!in) {
         if (errno == ENOENT)
             return;
-        fail(path, std::string("reading: ") + std::strerror(errno));
+        fail(path, "reading: " + std::generic_category().message(errno));
     }
     std::string bytes(MaxFileBytes + 1, '\0');
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));

@@ -14,12 +14,12 @@
 namespace qd {
 
 struct Change {
-    std::string time;                // UTC, "2026-12-07T03:02:11Z"
-    std::string field;               // quorvel-ctl's name, or "af" for the list
-    nlohmann::ordered_json from, to; // shown values; null: unknown, or no longer asked
-    std::string door;                // "ascii", "uecp", "http", "file"
-    std::string client;              // the client's address; empty when none (the file)
-    std::string user;                // the HTTP user when authenticated
+    std::string time;     // UTC, "2026-12-07T03:02:11Z"
+    std::string field;    // quorvel-ctl's name, or "af" for the list
+    std::string from, to; // shown values as JSON text; null: unknown, or no longer asked
+    std::string door;     // "ascii", "uecp", "http", "file"
+    std::string client;   // the client's address; empty when none (the file)
+    std::string user;     // the HTTP user when authenticated
 };
 
 class ChangeLog {

@@ -114,9 +114,15 @@ std::optional<std::string> valueText(const nlohmann::ordered_json &value)
 std::vector<int> indices(const std::vector<std::pair<int, fields::Image>> &images)
 {
     std::vector<int> list;
+    list.reserve(images.size());
     for (const auto &image : images)
         list.push_back(image.first);
     return list;
+}
+
+std::string jsonText(const nlohmann::ordered_json &value)
+{
+    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 std::string logValue(const nlohmann::ordered_json &value)
@@ -204,15 +210,15 @@ void Station::record(const Snapshot &before, const Origin &from, const std::vect
 {
     const Snapshot after = fields();
     const std::string time = utcNow();
-    const auto add = [&](int field, const std::string &name, nlohmann::ordered_json old,
-                         nlohmann::ordered_json now) {
+    const auto add = [&](int field, const std::string &name, const nlohmann::ordered_json &old,
+                         const nlohmann::ordered_json &now) {
         Change change{
-            time,        name,     std::move(old), std::move(now), protocolName(from.protocol),
+            time,        name,     jsonText(old), jsonText(now), protocolName(from.protocol),
             from.client, from.user};
         const std::string who = change.door + (from.client.empty() ? "" : " " + from.client) +
                                 (from.user.empty() ? "" : " (" + from.user + ")");
-        changeLog_.log(who + " " + name, who + ": " + name + " " + logValue(change.from) + " -> " +
-                                             logValue(change.to));
+        changeLog_.log(who + " " + name,
+                       who + ": " + name + " " + logValue(old) + " -> " + logValue(now));
         setBy_[field] = change;
         changes_.add(std::move(change));
     };
@@ -272,7 +278,8 @@ std::vector<Conflict> Station::conflicts(const nlohmann::ordered_json &seen,
         nlohmann::ordered_json current =
             name == "af" ? afJson(snapshot) : currentJson(snapshot, index);
         if (!value.is_null() && valueText(value) != valueText(current))
-            found.push_back({name, std::move(current), setBy_[index]});
+            found.push_back(
+                {name, std::move(current), setBy_.count(index) ? setBy_.at(index) : Change{}});
     }
     return found;
 }

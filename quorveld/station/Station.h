@@ -210,7 +210,7 @@ private:
     std::array<std::optional<fields::Image>, RDS_USB_FIELD_COUNT> lastKnown_;
     BoardState board_ = BoardState::Absent;
     std::string boardSince_, lastDevice_;
-    std::array<Change, RDS_USB_FIELD_COUNT> setBy_; // the last ask of each field
+    std::map<int, Change> setBy_; // the last ask of each field asked
     ChangeLog changes_;
     LogLimiter changeLog_{std::chrono::seconds(10)}; // a journal line per ask, by door and field
     // The change log is saved 2 s after an ask, at most that often.

@@ -161,10 +161,14 @@ TEST(ChangeLog, WhatIsSavedIsReadBack)
 {
     TestDir dir;
     qd::ChangeLog log;
-    log.add({"2026-12-07T03:02:11Z", "ram.ps", "OLD     ", "NEW     ", "ascii", "192.0.2.7", ""});
-    log.add({"2026-12-07T03:02:12Z", "ram.pty", 10, nullptr, "http", "::1", "ops"});
+    log.add({"2026-12-07T03:02:11Z", "ram.ps", R"("OLD     ")", R"("NEW     ")", "ascii",
+             "192.0.2.7", ""});
+    log.add({"2026-12-07T03:02:12Z", "ram.pty", "10", "null", "http", "::1", "ops"});
     log.save(dir.path("changes.json"));
     EXPECT_EQ(qd::ChangeLog(dir.path("changes.json")).json(), log.json());
+    EXPECT_EQ(log.json()[1]["from"], "OLD     ");
+    EXPECT_EQ(log.json()[0]["from"], 10);
+    EXPECT_TRUE(log.json()[0]["to"].is_null());
     EXPECT_EQ(qd::ChangeLog(dir.path("none.json")).json(), Json::array());
     std::ofstream(dir.path("bad.json")) << R"({"format": "quorveld state", "version": 1})";
     EXPECT_THROW(qd::ChangeLog(dir.path("bad.json")), std::runtime_error);

@@ -580,6 +580,26 @@ def click(page, element):
     element.click()
 
 
+def check_changes_kept(daemon_path, sim_path, directory):
+    """The change log outlives a restart, in a file beside the state file."""
+    state = os.path.join(tempfile.mkdtemp(dir=directory), "state.json")
+    first = Daemon(daemon_path, sim_path, directory, (), ("--verify", "0", "--state", state))
+    if first.ascii("PS=KEPT") != "+":
+        fail("PS=KEPT over ASCII was not taken")
+    settled(first)
+    if first.stop() != 0:
+        fail(f"quorveld ended badly: {open(first.err_path).read()}")
+    second = Daemon(daemon_path, sim_path, directory, (), ("--verify", "0", "--state", state))
+    try:
+        change = second.api("GET", "/api/v1/changes")["changes"][0]
+        kept = (change["field"], change["to"], change["door"], change["client"])
+        if kept != ("ram.ps", "KEPT    ", "ascii", "127.0.0.1") or \
+                not os.path.exists(state.replace(".json", ".changes.json")):
+            fail(f"after a restart the change log begins with {kept}")
+    finally:
+        second.stop()
+
+
 def save_shot(page, directory, name, element_id=None):
     if element_id:
         page.driver.execute_script("document.getElementById(arguments[0]).scrollIntoView({block: 'center'})",
@@ -678,6 +698,7 @@ def main():
                 if len(urls) > 3 or any(not url.endswith("/api/v1/status") for url in urls):
                     fail(f"an idle polling page asked for {urls} in 12 s")
                 check_changes_section(daemons[-1], page)
+                check_changes_kept(args.daemon, args.sim, directory)
                 check_words_and_focus(daemons[-1], page)
                 check_accessibility(daemons[-1], page)
                 second = browser()
