@@ -6,7 +6,8 @@
 //  burst    RadioText lines over one TCP connection: how fast they are taken
 //           (up to the last reply), and the board writes they became;
 //  song     the requests of a RadioText change, a song's title against every
-//           block.
+//           block;
+//  unplug   from an unplug to the board told absent, with no request to it.
 // Writes the figures as JSON. Re-executes itself under umockdev's preload
 // library when started without. No figure is checked: it measures only.
 #include "Conversations.h"
@@ -145,17 +146,15 @@ public:
     Daemon() : worker_(workerOptions()), station_(io_, worker_, {}), work_(io_.get_executor())
     {
         const qd::ListenAddress loopback{boost::asio::ip::make_address("127.0.0.1"), 0};
-        const qd::UecpAddresses addresses{sites_, encoders_};
         listeners_.push_back(qd::listenUdp(
             io_, "ascii-udp", loopback,
-            [this] { return qd::asciiConversation(station_, okReplies_, false); }, allow_));
+            [this] { return qd::asciiConversation(station_, talk_, false); }, settings_));
         listeners_.push_back(qd::listenUdp(
             io_, "uecp-udp", loopback,
-            [this, addresses] { return qd::uecpConversation(station_, mode_, addresses, false); },
-            allow_));
+            [this] { return qd::uecpConversation(station_, mode_, talk_, false); }, settings_));
         listeners_.push_back(qd::listenTcp(
             io_, "ascii-tcp", loopback,
-            [this] { return qd::asciiConversation(station_, okReplies_, true); }, allow_,
+            [this] { return qd::asciiConversation(station_, talk_, true); }, settings_,
             [this](const std::string &name, int count) { station_.setClients(name, count); }));
         worker_.start();
         loop_ = std::thread([this] { io_.run(); });
@@ -182,6 +181,7 @@ public:
     }
 
     bool loaded() const { return worker_.status().loads == 1; }
+    qd::WorkerStatus status() const { return worker_.status(); }
     // Fields asked for that the board does not hold yet.
     int pending() const { return worker_.status().pendingWrites; }
     bool idle() const { return pending() == 0; }
@@ -198,10 +198,11 @@ private:
     boost::asio::io_context io_;
     qd::BoardWorker worker_;
     qd::Station station_;
-    bool okReplies_ = false;
-    std::vector<int> sites_{0}, encoders_{0};
-    qd::UecpMode mode_;
-    std::vector<qd::AddressBlock> allow_;
+    const qd::LiveRef<qd::ConversationSettings> talk_ =
+        std::make_shared<qd::LiveSettings<qd::ConversationSettings>>();
+    const std::shared_ptr<qd::UecpMode> mode_ = std::make_shared<qd::UecpMode>();
+    const qd::LiveRef<qd::ListenerSettings> settings_ =
+        std::make_shared<qd::LiveSettings<qd::ListenerSettings>>();
     std::vector<std::unique_ptr<qd::Listener>> listeners_;
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
     std::thread loop_;
@@ -467,6 +468,31 @@ json songChanges(Daemon &daemon, sim::Board &board)
     return result;
 }
 
+// From the unplug (its device node gone) to the worker telling the board
+// absent, with no traffic to the board meanwhile; the board is plugged in
+// again (a new device, power-cycled) and loaded between two.
+json unplugs(Daemon &daemon, sim::Testbed &testbed, int &device,
+             const std::shared_ptr<sim::Board> &board, int count)
+{
+    std::vector<double> samples;
+    uint64_t requests = 0;
+    for (int i = 0; i < count; i++) {
+        const uint64_t loads = daemon.status().loads;
+        board->clearLog();
+        const Clock::time_point unplugged = Clock::now();
+        testbed.unplug(device);
+        if (!waitUntil([&] { return daemon.status().board == qd::BoardState::Absent; }))
+            fail("the unplugged board was not seen absent");
+        samples.push_back(micros(Clock::now() - unplugged) / 1000);
+        requests += board->log().size();
+        board->powerCycle();
+        device = testbed.addDevice({}, board);
+        if (!waitUntil([&] { return daemon.status().loads > loads && daemon.idle(); }))
+            fail("the board plugged in again was not loaded");
+    }
+    return {{"to_absent_ms", summary(samples)}, {"requests_meanwhile", requests}};
+}
+
 int number(const char *text)
 {
     char *end = nullptr;
@@ -481,14 +507,14 @@ int number(const char *text)
 int main(int argc, char **argv)
 {
     reexecWithPreload(argv);
-    int datagrams = 2000, lines = 10000, rounds = 5;
+    int datagrams = 2000, lines = 10000, rounds = 5, unplugCount = 20;
     std::string out;
     try {
         for (int i = 1; i < argc; i++) {
             const std::string option = argv[i];
             if (i + 1 >= argc)
                 fail("usage: bench_daemon [--datagrams N] [--burst LINES] [--rounds N] "
-                     "[--out FILE]");
+                     "[--unplugs N] [--out FILE]");
             const char *value = argv[++i];
             if (option == "--datagrams")
                 datagrams = number(value);
@@ -496,6 +522,8 @@ int main(int argc, char **argv)
                 lines = number(value);
             else if (option == "--rounds")
                 rounds = number(value);
+            else if (option == "--unplugs")
+                unplugCount = number(value);
             else if (option == "--out")
                 out = value;
             else
@@ -503,7 +531,8 @@ int main(int argc, char **argv)
         }
 
         sim::Testbed testbed; // before libusb's first scan
-        const std::shared_ptr<sim::Board> board = testbed.board(testbed.addDevice());
+        int device = testbed.addDevice();
+        const std::shared_ptr<sim::Board> board = testbed.board(device);
         RequestTimes times;
         board->setListener([&times](const sim::Request &) { times.seen(); });
         // The floor's own handle, opened before the worker scans the bus.
@@ -519,6 +548,7 @@ int main(int argc, char **argv)
             result["latency"] = latency(daemon, *board, times, bare, datagrams);
             result["burst"] = burst(daemon, *board, times, lines, rounds);
             result["song"] = songChanges(daemon, *board);
+            result["unplug"] = unplugs(daemon, testbed, device, board, unplugCount);
         }
         usbCloseDevice(bare);
         if (out.empty()) {

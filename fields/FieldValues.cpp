@@ -5,7 +5,9 @@
 #include "Transliteration.h"
 #include "rds_usb.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <stdexcept>
 
 namespace fields {
@@ -229,6 +231,46 @@ CheckedValue checkValue(const T_R_FieldDef &field, std::string_view value, Chars
     case FieldKind::Frequency: return checkFrequency(field, trimmed(value), force);
     }
     return {};
+}
+
+void checkImage(const T_R_FieldDef &field, const Image &image)
+{
+    if (image.size() != imageSize(field))
+        refuse(field,
+               std::to_string(image.size()) + " bytes, not " + std::to_string(imageSize(field)));
+    const auto byte = [&](size_t at) { return static_cast<unsigned char>(image[at]); };
+    switch (fieldKind(field)) {
+    case FieldKind::PsName:
+    case FieldKind::RadioText: {
+        // A RadioText's text ends at its first carriage return; only more follow.
+        const bool rt = fieldKind(field) == FieldKind::RadioText;
+        const size_t end = rt ? std::min(image.find('\r'), image.size()) : image.size();
+        for (size_t at = 0; at < image.size(); at++) {
+            const unsigned char c = byte(at);
+            if (at < end ? c < 0x20 || c == 0x7F : c != '\r') {
+                char why[64];
+                std::snprintf(why, sizeof why, "%s 0x%02X at %zu",
+                              at < end ? "control byte" : "byte after the text's end", c, at);
+                refuse(field, why);
+            }
+        }
+        return;
+    }
+    case FieldKind::Number: {
+        const NumberRange &range = rangeOf(field);
+        if (byte(0) < range.min || byte(0) > range.max)
+            refuse(field, std::to_string(byte(0)) + " is outside " + std::to_string(range.min) +
+                              "-" + std::to_string(range.max));
+        return;
+    }
+    case FieldKind::Frequency:
+        if (byte(0) < RDS_USB_AF_CODE_MIN || byte(0) > RDS_USB_AF_CODE_MAX)
+            refuse(field, "code " + std::to_string(byte(0)) + " is outside the band's " +
+                              std::to_string(RDS_USB_AF_CODE_MIN) + "-" +
+                              std::to_string(RDS_USB_AF_CODE_MAX));
+        return;
+    case FieldKind::PiCode: return;
+    }
 }
 
 std::string givenValue(const T_R_FieldDef &field, std::string_view value)

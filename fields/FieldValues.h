@@ -41,6 +41,13 @@ struct CheckedValue {
 CheckedValue checkValue(const T_R_FieldDef &field, std::string_view value, Charset charset,
                         bool force);
 
+// An image (the board's bytes, as a state file keeps them) checked against
+// the field's length and range through no character table, so that a byte a
+// table lacks is kept: a text without control bytes (a RadioText's text
+// followed by carriage returns only), a number in its field's range, an AF
+// code in the band; a PI code is any. A refused image throws fields::Error.
+void checkImage(const T_R_FieldDef &field, const Image &image);
+
 // A value the checks refuse, in the form in which it can equal a shown one:
 // a number without the blanks around it.
 std::string givenValue(const T_R_FieldDef &field, std::string_view value);

@@ -1,12 +1,15 @@
 #include "NowPlayingFile.h"
 
+#include "FieldError.h"
 #include "NowPlaying.h"
 
+#include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
+#include <cerrno>
 
 namespace fields {
 
@@ -57,12 +60,34 @@ bool NowPlayingFile::changed()
 
 std::optional<std::string> NowPlayingFile::text() const
 {
-    std::ifstream file(path_, std::ios::binary);
-    if (!file)
+    // Opening a FIFO or a device waits for its other end: never for a regular file.
+    const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    std::ostringstream content;
-    content << file.rdbuf();
-    return nowPlayingText(content.str());
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        throw Error{{}, path_ + ": not a regular file"};
+    }
+    std::string line;
+    char buffer[1024];
+    while (line.size() < maxLineBytes && line.find('\n') == std::string::npos) {
+        const ssize_t n = read(fd, buffer, std::min(sizeof buffer, maxLineBytes - line.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        line.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    if (line.size() >= maxLineBytes && line.find('\n') == std::string::npos) {
+        // Cut: a character cut in two is left out.
+        while (!line.empty() && (static_cast<unsigned char>(line.back()) & 0xC0) == 0x80)
+            line.pop_back();
+        if (!line.empty() && static_cast<unsigned char>(line.back()) >= 0xC0)
+            line.pop_back();
+    }
+    return nowPlayingText(line);
 }
 
 } // namespace fields

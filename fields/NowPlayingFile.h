@@ -3,6 +3,7 @@
 #ifndef FIELDS_NOW_PLAYING_FILE_H
 #define FIELDS_NOW_PLAYING_FILE_H
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -24,9 +25,12 @@ public:
     // Reads the events waiting on the descriptor; whether one concerns the file.
     bool changed();
 
-    // The text the file asks for (nowPlayingText); nothing while it is missing
-    // or unreadable.
+    // The text the file asks for (nowPlayingText of its first line, of which
+    // at most maxLineBytes are read); nothing while it is missing or
+    // unreadable. Anything but a regular file (a FIFO, a device) is refused
+    // without waiting for it (fields::Error).
     std::optional<std::string> text() const;
+    static constexpr size_t maxLineBytes = 4096;
 
 private:
     std::string path_;

@@ -1,10 +1,8 @@
 #include "Daemon.h"
 
-#include "Conversations.h"
 #include "HttpServer.h"
-#include "Log.h"
-#include "NowPlayingFile.h"
 
+#include <boost/asio/post.hpp>
 #include <boost/system/system_error.hpp>
 #include <systemd/sd-daemon.h>
 
@@ -16,15 +14,8 @@ namespace qd {
 
 namespace {
 
-WorkerOptions workerOptions(const DaemonOptions &o)
-{
-    WorkerOptions w;
-    w.device = o.device;
-    w.verifySeconds = o.verifySeconds;
-    w.stateFile = o.stateFile;
-    w.logger = logLine;
-    return w;
-}
+// Repeats of a line within a minute of the last one written are counted.
+constexpr std::chrono::seconds repeatQuiet{60};
 
 StationOptions stationOptions(const DaemonOptions &o)
 {
@@ -33,6 +24,18 @@ StationOptions stationOptions(const DaemonOptions &o)
     if (!o.stateFile.empty()) // state.json: state.changes.json beside it
         s.changesFile = std::filesystem::path(o.stateFile).replace_extension(".changes.json");
     return s;
+}
+
+ListenerSettings listenerSettings(const DaemonOptions &o)
+{
+    ListenerSettings s{o.allow, {}};
+    s.limits.idle = std::chrono::seconds(o.idleSeconds);
+    return s;
+}
+
+ConversationSettings conversationSettings(const DaemonOptions &o)
+{
+    return {o.asciiOk, o.sites, o.encoders};
 }
 
 HttpOptions httpOptions(const DaemonOptions &o)
@@ -52,18 +55,27 @@ HttpOptions httpOptions(const DaemonOptions &o)
     return h;
 }
 
-bool sameListeners(const DaemonOptions &a, const DaemonOptions &b)
-{
-    return a.uecpTcp == b.uecpTcp && a.uecpUdp == b.uecpUdp && a.asciiTcp == b.asciiTcp &&
-           a.asciiUdp == b.asciiUdp;
-}
-
 } // namespace
 
 Daemon::Daemon(std::vector<std::string> args, DaemonOptions options)
-    : args_(std::move(args)), options_(std::move(options)), worker_(workerOptions(options_)),
-      station_(io_, worker_, stationOptions(options_)), uecpMode_(std::make_unique<UecpMode>()),
-      allow_(options_.allow), signals_(io_, SIGTERM, SIGINT, SIGHUP), fileRetry_(io_),
+    : args_(std::move(args)), options_(std::move(options)), repeats_(repeatQuiet), flushTimer_(io_),
+      worker_([this] {
+          WorkerOptions w;
+          w.device = options_.device;
+          w.verifySeconds = options_.verifySeconds;
+          w.stateFile = options_.stateFile;
+          w.logger = logLine;
+          w.repeating = [this](const std::string &kind, const std::string &line) {
+              logRepeating(kind, line);
+          };
+          return w;
+      }()),
+      station_(io_, worker_, stationOptions(options_)),
+      listenerSettings_(
+          std::make_shared<LiveSettings<ListenerSettings>>(listenerSettings(options_))),
+      conversationSettings_(
+          std::make_shared<LiveSettings<ConversationSettings>>(conversationSettings(options_))),
+      uecpMode_(std::make_shared<UecpMode>()), signals_(io_, SIGTERM, SIGINT, SIGHUP),
       watchdog_(io_)
 {
     setVerbose(options_.verbose);
@@ -71,46 +83,104 @@ Daemon::Daemon(std::vector<std::string> args, DaemonOptions options)
 
 Daemon::~Daemon() = default;
 
-void Daemon::openListeners()
+void Daemon::logRepeating(const std::string &kind, const std::string &line)
 {
-    listeners_.clear();
-    const auto counter = [this](const std::string &name, int count) {
-        station_.setClients(name, count);
-    };
-    const UecpAddresses addresses{options_.sites, options_.encoders};
+    repeats_.log(kind, line);
+    boost::asio::post(io_, [this] { flushLater(); });
+}
+
+// The limiter's counts go out when due, by a timer set for then: none runs
+// while nothing is counted, so an idle daemon does not wake.
+void Daemon::flushLater()
+{
+    const std::optional<LogLimiter::Clock::time_point> due = repeats_.due();
+    if (!due || (flushing_ && flushTimer_.expiry() <= *due))
+        return;
+    flushing_ = true;
+    flushTimer_.expires_at(*due); // a later wait ends as aborted
+    flushTimer_.async_wait([this](const boost::system::error_code &error) {
+        if (error)
+            return;
+        flushing_ = false;
+        repeats_.flush();
+        flushLater();
+    });
+}
+
+// The listeners `o` asks for: those open already (the same kind and address
+// as configured) kept with their sockets and clients, the others bound now.
+// Throws std::runtime_error naming the first that cannot be bound; the ones
+// bound so far are closed again and the running set is untouched.
+std::vector<Daemon::Bound> Daemon::bindListeners(const DaemonOptions &o)
+{
     const struct {
         const char *kind;
         const std::vector<ListenAddress> &where;
-        bool tcp;
-        bool uecp;
+        bool tcp, uecp;
     } kinds[] = {
-        {"uecp-tcp", options_.uecpTcp, true, true},
-        {"uecp-udp", options_.uecpUdp, false, true},
-        {"ascii-tcp", options_.asciiTcp, true, false},
-        {"ascii-udp", options_.asciiUdp, false, false},
+        {"uecp-tcp", o.uecpTcp, true, true},
+        {"uecp-udp", o.uecpUdp, false, true},
+        {"ascii-tcp", o.asciiTcp, true, false},
+        {"ascii-udp", o.asciiUdp, false, false},
     };
+    std::vector<Bound> next;
+    std::vector<bool> kept(listeners_.size());
     for (const auto &kind : kinds) {
         for (const ListenAddress &where : kind.where) {
+            next.push_back({kind.kind, where, nullptr});
+            size_t i = 0;
+            while (i < listeners_.size() &&
+                   (kept[i] || listeners_[i].kind != kind.kind || listeners_[i].where != where))
+                i++;
+            if (i < listeners_.size()) {
+                kept[i] = true;
+                continue; // taken over in swapListeners()
+            }
             ConversationFactory factory;
             if (kind.uecp)
-                factory = [this, addresses, stream = kind.tcp] {
-                    return uecpConversation(station_, *uecpMode_, addresses, stream);
+                factory = [&station = station_, mode = uecpMode_, settings = conversationSettings_,
+                           stream = kind.tcp] {
+                    return uecpConversation(station, mode, settings, stream);
                 };
             else
-                factory = [this, stream = kind.tcp] {
-                    return asciiConversation(station_, options_.asciiOk, stream);
+                factory = [&station = station_, settings = conversationSettings_,
+                           stream = kind.tcp] {
+                    return asciiConversation(station, settings, stream);
                 };
+            const auto counter = [&station = station_](const std::string &name, int count) {
+                station.setClients(name, count);
+            };
             try {
-                listeners_.push_back(
-                    kind.tcp ? listenTcp(io_, kind.kind, where, factory, allow_, counter)
-                             : listenUdp(io_, kind.kind, where, factory, allow_));
+                next.back().listener =
+                    kind.tcp ? listenTcp(io_, kind.kind, where, factory, listenerSettings_, counter)
+                             : listenUdp(io_, kind.kind, where, factory, listenerSettings_);
             } catch (const boost::system::system_error &e) {
                 throw std::runtime_error(std::string(kind.kind) + " " + where.text() + ": " +
                                          e.code().message());
             }
-            logLine("listening on " + listeners_.back()->name());
         }
     }
+    return next;
+}
+
+// Takes the kept listeners over into `next` and closes the others.
+void Daemon::swapListeners(std::vector<Bound> next)
+{
+    for (Bound &bound : next) {
+        if (bound.listener) {
+            logLine("listening on " + bound.listener->name());
+            continue;
+        }
+        for (Bound &old : listeners_)
+            if (old.listener && old.kind == bound.kind && old.where == bound.where) {
+                bound.listener = std::move(old.listener);
+                break;
+            }
+    }
+    for (const Bound &old : listeners_)
+        if (old.listener)
+            logLine("no longer listening on " + old.listener->name());
+    listeners_ = std::move(next);
 }
 
 void Daemon::watchSignals()
@@ -129,98 +199,68 @@ void Daemon::watchSignals()
     });
 }
 
-// What can change while running changes now; the board's options and the
-// HTTP listeners at the next start.
+// All or nothing: the new configuration is read and checked and its new
+// listeners bound before anything changes; on any failure the running one
+// stays whole. The board's options and the HTTP listeners change at the next
+// start.
 void Daemon::reload()
 {
     sd_notify(0, "RELOADING=1");
     DaemonOptions fresh;
+    std::vector<Bound> next;
     try {
         fresh = parseOptions(args_);
-    } catch (const OptionError &e) {
-        logLine(std::string("configuration not reloaded: ") + e.what());
+        checkFiles(fresh);
+        next = bindListeners(fresh);
+    } catch (const std::exception &e) {
+        reloadFailure_ = e.what();
+        logLine("configuration not reloaded: " + reloadFailure_ + "; the running one stays");
+        notifyStatus();
         sd_notify(0, "READY=1");
         return;
     }
-    const bool relisten = !sameListeners(fresh, options_);
-    const bool refollow = fresh.follow != options_.follow;
     if (fresh.device != options_.device || fresh.verifySeconds != options_.verifySeconds ||
         fresh.stateFile != options_.stateFile || fresh.http != options_.http)
         logLine("--device, --verify, --state and the HTTP options take effect at the next start");
     fresh.device = options_.device;
     fresh.verifySeconds = options_.verifySeconds;
     fresh.stateFile = options_.stateFile;
-    options_ = fresh; // in place: listeners and conversations keep their references
-    allow_ = options_.allow;
-    setVerbose(options_.verbose);
-    station_.setOptions(stationOptions(options_));
-    try {
-        if (relisten)
-            openListeners();
-        if (refollow)
-            follow();
-    } catch (const std::exception &e) {
-        logLine(e.what());
-    }
+    fresh.http = options_.http;
+    listenerSettings_->replace(listenerSettings(fresh));
+    conversationSettings_->replace(conversationSettings(fresh));
+    swapListeners(std::move(next));
+    for (const Bound &bound : listeners_)
+        bound.listener->dropDisallowed();
+    if (fresh.follow != options_.follow)
+        follow(fresh.follow);
+    setVerbose(fresh.verbose);
+    station_.setOptions(stationOptions(fresh));
+    options_ = std::move(fresh);
+    reloadFailure_.clear();
     logLine("configuration reloaded");
+    notifyStatus();
     sd_notify(0, "READY=1");
 }
 
-void Daemon::follow()
+void Daemon::follow(const std::string &path)
 {
-    fileEvents_.reset();
-    file_.reset();
-    fileText_.reset();
-    fileRetry_.cancel();
-    if (options_.follow.empty())
-        return;
-    file_ = std::make_unique<fields::NowPlayingFile>(options_.follow);
-    const int fd = file_->watch();
-    if (fd < 0) {
-        logLine("cannot watch " + file_->directory() + ": looking at " + file_->path() +
-                " every second");
-    } else {
-        fileEvents_ = std::make_unique<boost::asio::posix::stream_descriptor>(io_, fd);
-    }
-    onFileChange();
-}
-
-void Daemon::onFileChange()
-{
-    const std::optional<std::string> text = file_->text();
-    if (text && text != fileText_) {
-        fileText_ = text;
-        station_.nowPlaying({*text, {}, {}}, Protocol::File);
-        logVerbose(file_->path() + ": RadioText \"" + *text + "\"");
-    }
-    waitForFile();
-}
-
-// Without inotify, the file is looked at every second.
-void Daemon::waitForFile()
-{
-    const auto then = [this](const boost::system::error_code &error) {
-        if (error)
-            return;
-        if (!fileEvents_ || file_->changed())
-            onFileChange();
-        else
-            waitForFile();
-    };
-    if (fileEvents_) {
-        fileEvents_->async_wait(boost::asio::posix::stream_descriptor::wait_read, then);
-    } else {
-        fileRetry_.expires_after(std::chrono::seconds(1));
-        fileRetry_.async_wait(then);
-    }
+    if (follower_)
+        follower_->close();
+    follower_.reset();
+    if (!path.empty())
+        follower_ = FileFollower::start(io_, station_, path);
 }
 
 void Daemon::notifyStatus()
 {
     const WorkerStatus status = station_.status();
-    const std::string text = std::string("board ") + boardStateName(status.board) + ", " +
-                             std::to_string(status.pendingWrites) + " pending writes, " +
-                             std::to_string(status.eepromWrites) + " EEPROM writes";
+    std::string text = std::string("board ") + boardStateName(status.board) + ", " +
+                       std::to_string(status.pendingWrites) + " pending writes, " +
+                       std::to_string(status.eepromWrites) + " EEPROM writes";
+    if (status.stateUnsaved)
+        text += ", state not saved";
+    if (!reloadFailure_.empty())
+        text += "; configuration not reloaded: " + reloadFailure_;
     if (text == lastStatus_)
         return;
     lastStatus_ = text;
@@ -242,27 +282,32 @@ void Daemon::watchdog()
 
 void Daemon::run()
 {
+    checkFiles(options_);
     station_.subscribe([this] { notifyStatus(); });
     worker_.start();
-    openListeners();
+    swapListeners(bindListeners(options_));
     if (!options_.http.empty()) {
         // --allow as it is at each accept: a reload changes it for HTTP too.
         http_ = std::make_unique<HttpServer>(
             io_, station_, httpOptions(options_),
-            [this](const boost::asio::ip::address &address) { return allowed(allow_, address); });
+            [settings = listenerSettings_](const boost::asio::ip::address &address) {
+                return allowed(settings->get()->allow, address);
+            });
         http_->start();
     }
-    follow();
+    follow(options_.follow);
     watchSignals();
     sd_notify(0, "READY=1");
     logLine("ready");
     watchdog();
     io_.run();
+    follow({});
     if (http_)
         http_->stop();
     listeners_.clear();
     station_.saveChanges();
-    worker_.stop();
+    worker_.stop(); // and the state file's last save
+    repeats_.flush(LogLimiter::Clock::now() + repeatQuiet);
     logLine("stopped");
 }
 

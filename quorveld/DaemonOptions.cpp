@@ -1,6 +1,7 @@
 #include "DaemonOptions.h"
 
 #include <getopt.h>
+#include <sys/stat.h>
 
 #include <charconv>
 #include <fstream>
@@ -21,6 +22,7 @@ const char *const usageText =
     "  --http ADDR:PORT         the web page, the JSON API and the metrics\n"
     "  --allow CIDR             accept clients from this address block only\n"
     "                           (repeatable; default: any)\n"
+    "  --idle-timeout SECONDS   close a TCP client silent this long (default 600)\n"
     "\n"
     "Encoder:\n"
     "  --follow FILE            RAM RadioText from a now-playing file\n"
@@ -71,6 +73,7 @@ enum Key {
     Device,
     CharsetKey,
     Verify,
+    IdleTimeout,
     State,
     RtCycle,
     DpsStep,
@@ -106,6 +109,7 @@ const struct option Options[] = {
     {"device", required_argument, nullptr, Device},
     {"charset", required_argument, nullptr, CharsetKey},
     {"verify", required_argument, nullptr, Verify},
+    {"idle-timeout", required_argument, nullptr, IdleTimeout},
     {"state", required_argument, nullptr, State},
     {"rt-cycle", required_argument, nullptr, RtCycle},
     {"dps-step", required_argument, nullptr, DpsStep},
@@ -166,10 +170,19 @@ AddressBlock parseBlock(const std::string &text)
     return block;
 }
 
+// A FIFO or a device would block the event loop at its opening.
+void checkRegularFile(const char *option, const std::string &path)
+{
+    struct stat status {};
+    if (!path.empty() && stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+        throw OptionError(std::string("--") + option + ": " + path + " is not a regular file");
+}
+
 // The configuration file's lines as options: "name value", "name=value" or
 // "--name value"; blank lines and lines starting with # are skipped.
 std::vector<std::string> configArgs(const std::string &path)
 {
+    checkRegularFile("config", path);
     std::ifstream file(path);
     if (!file)
         throw OptionError("--config: cannot read " + path);
@@ -215,6 +228,7 @@ void apply(DaemonOptions &o, int key, const std::string &value)
         break;
     }
     case Verify: o.verifySeconds = number("verify", value, 0, 86400); break;
+    case IdleTimeout: o.idleSeconds = number("idle-timeout", value, 1, 86400); break;
     case State: o.stateFile = value; break;
     case RtCycle: o.rtCycleSeconds = number("rt-cycle", value, 1, 3600); break;
     case DpsStep: o.dpsStepSeconds = number("dps-step", value, 1, 3600); break;
@@ -291,6 +305,12 @@ ListenAddress parseListenAddress(const std::string &text)
                           "\" is not ADDR:PORT (a numeric address; [ADDR]:PORT for IPv6)");
     listen.port = static_cast<unsigned short>(number("port", text.substr(colon + 1), 0, 65535));
     return listen;
+}
+
+void checkFiles(const DaemonOptions &options)
+{
+    checkRegularFile("follow", options.follow);
+    checkRegularFile("state", options.stateFile);
 }
 
 DaemonOptions parseOptions(const std::vector<std::string> &args)

@@ -19,6 +19,7 @@ struct DaemonOptions {
     std::string device;
     fields::Charset charset = fields::Charset::Rds;
     int verifySeconds = 60;
+    int idleSeconds = 600; // --idle-timeout
     std::string stateFile;
     int rtCycleSeconds = 10;
     int dpsStepSeconds = 2;
@@ -49,6 +50,10 @@ extern const char *const usageText;
 // each call) first, then the command line's: a later value replaces an
 // earlier one, lists add up.
 DaemonOptions parseOptions(const std::vector<std::string> &args);
+
+// The files quorveld opens (--follow, --state) are regular files or missing:
+// anything else is refused (OptionError).
+void checkFiles(const DaemonOptions &options);
 
 ListenAddress parseListenAddress(const std::string &text);
 

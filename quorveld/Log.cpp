@@ -85,4 +85,14 @@ void LogLimiter::flush(Clock::time_point now)
         sink_(text);
 }
 
+std::optional<LogLimiter::Clock::time_point> LogLimiter::due() const
+{
+    const std::lock_guard lock(mutex_);
+    std::optional<Clock::time_point> earliest;
+    for (const auto &[name, kind] : kinds_)
+        if (kind.held > 0 && (!earliest || kind.written + quiet_ < *earliest))
+            earliest = kind.written + quiet_;
+    return earliest;
+}
+
 } // namespace qd

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ public:
     // Writes the counts of the kinds quiet for `quiet`, and forgets them.
     // Call it now and then (once a second, say).
     void flush(Clock::time_point now = Clock::now());
+    // When flush() next has a count to write: the end of the earliest quiet
+    // period of a kind with lines counted; nothing while none is counted.
+    std::optional<Clock::time_point> due() const;
 
 private:
     struct Kind {
@@ -52,7 +56,7 @@ private:
     const std::chrono::milliseconds quiet_;
     const Sink sink_;
     const size_t maxKinds_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::map<std::string, Kind> kinds_;
 };
 

@@ -16,7 +16,7 @@ namespace qd {
 
 struct HeadLimits {
     size_t bytes = size_t{16} * 1024; // request line and header lines together
-    size_t lines = 100;       // header lines
+    size_t lines = 100;               // header lines
     size_t body = MaxHttpBody;
 };
 

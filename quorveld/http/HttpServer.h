@@ -26,9 +26,9 @@ namespace qd {
 class Station;
 
 struct HttpLimits {
-    int maxClients = 256;         // connections of every HTTP listener together
-    int maxPerAddress = 8;        // from one client address (IPv6: one /64)
-    int maxStreams = 32;          // event streams, among the connections
+    int maxClients = 256;                 // connections of every HTTP listener together
+    int maxPerAddress = 8;                // from one client address (IPv6: one /64)
+    int maxStreams = 32;                  // event streams, among the connections
     size_t headBytes = size_t{16} * 1024; // request line and header lines (431 past them)
     size_t headLines = 100;
     // From a request's first byte to its last (for a connection's first

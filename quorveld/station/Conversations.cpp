@@ -36,8 +36,9 @@ std::vector<uint8_t> afCodes(const Snapshot &fields)
 
 class UecpConversation : public Conversation {
 public:
-    UecpConversation(Station &station, UecpMode &mode, UecpAddresses addresses, bool stream)
-        : station_(station), mode_(mode), addresses_(addresses), stream_(stream)
+    UecpConversation(Station &station, std::shared_ptr<UecpMode> mode,
+                     LiveRef<ConversationSettings> settings, bool stream)
+        : station_(station), mode_(std::move(mode)), settings_(std::move(settings)), stream_(stream)
     {
     }
 
@@ -61,17 +62,18 @@ private:
 
     std::string take(const uecp::Decoded &decoded)
     {
+        const auto settings = settings_->get();
         if (const auto *error = std::get_if<uecp::FrameError>(&decoded)) {
             station_.countRefused(Origin{Protocol::Uecp, peer});
             logVerbose("UECP frame refused, error " + std::to_string(error->code));
-            if (mode_.mode == 0 ||
+            if (mode_->mode == 0 ||
                 (error->address &&
-                 !uecp::addressedTo(*error->address, addresses_.sites, addresses_.encoders)))
+                 !uecp::addressedTo(*error->address, settings->sites, settings->encoders)))
                 return {};
             return text(uecp::ackFrame(0, error->sqc.value_or(0), error->code));
         }
         const auto &frame = std::get<uecp::Frame>(decoded);
-        if (!uecp::addressedTo(frame.address, addresses_.sites, addresses_.encoders))
+        if (!uecp::addressedTo(frame.address, settings->sites, settings->encoders))
             return {};
         const uecp::Message message = uecp::decodeMessage(frame.msg);
         std::string replies;
@@ -85,7 +87,7 @@ private:
         }
         if (error != uecp::Ok)
             station_.countRefused(Origin{Protocol::Uecp, peer});
-        if (mode_.mode != 0)
+        if (mode_->mode != 0)
             replies += text(uecp::ackFrame(0, frame.sqc, error));
         return replies;
     }
@@ -118,7 +120,7 @@ private:
         } else if (const auto *af = std::get_if<uecp::Af>(&command)) {
             return applyAf(*af);
         } else if (const auto *mode = std::get_if<uecp::CommMode>(&command)) {
-            mode_.mode = mode->mode;
+            mode_->mode = mode->mode;
         }
         return uecp::Ok;
     }
@@ -170,21 +172,21 @@ private:
         default: break;
         }
         if (!element)
-            return mode_.mode == 0 ? "" : text(uecp::ackFrame(0, asked.sqc, uecp::NotAcceptable));
+            return mode_->mode == 0 ? "" : text(uecp::ackFrame(0, asked.sqc, uecp::NotAcceptable));
         return text(uecp::encodeFrame({0, asked.sqc, uecp::encodeElement(*element)}));
     }
 
     Station &station_;
-    UecpMode &mode_;
-    UecpAddresses addresses_;
+    const std::shared_ptr<UecpMode> mode_;
+    const LiveRef<ConversationSettings> settings_;
     bool stream_;
     uecp::StreamDeframer deframer_;
 };
 
 class AsciiConversation : public Conversation {
 public:
-    AsciiConversation(Station &station, const bool &okReplies, bool stream)
-        : station_(station), okReplies_(okReplies), stream_(stream)
+    AsciiConversation(Station &station, LiveRef<ConversationSettings> settings, bool stream)
+        : station_(station), settings_(std::move(settings)), stream_(stream)
     {
     }
 
@@ -210,7 +212,8 @@ public:
 private:
     std::string reply(ascii::Outcome outcome) const
     {
-        return ascii::reply(outcome, okReplies_ ? ascii::Style::Ok : ascii::Style::Plus);
+        const bool ok = settings_->get()->asciiOk;
+        return ascii::reply(outcome, ok ? ascii::Style::Ok : ascii::Style::Plus);
     }
 
     std::string take(const std::string &line)
@@ -283,23 +286,24 @@ private:
     }
 
     Station &station_;
-    const bool &okReplies_;
+    const LiveRef<ConversationSettings> settings_;
     bool stream_;
     ascii::LineSplitter splitter_;
 };
 
 } // namespace
 
-std::unique_ptr<Conversation> uecpConversation(Station &station, UecpMode &mode,
-                                               UecpAddresses addresses, bool stream)
+std::unique_ptr<Conversation> uecpConversation(Station &station, std::shared_ptr<UecpMode> mode,
+                                               LiveRef<ConversationSettings> settings, bool stream)
 {
-    return std::make_unique<UecpConversation>(station, mode, addresses, stream);
+    return std::make_unique<UecpConversation>(station, std::move(mode), std::move(settings),
+                                              stream);
 }
 
-std::unique_ptr<Conversation> asciiConversation(Station &station, const bool &okReplies,
-                                                bool stream)
+std::unique_ptr<Conversation> asciiConversation(Station &station,
+                                                LiveRef<ConversationSettings> settings, bool stream)
 {
-    return std::make_unique<AsciiConversation>(station, okReplies, stream);
+    return std::make_unique<AsciiConversation>(station, std::move(settings), stream);
 }
 
 } // namespace qd

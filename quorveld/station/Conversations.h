@@ -17,17 +17,17 @@ struct UecpMode {
     int mode = 0;
 };
 
-struct UecpAddresses {
-    const std::vector<int> &sites;
-    const std::vector<int> &encoders;
+// What conversations read at each frame or line; a reload replaces it whole.
+struct ConversationSettings {
+    bool asciiOk = false;                   // OK and NO instead of + - !
+    std::vector<int> sites{0}, encoders{0}; // the UECP addresses answered
 };
 
 // stream: a TCP byte stream; otherwise each call is one datagram.
-std::unique_ptr<Conversation> uecpConversation(Station &station, UecpMode &mode,
-                                               UecpAddresses addresses, bool stream);
-// okReplies: OK and NO instead of + - !.
-std::unique_ptr<Conversation> asciiConversation(Station &station, const bool &okReplies,
-                                                bool stream);
+std::unique_ptr<Conversation> uecpConversation(Station &station, std::shared_ptr<UecpMode> mode,
+                                               LiveRef<ConversationSettings> settings, bool stream);
+std::unique_ptr<Conversation>
+asciiConversation(Station &station, LiveRef<ConversationSettings> settings, bool stream);
 
 } // namespace qd
 

@@ -644,6 +644,7 @@ nlohmann::ordered_json Station::statusJson() const
         {"eeprom_writes", status.eepromWrites},
         {"requests_sent", status.requestsSent},
         {"requests_failed", status.requestsFailed},
+        {"state_unsaved", status.stateUnsaved},
         {"clients", clients},
         {"uptime_s", std::chrono::duration_cast<std::chrono::seconds>(
                          std::chrono::steady_clock::now() - started_)
@@ -685,6 +686,9 @@ std::string Station::metricsText() const
                   sample("quorveld_eeprom_writes_total", status.eepromWrites)) +
            metric("quorveld_pending_writes", "gauge", "Fields asked for and not yet on the board.",
                   sample("quorveld_pending_writes", static_cast<uint64_t>(status.pendingWrites))) +
+           metric("quorveld_state_unsaved", "gauge",
+                  "1 while the state file misses asked values: a save failed, tried again.",
+                  sample("quorveld_state_unsaved", status.stateUnsaved)) +
            metric("quorveld_commands_total", "counter", "Commands received, by protocol.",
                   commands) +
            metric("quorveld_refused_values_total", "counter", "Values refused, by protocol.",
@@ -698,7 +702,10 @@ std::string Station::metricsText() const
 
 void Station::setClients(const std::string &listener, int count)
 {
-    clients_[listener] = count;
+    if (count < 0)
+        clients_.erase(listener);
+    else
+        clients_[listener] = count;
 }
 
 } // namespace qd

@@ -146,7 +146,7 @@ public:
     nlohmann::ordered_json fieldsJson(Values which) const;
     // {"board": "present", "device": "001/007", "pending_writes": 0,
     //  "eeprom_writes": 3, "requests_sent": ..., "requests_failed": ...,
-    //  "clients": {"ascii-tcp 127.0.0.1:4001": 1}, "uptime_s": 12,
+    //  "state_unsaved": false, "clients": {"ascii-tcp 127.0.0.1:4001": 1}, "uptime_s": 12,
     //  "last_change": "2026-12-07T05:40:00Z", "version": 42, "quorveld": "1.4.0",
     //  "board_since": "2026-12-07T05:38:00Z", "last_device": "001/007"}
     // last_change and version: the last change of a field's held, asked or
@@ -155,7 +155,7 @@ public:
     // The counters in the Prometheus text format.
     std::string metricsText() const;
 
-    // Listeners report their client counts under their own names.
+    // Listeners report their client counts under their own names; -1: closed.
     void setClients(const std::string &listener, int count);
     // Called on the event loop's thread after a change of a field's held,
     // asked or pending value (version() counts them) or of the board's state;

@@ -4,10 +4,43 @@
 #include "usbInterface.h"
 #include "usbProbe.h"
 
+#include <dirent.h>
+
 #include <charconv>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace qd {
+
+namespace {
+
+bool listsAnything(const char *folder)
+{
+    DIR *dir = opendir(folder);
+    if (!dir)
+        return false;
+    bool any = false;
+    while (const struct dirent *entry = readdir(dir))
+        if (entry->d_name[0] != '.') {
+            any = true;
+            break;
+        }
+    closedir(dir);
+    return any;
+}
+
+// Where libusb 0.1 finds the device nodes: $USB_DEVFS_PATH, /dev/bus/usb or
+// /proc/bus/usb, the first that lists anything.
+std::string nodeFolder()
+{
+    const char *set = std::getenv("USB_DEVFS_PATH");
+    for (const char *folder : {set, "/dev/bus/usb", "/proc/bus/usb"})
+        if (folder && listsAnything(folder))
+            return folder;
+    return "/dev/bus/usb";
+}
+
+} // namespace
 
 std::optional<BoardLocation> parseBoardLocation(const std::string &text)
 {
@@ -38,6 +71,7 @@ OpenedBoard openBoard(const std::optional<BoardLocation> &at)
     }
     const struct usb_device *device = usb_device(opened.handle);
     opened.device = std::string(device->bus->dirname) + "/" + device->filename;
+    opened.node = nodeFolder() + "/" + opened.device;
     return opened;
 }
 

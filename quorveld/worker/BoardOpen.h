@@ -22,6 +22,7 @@ struct OpenedBoard {
     int status = 0;                   // usbOpenDevice's
     usb_dev_handle *handle = nullptr; // on USB_OPEN_OK
     std::string device;               // BUS/DEV as libusb names it: "001/007"
+    std::string node;                 // its device node: "/dev/bus/usb/001/007"
 };
 
 OpenedBoard openBoard(const std::optional<BoardLocation> &at);

@@ -7,11 +7,20 @@
 #include "StateFile.h"
 #include "usbInterface.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <mutex>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 namespace qd {
@@ -22,6 +31,25 @@ using Clock = BoardImage::Clock;
 using std::chrono::milliseconds;
 
 constexpr milliseconds saveInterval{1000};
+constexpr int saveRetryDoublings = 4;  // a failed save is tried again after 1, 2, 4, 8, 16, 16... s
+constexpr milliseconds nodeLook{1000}; // the node looked at this often when it cannot be watched
+
+// A descriptor with one owner, which closes it.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return fd_; }
+
+private:
+    const int fd_;
+};
 
 milliseconds verifyInterval(const WorkerOptions &o)
 {
@@ -54,6 +82,9 @@ struct BoardWorker::Impl {
         : options(std::move(o)), location(parseBoardLocation(options.device)),
           image(milliseconds(options.retryMs))
     {
+        if (wake.get() < 0)
+            throw std::runtime_error("cannot make the worker's eventfd: " +
+                                     std::generic_category().message(errno));
     }
 
     const WorkerOptions options;
@@ -61,18 +92,26 @@ struct BoardWorker::Impl {
     std::function<void()> listener;
 
     mutable std::mutex mutex;
-    std::condition_variable wake;
+    const Descriptor wake{eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)}; // written to wake the thread
     BoardImage image;
     WorkerStatus status;
     bool stopping = false;
     bool changed = false; // since the listener last ran
     bool unsaved = false; // asked images not yet in the state file
+    int saveFailures = 0; // in a row
     std::thread thread;
 
     // The worker's thread only.
     usb_dev_handle *board = nullptr;
     int lastOpenStatus = -1;
     Clock::time_point nextSearch{}, nextVerify{}, nextSave{};
+    // The open board's device node, watched through its folder: its removal
+    // is an unplug, seen without a request. Looked at every second when the
+    // folder cannot be watched.
+    const Descriptor nodeEvents{inotify_init1(IN_NONBLOCK | IN_CLOEXEC)};
+    int nodeWatch = -1;
+    std::string node;
+    bool nodeLooked = false; // not watched: looked at instead
 
     void run();
     void search(std::unique_lock<std::mutex> &lock);
@@ -80,9 +119,27 @@ struct BoardWorker::Impl {
     void lose(std::unique_lock<std::mutex> &lock, BoardState state, int result);
     void save(std::unique_lock<std::mutex> &lock);
     void waitForWork(std::unique_lock<std::mutex> &lock, Clock::time_point now);
+    void watchNode(const std::string &path);
+    void unwatchNode();
+    bool nodeChanged();
+    void poke() const;
     void say(std::unique_lock<std::mutex> &lock, const std::string &message);
     void say(const std::string &message) const;
+    void sayRepeating(const std::string &kind, const std::string &message) const;
 };
+
+void BoardWorker::Impl::poke() const
+{
+    eventfd_write(wake.get(), 1);
+}
+
+void BoardWorker::Impl::sayRepeating(const std::string &kind, const std::string &message) const
+{
+    if (options.repeating)
+        options.repeating(kind, message);
+    else
+        say(message);
+}
 
 void BoardWorker::Impl::say(const std::string &message) const
 {
@@ -134,6 +191,7 @@ void BoardWorker::Impl::run()
         waitForWork(lock, now);
     }
     lock.unlock();
+    unwatchNode();
     usbCloseDevice(board);
     board = nullptr;
 }
@@ -144,9 +202,10 @@ void BoardWorker::Impl::search(std::unique_lock<std::mutex> &lock)
     const OpenedBoard opened = openBoard(location);
     const bool news = opened.status != lastOpenStatus;
     lastOpenStatus = opened.status;
-    if (opened.handle)
-        say("board found at " + opened.device);
-    else if (news)
+    if (opened.handle) {
+        sayRepeating("board found", "board found at " + opened.device);
+        watchNode(opened.node);
+    } else if (news)
         say(openFailure(opened.status) + (location ? " at " + options.device : "") +
             "; looking again every " + std::to_string(options.searchMs) + " ms");
     lock.lock();
@@ -200,8 +259,11 @@ void BoardWorker::Impl::issue(std::unique_lock<std::mutex> &lock, const BoardIma
         nextVerify = now + verifyInterval(options);
     }
     changed = true;
-    if (!bytes)
-        say(lock, requestText(step, result));
+    if (!bytes) {
+        lock.unlock();
+        sayRepeating("request failed", requestText(step, result));
+        lock.lock();
+    }
 }
 
 void BoardWorker::Impl::lose(std::unique_lock<std::mutex> &lock, BoardState state, int result)
@@ -216,25 +278,85 @@ void BoardWorker::Impl::lose(std::unique_lock<std::mutex> &lock, BoardState stat
     lastOpenStatus = -1;
     changed = true;
     lock.unlock();
+    unwatchNode();
     usbCloseDevice(lost);
-    say("board at " + device + (state == BoardState::Absent ? " gone" : " not answering") + " (" +
-        std::to_string(result) + "); looking again every " + std::to_string(options.searchMs) +
-        " ms");
+    const bool gone = state == BoardState::Absent;
+    sayRepeating(gone ? "board gone" : "board not answering",
+                 "board at " + device + (gone ? " gone" : " not answering") + " (" +
+                     std::to_string(result) + "); looking again every " +
+                     std::to_string(options.searchMs) + " ms");
     lock.lock();
 }
 
+// A failed save leaves the values unsaved, to be tried again later and at the stop.
 void BoardWorker::Impl::save(std::unique_lock<std::mutex> &lock)
 {
     const FieldImages asked = image.asked();
-    unsaved = false;
-    nextSave = Clock::now() + saveInterval;
+    unsaved = false; // asks from now on make it so again
     lock.unlock();
+    std::string failure;
     try {
         writeStateFile(options.stateFile, asked);
     } catch (const std::exception &e) {
-        say(e.what());
+        failure = e.what();
     }
     lock.lock();
+    if (failure.empty()) {
+        nextSave = Clock::now() + saveInterval;
+        if (std::exchange(saveFailures, 0) > 0) {
+            status.stateUnsaved = false;
+            changed = true;
+            say(lock, "state file " + options.stateFile + " saved");
+        }
+        return;
+    }
+    unsaved = true;
+    const milliseconds wait(static_cast<long>(options.saveRetryMs)
+                            << std::min(saveFailures++, saveRetryDoublings));
+    nextSave = Clock::now() + wait;
+    changed |= !std::exchange(status.stateUnsaved, true);
+    lock.unlock();
+    sayRepeating("state file",
+                 failure + "; trying again in " + std::to_string(wait.count()) + " ms");
+    lock.lock();
+}
+
+void BoardWorker::Impl::watchNode(const std::string &path)
+{
+    node = path;
+    const std::string folder = path.substr(0, path.find_last_of('/'));
+    nodeWatch = nodeEvents.get() < 0
+                    ? -1
+                    : inotify_add_watch(nodeEvents.get(), folder.c_str(),
+                                        IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF);
+    if (nodeWatch < 0 && !std::exchange(nodeLooked, true))
+        say("cannot watch " + folder + ": looking at the board's node every second");
+}
+
+void BoardWorker::Impl::unwatchNode()
+{
+    if (nodeWatch >= 0)
+        inotify_rm_watch(nodeEvents.get(), nodeWatch);
+    nodeWatch = -1;
+}
+
+// Reads the events waiting; whether one may concern the node.
+bool BoardWorker::Impl::nodeChanged()
+{
+    const std::string name = node.substr(node.find_last_of('/') + 1);
+    alignas(struct inotify_event) char buffer[4096];
+    bool concerned = false;
+    ssize_t length;
+    while ((length = read(nodeEvents.get(), buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < length;) {
+            const auto *event = reinterpret_cast<const struct inotify_event *>(buffer + at);
+            concerned = concerned ||
+                        (event->mask & (IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF)) ||
+                        (event->len > 0 && name == event->name);
+            at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+        }
+    }
+    return concerned;
 }
 
 // Until something is asked, stop() is called, or the next timer is due: the
@@ -254,11 +376,29 @@ void BoardWorker::Impl::waitForWork(std::unique_lock<std::mutex> &lock, Clock::t
         atLatest(*retry);
     if (unsaved && !options.stateFile.empty())
         atLatest(nextSave);
-    const auto woken = [this] { return stopping || changed; };
+    const bool looking = board && nodeWatch < 0;
+    if (looking)
+        atLatest(now + nodeLook);
+    if (stopping || changed)
+        return;
+    int timeout = -1;
     if (deadline)
-        wake.wait_until(lock, *deadline, woken);
-    else
-        wake.wait(lock, woken);
+        timeout = static_cast<int>(std::clamp<long>(
+            std::chrono::ceil<milliseconds>(*deadline - Clock::now()).count(), 0, INT_MAX));
+    lock.unlock();
+    struct pollfd ready[2] = {{wake.get(), POLLIN, 0}, {nodeEvents.get(), POLLIN, 0}};
+    poll(ready, board && nodeWatch >= 0 ? 2 : 1, timeout);
+    eventfd_t ignored;
+    eventfd_read(wake.get(), &ignored);
+    bool look = looking;
+    if (ready[1].revents & POLLIN)
+        look = nodeChanged() || look;
+    struct stat info {};
+    const bool gone =
+        look && board && stat(node.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
+    lock.lock();
+    if (gone)
+        lose(lock, BoardState::Absent, -ENODEV);
 }
 
 BoardWorker::BoardWorker(WorkerOptions options) : impl_(std::make_unique<Impl>(std::move(options)))
@@ -275,9 +415,11 @@ void BoardWorker::start()
     Impl &w = *impl_;
     if (!w.options.stateFile.empty()) {
         try {
-            const FieldImages saved = readStateFile(w.options.stateFile);
+            const StateContents saved = readStateFile(w.options.stateFile);
+            for (const std::string &refusal : saved.refused)
+                w.say("state file " + w.options.stateFile + ": " + refusal + "; left out");
             std::lock_guard lock(w.mutex);
-            for (const auto &[field, image] : saved)
+            for (const auto &[field, image] : saved.asked)
                 if (!w.image.snapshot(field).asked) // what was asked before start() is newer
                     w.image.ask(field, image);
         } catch (const std::exception &e) {
@@ -296,7 +438,7 @@ void BoardWorker::stop()
             return;
         w.stopping = true;
     }
-    w.wake.notify_all();
+    w.poke();
     w.thread.join();
     std::unique_lock lock(w.mutex);
     if (w.unsaved && !w.options.stateFile.empty())
@@ -318,7 +460,7 @@ void BoardWorker::ask(const std::vector<std::pair<int, fields::Image>> &values)
         impl_->unsaved |= any;
     }
     if (any)
-        impl_->wake.notify_one();
+        impl_->poke();
 }
 
 void BoardWorker::unask(const std::vector<int> &fields)
@@ -333,7 +475,7 @@ void BoardWorker::unask(const std::vector<int> &fields)
         impl_->unsaved |= any;
     }
     if (any)
-        impl_->wake.notify_one();
+        impl_->poke();
 }
 
 Snapshot BoardWorker::fields() const

@@ -5,15 +5,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include "FieldValues.h"
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -59,7 +60,7 @@ std::optional<fields::Image> imageOfHex(const std::string &hex)
     return image;
 }
 
-FieldImages imagesOf(const std::string &path, const nlohmann::json &state)
+StateContents imagesOf(const std::string &path, const nlohmann::json &state)
 {
     if (!state.is_object() || state.value("format", "") != format)
         fail(path, std::string("not a \"") + format + "\" file");
@@ -69,7 +70,7 @@ FieldImages imagesOf(const std::string &path, const nlohmann::json &state)
     const nlohmann::json &asked = state.value("asked", nlohmann::json());
     if (!asked.is_object())
         fail(path, "no \"asked\" object");
-    FieldImages images;
+    StateContents contents;
     for (const auto &[name, value] : asked.items()) {
         const int field = fields::fieldIndex(name);
         if (field < 0)
@@ -79,9 +80,14 @@ FieldImages imagesOf(const std::string &path, const nlohmann::json &state)
         if (!image || image->size() != fields::imageSize(RdsUsbFields[field]))
             fail(path, name + ": not " + std::to_string(fields::imageSize(RdsUsbFields[field])) +
                            " bytes in hexadecimal");
-        images.emplace_back(field, *image);
+        try {
+            fields::checkImage(RdsUsbFields[field], *image);
+            contents.asked.emplace_back(field, *image);
+        } catch (const fields::Error &e) {
+            contents.refused.push_back(e.message);
+        }
     }
-    return images;
+    return contents;
 }
 
 void writeAll(int fd, const std::string &text, const std::string &path)
@@ -109,18 +115,35 @@ void syncDirectory(const std::string &path)
 
 } // namespace
 
-FieldImages readStateFile(const std::string &path)
+StateContents readStateFile(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Opening a FIFO would wait for a writer: never for a regular file.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         if (errno == ENOENT)
             return {};
         failErrno(path, "reading");
     }
-    std::stringstream text;
-    text << in.rdbuf();
+    std::string text;
+    struct stat info {};
+    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    char buffer[4096];
+    ssize_t n = 0;
+    while (regular && text.size() <= maxStateBytes &&
+           ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
+        text.append(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+    const int error = errno;
+    close(fd);
+    if (!regular)
+        fail(path, "not a regular file");
+    if (text.size() > maxStateBytes)
+        fail(path, "larger than " + std::to_string(maxStateBytes) + " bytes");
+    if (n < 0) {
+        errno = error;
+        failErrno(path, "reading");
+    }
     try {
-        return imagesOf(path, nlohmann::json::parse(text.str()));
+        return imagesOf(path, nlohmann::json::parse(text));
     } catch (const nlohmann::json::exception &e) {
         fail(path, e.what());
     }

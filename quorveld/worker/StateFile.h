@@ -6,6 +6,7 @@
 
 #include "FieldImage.h"
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,9 +16,19 @@ namespace qd {
 // By index in RdsUsbFields.
 using FieldImages = std::vector<std::pair<int, fields::Image>>;
 
+struct StateContents {
+    FieldImages asked;
+    std::vector<std::string> refused; // values out of their field's range or length, and why
+};
+
+// Larger files are refused.
+inline constexpr size_t maxStateBytes = size_t{64} * 1024;
+
 // The file's images; none when there is no file. A file that cannot be read,
-// or is not such a file, throws std::runtime_error naming the file.
-FieldImages readStateFile(const std::string &path);
+// is not a regular file or not such a file throws std::runtime_error naming
+// the file. Each image is checked (fields::checkImage): a refused one is left
+// out and said why.
+StateContents readStateFile(const std::string &path);
 
 // Replaces the file atomically: writes a temporary file in its directory,
 // flushes it to the disk and renames it over the file. Throws std::runtime_error.

@@ -197,6 +197,7 @@ TEST(CtlWrite, SendsExactlyTheCheckedValues)
          "byte 0xFF has no character in the RDS character table"},
         {{"set", "ram.ps=\xC3"}, 5, {}, "", "invalid UTF-8"},
         {{"rt", "HELLO"}, 0, textWrite(0x30, "HELLO"), "wrote ram.rt \"HELLO\"\n"},
+        {{"rt", "--follow", "/dev/null"}, 6, {}, "", "/dev/null: not a regular file"},
         {{"rt", "--eeprom", "Now: Artist - Title"}, 0, textWrite(0x70, "Now: Artist - Title"),
          "wrote eeprom.rt \"Now: Artist - Title\"\n"},
         {{"rt", Rt65}, 5, {}, "", "at most 64"},

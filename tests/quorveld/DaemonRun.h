@@ -4,6 +4,7 @@
 #define DAEMON_RUN_H
 
 #include "ChildProcess.h"
+#include "UecpFrame.h"
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/udp.hpp>
@@ -12,6 +13,23 @@
 #include <algorithm>
 
 inline const size_t loadSize = fullLoad().size();
+
+// A UECP frame holding the message `msg`.
+inline std::string frame(const std::string &msg, uint8_t sqc = 1, uint16_t address = 0)
+{
+    const auto encoded = uecp::encodeFrame({address, sqc, {msg.begin(), msg.end()}});
+    return {encoded.begin(), encoded.end()};
+}
+
+// How often `part` is in `text`. The reloads a log tells the outcome of:
+// count(log, "reloaded"), each "configuration reloaded" or "... not reloaded: why".
+inline size_t count(const std::string &text, const std::string &part)
+{
+    size_t found = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        found++;
+    return found;
+}
 
 class DaemonRun : public ChildProcess {
 public:
@@ -57,6 +75,8 @@ class Client {
 public:
     explicit Client(unsigned short port) : stream_("127.0.0.1", std::to_string(port)) {}
     void send(const std::string &bytes) { stream_ << bytes << std::flush; }
+    // No more from this side: the stream ends here.
+    void finish() { stream_.socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send); }
     // What arrives until `count` bytes came, or the peer closed.
     std::string receive(size_t count)
     {

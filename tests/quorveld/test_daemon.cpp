@@ -2,7 +2,8 @@
 // over loopback sockets, checked by the replies and by the requests the
 // simulated board received.
 #include "DaemonRun.h"
-#include "UecpFrame.h"
+
+#include <boost/asio/local/datagram_protocol.hpp>
 
 #include <gmock/gmock.h>
 
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,13 +50,6 @@ Requests rtBlocks(const std::string &text, int from, int to)
     return {all.begin() + from, all.begin() + to};
 }
 
-// A UECP frame holding the message `msg`.
-std::string frame(const std::string &msg, uint8_t sqc = 1, uint16_t address = 0)
-{
-    const auto encoded = uecp::encodeFrame({address, sqc, {msg.begin(), msg.end()}});
-    return {encoded.begin(), encoded.end()};
-}
-
 // The acknowledgement: `18 00` for OK, else `18 code sqc`.
 std::string ack(uint8_t sqc, char code = 0)
 {
@@ -85,6 +80,7 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
         {"PS?\r\n", "PS=RADIO2  \r\n", {}},
         {"AF?\r\n", "AF=98.5,101.1\r\n", {}},
         {std::string(1025, 'A') + "\r\nPTY=3\r\n", "-\r\n+\r\n", {ok(0x23, 3)}},
+        {"PTY=6\r\nPTY=7\r\n", "+\r\n+\r\n", {ok(0x23, 7)}}, // one read: the last value only
     });
     // clang-format on
     client.send("??\r\n");
@@ -115,6 +111,14 @@ TEST(Ascii, EachCommandSendsExactlyItsRequests)
     ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10));
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // a step would be due
     EXPECT_EQ(daemon.requests().back(), ok(0x22, 0x5045, 0x4420)); // "PPED", no scroll since
+
+    Client last(daemon.port("ascii-tcp")); // a last line without its ending, then the stream's end
+    before = daemon.requests().size();
+    last.send("PS=LAST");
+    last.finish();
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= before + 2; }, 10));
+    EXPECT_THAT(daemon.requests(before),
+                UnorderedElementsAreArray({ok(0x21, 0x4C41, 0x5354), ok(0x22, 0x2020, 0x2020)}));
 }
 
 // Every UECP element its requests and acknowledgement, errors, comm mode;
@@ -173,47 +177,34 @@ TEST(Uecp, FramesOnlyForThisEncodersAddressesAndAsciiOkOverUdp)
     bad[bad.size() - 2] ^= 0x01;
     EXPECT_EQ(datagram(port, bad, true), ack(4, 1));
     EXPECT_EQ(datagram(port, frame("\x04\x00\x00\x08"s, 5, ours), true), ack(5));
-    EXPECT_EQ(datagram(ascii, "PTY=7", true), "OK\r\n");
+    EXPECT_EQ(datagram(ascii, "PTY=6\r\nPTY=7", true),
+              "OK\r\nOK\r\n"); // the last reaches the board
     EXPECT_EQ(datagram(ascii, "PTY=77\r\n", true), "NO\r\n");
     EXPECT_EQ(datagram(ascii, "HELLO\r\n", true), "NO\r\n");
     waitUntil([&] { return daemon.requests().size() >= loadSize + 2; }, 10);
     EXPECT_THAT(daemon.requests(loadSize), UnorderedElementsAreArray({ok(0x27, 8), ok(0x23, 7)}));
 }
 
-// Replies never wait for a board whose every request hangs for a second.
-TEST(Board, AHungBoardNeverSlowsAReply)
+// A board that hangs from the first write on: replies never wait for it, and
+// a query answers what was asked. Found and lost again and again, each of the
+// two lines is written once, its repeats counted (the count at the stop).
+TEST(Board, AHungBoardSlowsNoReplyAndIsLoggedOnce)
 {
-    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0"}, {"--hang-at", "76:1000"});
+    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0"}, {"--hang-at", "76:100"});
     Client client(daemon.port("ascii-tcp"));
-    std::string replies;
     for (int i = 0; i < 20; i++) {
         client.send("PS=HUNG" + std::to_string(i % 10) + "\r\n");
-        replies += client.receive(3);
+        ASSERT_EQ(client.receive(3), "+\r\n");
     }
-    EXPECT_EQ(replies.size(), 60u);
     client.send("PS?\r\n"); // what was asked, not what the board holds yet
     EXPECT_EQ(client.line(), "PS=HUNG9   \r\n");
     // Twenty replies came while the board took at most a few requests.
     EXPECT_LT(daemon.requests().size(), loadSize + 10);
-}
-
-// The asked-for values, saved on SIGTERM, are applied to a new board on start.
-TEST(Board, TheStateFileCarriesAskedValuesAcrossARestart)
-{
-    TestDir dir;
-    {
-        DaemonRun first({"--ascii-tcp", "127.0.0.1:0", "--state", dir.path("state")});
-        Client client(first.port("ascii-tcp"));
-        client.send("PS=SAVED 1\r\nRT=Kept\r\n");
-        EXPECT_EQ(client.receive(6), "+\r\n+\r\n");
-        EXPECT_EQ(first.stop(SIGTERM), 0);
-        EXPECT_THAT(first.log(), HasSubstr("stopped"));
-    }
-    DaemonRun second({"--state", dir.path("state")}); // a new board, at its defaults
-    ASSERT_TRUE(waitUntil([&] { return second.requests().size() >= loadSize + 4; }, 10));
-    EXPECT_THAT(second.requests(loadSize),
-                IsSupersetOf({ok(0x21, 0x5341, 0x5645), ok(0x22, 0x4420, 0x3120),
-                              ok(0x30, 0x4B65, 0x7074)}));
+    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= loadSize + 3; }, 20));
+    EXPECT_EQ(count(daemon.log(), "board found at"), 1);
+    EXPECT_EQ(count(daemon.log(), "not answering (-110)"), 1);
+    EXPECT_EQ(daemon.stop(SIGTERM), 0);
+    EXPECT_EQ(count(daemon.log(), "more like it)"), 2) << daemon.log();
 }
 
 // --allow over TCP and UDP, and at most 64 clients per listener.
@@ -270,6 +261,11 @@ double cpuSeconds(pid_t pid)
 // them, and serves again once descriptors are free.
 TEST(Limits, AnHttpDoorOutOfDescriptorsPausesItsAccepts)
 {
+#ifdef QUORVEL_SANITIZE
+    // UBSan probes memory through a pipe; with no descriptor left it reports
+    // every unchecked virtual call as an invalid vptr and ends the daemon.
+    GTEST_SKIP() << "needs a build without sanitizers";
+#endif
     rlimit mine{};
     getrlimit(RLIMIT_NOFILE, &mine);
     rlimit few = mine;
@@ -294,67 +290,78 @@ TEST(Limits, AnHttpDoorOutOfDescriptorsPausesItsAccepts)
             client.send("GET /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
             return client.receive(12) == "HTTP/1.1 200";
         },
-        10));
+        10))
+        << daemon.log();
 }
 
-// SIGHUP re-reads the configuration, a bad one is kept out; SIGINT ends cleanly.
-TEST(Signals, HangupRereadsTheConfiguration)
+// SIGHUP reloads all or nothing: a configuration that cannot be read, names a
+// FIFO or has a listener that cannot be bound leaves the running one whole
+// (and systemd's status line says why), and the next SIGHUP tries again; a
+// listener that stays keeps its clients; a narrowed --allow closes those it
+// no longer takes. SIGINT ends cleanly.
+TEST(Signals, HangupReloadsAllOrNothing)
 {
     TestDir dir;
-    const std::string config = dir.path("conf");
-    std::ofstream(config) << "# a station's settings\nascii-tcp 127.0.0.1:0\nascii-replies=plus\n";
+    const std::string config = dir.path("conf"), fifo = dir.path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string stays = "# a station's settings\nascii-tcp 127.0.0.1:0\n";
+    std::ofstream(config) << stays;
+    // What systemd would hear (sd_notify), from a socket of the test's own.
+    boost::asio::io_context io;
+    boost::asio::local::datagram_protocol::socket systemd(io, {dir.path("notify")});
+    setenv("NOTIFY_SOCKET", dir.path("notify").c_str(), 1);
     DaemonRun daemon({"--config", config}, {"--no-board"});
+    unsetenv("NOTIFY_SOCKET");
+    std::string message(65536, '\0'), told; // heard, each read as it came (its queue is short)
+    const auto hear = [&] {
+        while (systemd.available() > 0)
+            told += message.substr(0, systemd.receive(boost::asio::buffer(message)));
+    };
+    EXPECT_TRUE(
+        waitUntil([&] { return daemon.log().find("no board found") != std::string::npos; }, 10));
     const unsigned short port = daemon.port("ascii-tcp");
     Client client(port);
-    client.send("PTY=1\r\n");
-    EXPECT_EQ(client.receive(3), "+\r\n");
-    EXPECT_THAT(daemon.log(), HasSubstr("no board found"));
-    for (const auto &[text, logged] :
-         {std::pair{"ascii-tcp 127.0.0.1:0\n--ascii-replies ok\nallow 10.0.0.0/8\n",
-                    "configuration reloaded"},
-          {"ascii-tcp 127.0.0.1:0\nascii-replies maybe\n", "not reloaded"}}) {
-        std::ofstream(config) << text;
+    boost::asio::ip::tcp::acceptor busy(io, {boost::asio::ip::address_v4::loopback(), 0});
+    const std::string taken = "uecp-tcp 127.0.0.1:" + std::to_string(busy.local_endpoint().port());
+    const struct {
+        std::string config, outcome, reply;
+    } reloads[] = {
+        {stays + "ascii-replies=ok\n", "configuration reloaded", "OK\r\n"},
+        {stays + "ascii-replies maybe\n", "not reloaded: --ascii-replies: \"maybe\"", "OK\r\n"},
+        {stays + "follow " + fifo + "\n", "not reloaded: --follow: " + fifo + " is not a regular",
+         "OK\r\n"},
+        {stays + taken + "\n", "not reloaded: " + taken + ": Address already in use", "OK\r\n"},
+        {stays + taken + "\n", "configuration reloaded", "+\r\n"},      // the port freed
+        {stays + "allow 10.0.0.0/8\n", "configuration reloaded", "\n"}, // closed: not allowed
+    };
+    for (const auto &reload : reloads) {
+        if (&reload == &reloads[4])
+            busy.close();
+        const size_t before = count(daemon.log(), "reloaded");
+        std::ofstream(config) << reload.config;
         daemon.signalProgram(SIGHUP);
-        ASSERT_TRUE(waitUntil([&] { return daemon.log().find(logged) != std::string::npos; }, 10));
-        client.send("PTY=2\r\n"); // the listener stayed open, and so did the client
-        EXPECT_EQ(client.receive(4), "OK\r\n");
+        ASSERT_TRUE(waitUntil([&] { return count(daemon.log(), "reloaded") > before; }, 10));
+        EXPECT_THAT(daemon.log().substr(daemon.log().rfind("configuration")),
+                    HasSubstr(reload.outcome));
+        client.send("PTY=2\r\n"); // the ASCII listener stayed open, and so did the client
+        EXPECT_EQ(client.line(), reload.reply) << reload.config;
+        hear();
     }
-    Client newcomer(port); // refused by the reloaded --allow
+    EXPECT_THAT(daemon.log(), HasSubstr("listening on " + taken));
+    for (const auto &reload : reloads) // the status lines said why a reload was refused
+        EXPECT_TRUE(!reload.outcome.starts_with("not") || told.find(reload.outcome) != told.npos)
+            << reload.outcome << " in " << told;
+    Client newcomer(port);
     EXPECT_TRUE(newcomer.closedByPeer());
     EXPECT_EQ(daemon.stop(SIGINT), 0);
 }
 
-// --verify: the RAM read back (23 reads) just after a power glitch; each
-// asked field written again.
-TEST(Board, APowerGlitchGetsTheAskedRamValuesBackUnderVerify)
+// Appended UECP texts take turns each --rt-cycle.
+TEST(Sources, RotatingRadioTexts)
 {
-    DaemonRun daemon({"--ascii-tcp", "127.0.0.1:0", "--verify", "1"}, {"--power-glitch-at", "79"});
-    Client client(daemon.port("ascii-tcp"));
-    client.send("PS=BACK 1\r\nPTY=3\r\n");
-    EXPECT_EQ(client.receive(6), "+\r\n+\r\n");
-    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= 78 + 23 + 3; }, 10));
-    EXPECT_THAT(daemon.requests(78),
-                IsSupersetOf({ok(0x21, 0x4241, 0x434B), ok(0x22, 0x2031, 0x2020), ok(0x23, 3)}));
-}
-
-// --follow feeds the RadioText; appended UECP texts take turns each --rt-cycle.
-TEST(Sources, NowPlayingFileAndRotatingRadioTexts)
-{
-    TestDir dir;
-    const std::string file = dir.path("np");
-    std::ofstream(file) << "Artist - One\n";
-    DaemonRun daemon({"--follow", file, "--uecp-tcp", "127.0.0.1:0", "--rt-cycle", "1"});
-    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= loadSize + 10; }, 10));
-    EXPECT_THAT(daemon.requests(loadSize),
-                UnorderedElementsAreArray(rtBlocks("Artist - One", 0, 10)));
-    std::ofstream(file + ".new") << "Artist - Two\n";
-    std::rename((file + ".new").c_str(), file.c_str());
-    ASSERT_TRUE(waitUntil([&] { return daemon.requests().size() >= loadSize + 11; }, 10));
-    EXPECT_EQ(daemon.requests().back(), ok(0x32, 0x2054, 0x776F));
-
-    // Flush with "AAAA", append "BBBB".
+    DaemonRun daemon({"--uecp-tcp", "127.0.0.1:0", "--rt-cycle", "1"});
     Client client(daemon.port("uecp-tcp"));
-    const size_t before = daemon.requests().size();
+    const size_t before = daemon.requests().size(); // flush with "AAAA", append "BBBB"
     client.send(frame("\x0A\x00\x00\x05\x00"s + "AAAA") + frame("\x0A\x00\x00\x05\x40"s + "BBBB"));
     ASSERT_TRUE(waitUntil(
         [&] {

@@ -21,6 +21,7 @@ struct LimiterCase {
     const char *name;
     std::vector<Line> lines;
     std::vector<std::string> written;
+    int dueMs; // when flush() next has a count to write; -1: never
 };
 
 void PrintTo(const LimiterCase &c, std::ostream *os) { *os << c.name; }
@@ -42,23 +43,25 @@ TEST_P(Limiter, WritesOnceThenCounts)
             limiter.flush(at);
     }
     EXPECT_EQ(written, GetParam().written);
+    const auto due = limiter.due();
+    EXPECT_EQ(due ? (*due - start) / 1ms : -1, GetParam().dueMs);
 }
 
 // clang-format off
 const LimiterCase limiterCases[] = {
     {"KindsApart", {{0, "a", "a1"}, {1, "b", "b1"}, {2, "a", "a2"}},
-     {"a1", "b1"}},
+     {"a1", "b1"}, 10000},
     {"CountWithTheNextLineAfterTheQuietPeriod",
      {{0, "a", "a1"}, {5000, "a", "a2"}, {9999, "a", "a3"}, {10000, "a", "a4"}, {10001, "a", "a5"}},
-     {"a1", "a1 (2 more like it)", "a4"}},
+     {"a1", "a1 (2 more like it)", "a4"}, 20000},
     {"CountAloneOnceQuiet",
      {{0, "a", "a1"}, {3000, "a", "a2"}, {9999, nullptr, ""}, {10000, nullptr, ""}, {10001, "a", "a3"}},
-     {"a1", "a1 (1 more like it)", "a3"}},
+     {"a1", "a1 (1 more like it)", "a3"}, -1},
     {"NothingCountedNothingMore", {{0, "a", "a1"}, {20000, nullptr, ""}, {20001, "a", "a2"}},
-     {"a1", "a2"}},
+     {"a1", "a2"}, -1},
     {"ThirdKindFlushesTheOldest",
      {{0, "a", "a1"}, {1, "a", "a2"}, {2, "b", "b1"}, {3, "c", "c1"}, {4, "a", "a3"}},
-     {"a1", "b1", "a1 (1 more like it)", "c1", "a3"}},
+     {"a1", "b1", "a1 (1 more like it)", "c1", "a3"}, -1},
 };
 // clang-format on
 

@@ -1,5 +1,5 @@
 // quorveld's options: defaults, ranges and address blocks; a refused option
-// ends the program with status 2.
+// ends the program with status 2, a file that is not a regular one with 1.
 #include "DaemonOptions.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,18 +20,17 @@ namespace {
 TEST(Options, DefaultsRangesAndAddressBlocks)
 {
     const qd::DaemonOptions defaults = qd::parseOptions({});
-    EXPECT_EQ(defaults.verifySeconds, 60);
-    EXPECT_EQ(
-        std::tuple(defaults.httpMaxClients, defaults.httpMaxPerAddress, defaults.httpIdleSeconds),
-        std::tuple(256, 8, 30));
+    EXPECT_EQ(std::tuple(defaults.verifySeconds, defaults.idleSeconds, defaults.httpMaxClients,
+                         defaults.httpMaxPerAddress, defaults.httpIdleSeconds),
+              std::tuple(60, 600, 256, 8, 30));
     EXPECT_EQ(qd::parseOptions({"--http-idle", "15"}).httpIdleSeconds, 15);
     EXPECT_EQ(defaults.ptyNames, "rds");
     EXPECT_EQ(qd::parseOptions({"--pty-names", "rbds"}).ptyNames, "rbds");
     const qd::DaemonOptions highest = qd::parseOptions({"--site", "1023", "--encoder", "63"});
     EXPECT_EQ(highest.sites, (std::vector<int>{0, 1023})); // 0: every site
     for (const char *bad :
-         {"--site=1024", "--encoder=64", "--verify=-1", "--allow=10.0.0.0/33", "--http-idle=14",
-          "--http-max-clients=0", "--http-max-per-address=0", "--pty-names=us"})
+         {"--site=1024", "--encoder=64", "--verify=-1", "--allow=10.0.0.0/33", "--idle-timeout=0",
+          "--http-idle=14", "--http-max-clients=0", "--http-max-per-address=0", "--pty-names=us"})
         EXPECT_THROW(qd::parseOptions({bad}), qd::OptionError) << bad;
     const auto allow = qd::parseOptions({"--allow", "192.168.2.0/23", "--allow", "::1"}).allow;
     for (auto [address, in] : {std::pair{"192.168.3.9", true},
@@ -39,6 +40,13 @@ TEST(Options, DefaultsRangesAndAddressBlocks)
                                {"::2", false}})
         EXPECT_EQ(qd::allowed(allow, boost::asio::ip::make_address(address)), in) << address;
     EXPECT_EQ(WEXITSTATUS(std::system("timeout 10 " QUORVELD " --site 1024 2>/dev/null")), 2);
+    // A FIFO would block quorveld at its opening: refused, and the start ends at once.
+    const std::string fifo = testing::TempDir() + "quorveld-options-fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string option : {"--follow ", "--state "})
+        EXPECT_EQ(WEXITSTATUS(std::system(("timeout 10 " QUORVELD " " + option + fifo).c_str())), 1)
+            << option;
+    unlink(fifo.c_str());
 }
 
 } // namespace

@@ -36,7 +36,8 @@ public:
     // a child still running then fails the test, is killed with its
     // program, and gives -1.
     int wait(int seconds = 20);
-    // The program's process, past the sim.
+
+    // The program quorvel-sim runs; -1 when there is none.
     pid_t program() const;
 
 private:

@@ -57,7 +57,13 @@ struct Follower {
 // is the one last written.
 void update(Follower &f)
 {
-    const std::optional<std::string> text = f.file.text();
+    std::optional<std::string> text;
+    try {
+        text = f.file.text();
+    } catch (const fields::Error &e) {
+        printError(refusalMessage(e));
+        return;
+    }
     if (!text)
         return;
     const fields::SongText song = fields::songText(fields::decodeUtf8OrCp1252(*text),
@@ -83,6 +89,10 @@ int followRadioText(const CtlOptions &options, const T_R_FieldDef &field)
     struct stat status;
     if (stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
         throw CtlError{CtlFileError, directory + ": not a directory"};
+    // A FIFO's writer waits for a reader, and this one only reads after a
+    // change: it would never see one. Refused, as a device is.
+    if (stat(file.path().c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+        throw CtlError{CtlFileError, file.path() + ": not a regular file"};
 
     const BoardHandle board = openBoard(options.device);
     const sigset_t waitMask = catchStopSignals();

@@ -31,8 +31,7 @@ protected:
 
 // Saved at the stop without the EEPROM ask the board took; a new worker on
 // the power-cycled board puts the RAM values back, unless asked otherwise
-// before its start; the file is replaced by a rename, not rewritten; a
-// failed write is reported.
+// before its start; the file is replaced by a rename, not rewritten.
 TEST_F(StateFile, AskedValuesSurviveARestartAndTheFileIsReplaced)
 {
     startLoaded(withState);
@@ -61,12 +60,60 @@ TEST_F(StateFile, AskedValuesSurviveARestartAndTheFileIsReplaced)
     EXPECT_NE(readFile(path).find("\"ram.ps\": \"5345434F4E442020\""), std::string::npos);
     EXPECT_EQ(files(), 2) << "no temporary file left";
     EXPECT_FALSE(said(path.string())) << "a missing file is no error";
+}
 
-    qd::WorkerOptions o = withState; // a file that cannot be written
-    o.stateFile = (dir / "missing" / "state.json").string();
-    start(o, {{"ram.ps", "NEWS"}});
-    worker.reset();
-    EXPECT_TRUE(said("state file " + o.stateFile + ": creating"));
+// Each value is checked as the board's bytes, through no character table: one
+// out of its field's range or with a control byte is left out and said why;
+// the others are asked for, a byte the RDS table lacks (0xFF) among them.
+TEST_F(StateFile, ValuesOutOfRangeAreLeftOutTheRestWritten)
+{
+    const nlohmann::json refused = {
+        {"eeprom.pty", "FF"},
+        {"eeprom.naf", "FF"},
+        {"eeprom.tp", "02"},
+        {"ram.di", "10"},
+        {"eeprom.af00", "CD"},
+        {"eeprom.ps", "0D0A00FF20202020"},
+        {"eeprom.rt", "410D42" + std::string(122, '0')}, // "A", its end, a byte after it
+    };
+    nlohmann::json asked = refused;
+    asked.update({{"ram.pty", "1F"}, {"ram.ps", "52FF444920202020"}});
+    std::ofstream(path) << nlohmann::json{
+        {"format", "quorveld state"}, {"version", 1}, {"asked", asked}};
+    start(withState);
+    const Requests written = {ok(0x21, 0x52FF, 0x4449), ok(0x22, 0x2020, 0x2020), ok(0x23, 31)};
+    EXPECT_EQ(drained(), fullLoad() + written);
+    for (const auto &[name, hex] : refused.items())
+        EXPECT_TRUE(said(": " + name + " (")) << name << " refused";
+    EXPECT_TRUE(said("eeprom.tp (EEPROM TP): 2 is outside 0-1; left out"));
+}
+
+// A save that fails (its folder away) keeps the values unsaved, and the status
+// says so; they reach the file once the folder is back: at a later try, or
+// at the stop when no try came first.
+TEST_F(StateFile, AFailedSaveIsTriedAgainAndAtTheStop)
+{
+    const fs::path folder = dir / "folder", away = dir / "away", file = folder / "state.json";
+    fs::create_directory(folder);
+    for (const auto &[retryMs, ps, hex] :
+         {std::tuple{20, "LATER", "4C41544552202020"}, {600000, "AT STOP", "41542053544F5020"}}) {
+        qd::WorkerOptions o = withState;
+        o.stateFile = file;
+        o.saveRetryMs = retryMs;
+        startLoaded(o);
+        fs::rename(folder, away);
+        ask({{"ram.ps", ps}});
+        EXPECT_TRUE(waitFor([&] { return worker->status().stateUnsaved; }));
+        EXPECT_TRUE(said("state file " + file.string() + ": creating"));
+        fs::rename(away, folder);
+        if (retryMs > 1000)
+            worker.reset();
+        EXPECT_TRUE(waitFor([&] { return readFile(file).find(hex) != std::string::npos; })) << ps;
+        if (worker) {
+            EXPECT_TRUE(waitFor([&] { return !worker->status().stateUnsaved; }));
+        }
+        worker.reset();
+    }
 }
 
 class DamagedStateFile : public StateFile, public testing::WithParamInterface<const char *> {};
