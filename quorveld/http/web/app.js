@@ -610,6 +610,7 @@ function confirmEeprom(names) {
 async function apply(event) {
   event.preventDefault();
   clearErrors();
+  say('');
   const changed = {};
   const seen = {};
   for (const name in rows) {

@@ -447,7 +447,9 @@ def check_words_and_focus(daemon, page):
         if any(field.startswith("eeprom.") for field in typed):
             wait(lambda: page.element("confirm").get_attribute("open") is not None, "the EEPROM confirmation")
             page.element("confirm-write").click()
-        if not wait(lambda: page.element("message").text, f"the refusal of {typed}").startswith("Refused"):
+        outcome = wait(lambda: re.match(r"(Refused|Not applied|Sent|Queued).*", page.element("message").text),
+                       f"the outcome of {typed}")
+        if not outcome.group(0).startswith("Refused"):
             fail(f"{typed}: {page.element('message').text}")
         shown = {field: page.element(f"e-{field}").text for field in typed if page.element(f"e-{field}").text}
         invalid = {field for field in typed if page.element(f"f-{field}").get_attribute("aria-invalid") == "true"}
