@@ -131,9 +131,10 @@ HttpResponse changesReply(const nlohmann::ordered_json &changes);
 HttpResponse acceptedReply(const nlohmann::ordered_json &pending, uint64_t version);
 // "last_known": fields whose value the board is not known to hold now (absent,
 // not answering): the last it held. Left out when there are none.
-HttpResponse fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,
-                         const nlohmann::ordered_json &asked, uint64_t version,
-                         const nlohmann::ordered_json &lastKnown = nlohmann::ordered_json::object());
+HttpResponse
+fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,
+            const nlohmann::ordered_json &asked, uint64_t version,
+            const nlohmann::ordered_json &lastKnown = nlohmann::ordered_json::object());
 HttpResponse fieldReply(const std::string &name, const nlohmann::ordered_json &held,
                         const nlohmann::ordered_json &pending, const nlohmann::ordered_json &asked);
 HttpResponse statusReply(const nlohmann::ordered_json &status);
