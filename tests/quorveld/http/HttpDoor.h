@@ -18,6 +18,7 @@
 
 #include <fstream>
 #include <future>
+#include <optional>
 
 using Json = nlohmann::json;
 inline const char *const JsonType = "application/json";
@@ -59,20 +60,22 @@ protected:
         port = std::stoi(bound.substr(bound.rfind(':') + 1));
     }
 
-    // `run` on the loop's thread, its exception rethrown here.
+    // `run` on the loop's thread; what it throws comes back as a new error
+    // made here, so that no exception object is shared between threads.
     template <class Run>
     void onLoop(Run run)
     {
-        std::promise<void> done;
+        std::promise<std::optional<std::string>> done;
         boost::asio::post(io, [&] {
             try {
                 run();
-                done.set_value();
-            } catch (...) {
-                done.set_exception(std::current_exception());
+                done.set_value(std::nullopt);
+            } catch (const std::exception &e) {
+                done.set_value(std::string(e.what()));
             }
         });
-        done.get_future().get();
+        if (const std::optional<std::string> thrown = done.get_future().get())
+            throw std::runtime_error(*thrown);
     }
 
     // A file of the test's own directory with that content; its path.
