@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (std::holds_alternative<qd::OpenEvents>(action))
         fuzzusb::check(request.method == "GET" && request.path == "/api/v1/events");
     if (const auto *set = std::get_if<qd::SetFields>(&action)) {
-        fuzzusb::check(!set->values.empty());
+        fuzzusb::check(!set->values.empty() || !set->drops.empty());
         checkReply(qd::refusedReply(set->values)); // values as messages: any bytes
     }
     if (const auto *read = std::get_if<qd::ReadField>(&action))

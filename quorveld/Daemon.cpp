@@ -7,6 +7,7 @@
 #include <systemd/sd-daemon.h>
 
 #include <csignal>
+#include <filesystem>
 #include <stdexcept>
 
 namespace qd {
@@ -18,7 +19,11 @@ constexpr std::chrono::seconds repeatQuiet{60};
 
 StationOptions stationOptions(const DaemonOptions &o)
 {
-    return {o.charset, o.rtCycleSeconds, o.dpsStepSeconds, o.nowPlayingFormat};
+    StationOptions s{o.charset, o.rtCycleSeconds, o.dpsStepSeconds, o.nowPlayingFormat,
+                     {},        o.ptyNames};
+    if (!o.stateFile.empty()) // state.json: state.changes.json beside it
+        s.changesFile = std::filesystem::path(o.stateFile).replace_extension(".changes.json");
+    return s;
 }
 
 ListenerSettings listenerSettings(const DaemonOptions &o)
@@ -307,6 +312,7 @@ void Daemon::run()
     if (http_)
         http_->stop();
     listeners_.clear();
+    station_.saveChanges();
     worker_.stop(); // and the state file's last save
     repeats_.flush(LogLimiter::Clock::now() + repeatQuiet);
     logLine("stopped");

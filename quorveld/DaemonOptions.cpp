@@ -59,6 +59,8 @@ const char *const usageText =
     "  --metrics-public         /metrics without a password\n"
     "  --nowplaying-format FMT  RadioText from ARTIST and TITLE\n"
     "                           (default \"ARTIST - TITLE\")\n"
+    "  --pty-names rds|rbds     the page's programme type names: European\n"
+    "                           (default) or North American\n"
     "  --hash-password USER     read a password on standard input and print\n"
     "                           the line for --http-password-file\n"
     "\n"
@@ -102,6 +104,7 @@ enum Key {
     HttpIdle,
     MetricsPublic,
     NowPlayingFormat,
+    PtyNames,
     HashPassword,
     Help,
     Version,
@@ -141,6 +144,7 @@ const struct option Options[] = {
     {"http-idle", required_argument, nullptr, HttpIdle},
     {"metrics-public", no_argument, nullptr, MetricsPublic},
     {"nowplaying-format", required_argument, nullptr, NowPlayingFormat},
+    {"pty-names", required_argument, nullptr, PtyNames},
     {"hash-password", required_argument, nullptr, HashPassword},
     {"help", no_argument, nullptr, Help},
     {"version", no_argument, nullptr, Version},
@@ -272,6 +276,11 @@ void apply(DaemonOptions &o, int key, const std::string &value)
     case HttpIdle: o.httpIdleSeconds = number("http-idle", value, 15, 3600); break;
     case MetricsPublic: o.metricsPublic = true; break;
     case NowPlayingFormat: o.nowPlayingFormat = value; break;
+    case PtyNames:
+        if (value != "rds" && value != "rbds")
+            throw OptionError("--pty-names: \"" + value + "\" is neither rds nor rbds");
+        o.ptyNames = value;
+        break;
     case HashPassword: o.hashPasswordUser = value; break;
     case Help: o.help = true; break;
     case Version: o.version = true; break;

@@ -42,6 +42,7 @@ struct DaemonOptions {
     int httpMaxClients = 256, httpMaxPerAddress = 8, httpIdleSeconds = 30;
     bool metricsPublic = false;
     std::string nowPlayingFormat = "ARTIST - TITLE";
+    std::string ptyNames = "rds"; // the page's PTY table: "rds" or "rbds"
     // Actions instead of running
     bool help = false, version = false;
     std::string hashPasswordUser; // --hash-password USER

@@ -20,7 +20,7 @@ constexpr std::string_view FieldsPath = "/api/v1/fields";
 constexpr std::string_view FieldPrefix = "/api/v1/fields/";
 constexpr std::string_view MetricsType = "text/plain; version=0.0.4; charset=utf-8";
 
-enum class Resource { Page, Fields, Field, Status, NowPlaying, Metrics, Events };
+enum class Resource { Page, Fields, Field, Status, NowPlaying, Metrics, Events, Changes };
 
 struct Route {
     Resource resource;
@@ -47,6 +47,8 @@ std::optional<Route> routeOf(std::string_view path)
         return Route{Resource::Metrics, read, {}};
     if (path == "/api/v1/events")
         return Route{Resource::Events, {"GET"}, {}};
+    if (path == "/api/v1/changes")
+        return Route{Resource::Changes, read, {}};
     return std::nullopt;
 }
 
@@ -201,6 +203,15 @@ HttpAction setFields(const HttpRequest &request)
     SetFields set;
     std::vector<std::pair<std::string, std::string>> refusals;
     for (const auto &[name, value] : object.items()) {
+        if (name == "seen") {
+            const auto seenValue = [](const Json &v) {
+                return v.is_null() || v.is_string() || v.is_number() || v.is_array();
+            };
+            if (!value.is_object() || !std::all_of(value.begin(), value.end(), seenValue))
+                return errorReply(400, "\"seen\" is an object of field names and the values seen");
+            set.seen = value;
+            continue;
+        }
         std::optional<std::string> text = valueText(value);
         if (name == "af" && value.is_array()) { // [87.6, 90.2]: the list's items
             text = "";
@@ -224,6 +235,8 @@ HttpAction setFields(const HttpRequest &request)
     }
     if (!refusals.empty())
         return refusedReply(refusals);
+    if (set.values.empty() && set.drops.empty())
+        return errorReply(400, "an object of field names and values is needed");
     return set;
 }
 
@@ -337,7 +350,8 @@ HttpAction decided(const HttpRequest &request, const HttpPolicy &policy)
     if (!request.body.empty() && request.method != "POST" && request.method != "PATCH")
         return errorReply(400, request.method + " takes no body");
     const bool change = changes(*route, request.method);
-    const bool guarded = change || (route->resource == Resource::Metrics && !policy.metricsPublic);
+    const bool guarded = change || route->resource == Resource::Changes ||
+                         (route->resource == Resource::Metrics && !policy.metricsPublic);
     if (guarded && policy.password && request.login != Login::Verified) {
         // Only credentials not checked lately cost a key derivation, done
         // off the event loop.
@@ -366,6 +380,7 @@ HttpAction decided(const HttpRequest &request, const HttpPolicy &policy)
     case Resource::NowPlaying: return nowPlaying(request, policy);
     case Resource::Metrics: return ReadMetrics{};
     case Resource::Events: return OpenEvents{};
+    case Resource::Changes: return ReadChanges{};
     }
     return errorReply(404, "no such resource");
 }
@@ -385,6 +400,14 @@ bool isChange(const HttpRequest &request)
 {
     const std::optional<Route> route = routeOf(request.path);
     return route && changes(*route, request.method);
+}
+
+std::string userOf(const HttpRequest &request, const HttpPolicy &policy)
+{
+    const std::string authorization = header(request, "Authorization");
+    if (!policy.password || !Credentials::isBasic(authorization))
+        return {};
+    return Credentials::userOf(authorization).substr(0, 64);
 }
 
 const std::vector<std::pair<std::string, std::string>> &commonHeaders()
@@ -433,16 +456,38 @@ HttpResponse overBudgetReply(const std::vector<std::pair<std::string, std::strin
     return reply;
 }
 
+HttpResponse conflictReply(const std::vector<ConflictItem> &conflicts)
+{
+    Json list = Json::array();
+    for (const ConflictItem &c : conflicts) {
+        Json item{{"field", c.field}, {"value", c.value}};
+        item["door"] = c.door.empty() ? Json() : Json(c.door);
+        if (!c.door.empty())
+            item.update({{"client", c.client}, {"user", c.user}, {"time", c.time}});
+        list.push_back(std::move(item));
+    }
+    return json(409, {{"error", "changed elsewhere since you saw it, nothing changed"},
+                      {"conflicts", list}});
+}
+
+HttpResponse changesReply(const nlohmann::ordered_json &changes)
+{
+    return json(200, {{"changes", changes}});
+}
+
 HttpResponse acceptedReply(const nlohmann::ordered_json &pending, uint64_t version)
 {
     return json(202, {{"pending", pending}, {"version", version}});
 }
 
 HttpResponse fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,
-                         const nlohmann::ordered_json &asked, uint64_t version)
+                         const nlohmann::ordered_json &asked, uint64_t version,
+                         const nlohmann::ordered_json &lastKnown)
 {
-    return json(200,
-                {{"fields", held}, {"pending", pending}, {"asked", asked}, {"version", version}});
+    Json document{{"fields", held}, {"pending", pending}, {"asked", asked}, {"version", version}};
+    if (!lastKnown.empty())
+        document["last_known"] = lastKnown;
+    return json(200, document);
 }
 
 HttpResponse fieldReply(const std::string &name, const nlohmann::ordered_json &held,

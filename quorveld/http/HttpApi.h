@@ -7,17 +7,20 @@
 // Resources:
 //   GET   /                      the page (and its /app.js, /app.css)
 //   GET   /api/v1/fields         {"fields": {...}, "pending": {...}, "asked": {...},
-//                                "version": N}
+//                                "version": N, "last_known": {...}}
 //   GET   /api/v1/fields/NAME    {"field": NAME, "value": V, "pending": V, "asked": V}
 //   PATCH /api/v1/fields         {"ram.rt": "...", "ram.pty": 10, "af": "87.6,90.2"};
-//                                null for a field: stop asking for it
+//                                null for a field: stop asking for it; "seen":
+//                                {field: the value the client last saw}: 409
+//                                and nothing changed where one is now another
+//   GET   /api/v1/changes        {"changes": [...]}: the last asks from every door
 //   GET   /api/v1/status         the station's status
 //   POST  /api/v1/nowplaying     {"text"}, {"artist", "title"}, {"now_playing":
 //                                {"song": {...}}}; text/plain with the token
 //   GET   /api/v1/nowplaying     ?text= or ?artist=&title=, with the token
 //   GET   /metrics               the Prometheus text format
 //   GET   /api/v1/events         text/event-stream: "change" events with the
-//                                station's version, as it changes
+//                                fields' version and the board's state, as they change
 #ifndef QUORVELD_HTTP_API_H
 #define QUORVELD_HTTP_API_H
 
@@ -73,10 +76,12 @@ struct ReadField {
 };
 struct ReadStatus {};
 struct ReadMetrics {};
+struct ReadChanges {};
 struct SetFields {
     std::vector<std::pair<std::string, std::string>> values; // as quorvel-ctl's set takes them
     std::vector<std::string> drops; // fields given as null: asked for no longer
     bool authenticated = false;     // by the password: the EEPROM budget's operator share
+    nlohmann::ordered_json seen = nlohmann::ordered_json::object(); // field -> value last seen
 };
 struct SetSong {
     std::string text, artist, title;
@@ -86,7 +91,7 @@ struct SetSong {
 struct CheckLogin {};
 struct OpenEvents {};
 using HttpAction = std::variant<HttpResponse, ReadFields, ReadField, ReadStatus, ReadMetrics,
-                                SetFields, SetSong, CheckLogin, OpenEvents>;
+                                ReadChanges, SetFields, SetSong, CheckLogin, OpenEvents>;
 
 struct HttpPolicy {
     // Host header names accepted besides the address the connection reached
@@ -104,6 +109,10 @@ HttpAction decide(const HttpRequest &request, const HttpPolicy &policy);
 // that a refusal of it counts as a refused command.
 bool isChange(const HttpRequest &request);
 
+// The user a request's Basic credentials name where a password is set (the
+// request passed, so they are right), cut to 64 bytes; else empty.
+std::string userOf(const HttpRequest &request, const HttpPolicy &policy);
+
 // Headers that every response carries, the server's own error replies too.
 const std::vector<std::pair<std::string, std::string>> &commonHeaders();
 
@@ -113,10 +122,23 @@ HttpResponse refusedReply(const std::vector<std::pair<std::string, std::string>>
 // 429 with Retry-After: the same, for values the EEPROM write budget refused.
 HttpResponse overBudgetReply(const std::vector<std::pair<std::string, std::string>> &refusals,
                              long long retryAfterSeconds);
+// 409: {"error": ..., "conflicts": [{"field", "value", "door", "client", "user",
+// "time"}]}: each field seen with another value, what it is now and who set it.
+struct ConflictItem {
+    std::string field;
+    nlohmann::ordered_json value;
+    std::string door, client, user, time; // door empty: set by no door
+};
+HttpResponse conflictReply(const std::vector<ConflictItem> &conflicts);
+HttpResponse changesReply(const nlohmann::ordered_json &changes);
 // 202: {"pending": {...}, "version": N}.
 HttpResponse acceptedReply(const nlohmann::ordered_json &pending, uint64_t version);
-HttpResponse fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,
-                         const nlohmann::ordered_json &asked, uint64_t version);
+// "last_known": fields whose value the board is not known to hold now (absent,
+// not answering): the last it held. Left out when there are none.
+HttpResponse
+fieldsReply(const nlohmann::ordered_json &held, const nlohmann::ordered_json &pending,
+            const nlohmann::ordered_json &asked, uint64_t version,
+            const nlohmann::ordered_json &lastKnown = nlohmann::ordered_json::object());
 HttpResponse fieldReply(const std::string &name, const nlohmann::ordered_json &held,
                         const nlohmann::ordered_json &pending, const nlohmann::ordered_json &asked);
 HttpResponse statusReply(const nlohmann::ordered_json &status);

@@ -268,6 +268,7 @@ void Connection::leave()
 struct Perform {
     Station &station;
     const Door &door;
+    const Origin &origin;
 
     HttpResponse operator()(const HttpResponse &response) const { return response; }
     HttpResponse operator()(const CheckLogin &) const { return errorReply(500, "internal error"); }
@@ -276,7 +277,8 @@ struct Perform {
     {
         return fieldsReply(station.fieldsJson(Station::Values::Held),
                            station.fieldsJson(Station::Values::Pending),
-                           station.fieldsJson(Station::Values::Asked), station.version());
+                           station.fieldsJson(Station::Values::Asked), station.version(),
+                           station.fieldsJson(Station::Values::LastKnown));
     }
     HttpResponse operator()(const ReadField &read) const
     {
@@ -285,18 +287,37 @@ struct Perform {
                           station.fieldsJson(Station::Values::Asked));
     }
     HttpResponse operator()(const ReadStatus &) const { return statusReply(station.statusJson()); }
+    HttpResponse operator()(const ReadChanges &) const
+    {
+        return changesReply(station.changesJson());
+    }
     HttpResponse operator()(const ReadMetrics &) const
     {
         return metricsReply(station.metricsText() + door.metricsText());
     }
+    // The values a client saw and the set are checked and made in one turn
+    // of the loop: nothing comes between.
     HttpResponse operator()(const SetFields &set) const
     {
-        return outcome(station.set(set.values, Protocol::Http, set.drops,
+        std::vector<Refusal> refusals;
+        const std::vector<Conflict> conflicts = station.conflicts(set.seen, refusals);
+        if (!refusals.empty() || !conflicts.empty()) {
+            station.countRefused(origin);
+            if (!refusals.empty())
+                return outcome(refusals);
+            std::vector<ConflictItem> items;
+            items.reserve(conflicts.size());
+            for (const Conflict &c : conflicts)
+                items.push_back(
+                    {c.field, c.value, c.setBy.door, c.setBy.client, c.setBy.user, c.setBy.time});
+            return conflictReply(items);
+        }
+        return outcome(station.set(set.values, origin, set.drops,
                                    set.authenticated ? Asker::Operator : Asker::Client));
     }
     HttpResponse operator()(const SetSong &song) const
     {
-        station.nowPlaying({song.text, song.artist, song.title}, Protocol::Http);
+        station.nowPlaying({song.text, song.artist, song.title}, origin);
         return outcome({});
     }
 
@@ -317,9 +338,11 @@ struct Perform {
     }
 };
 
-std::string eventText(uint64_t version)
+// The fields' version and the board's state: a page reloads what changed.
+std::string eventText(const Station &station)
 {
-    return "event: change\ndata: {\"version\":" + std::to_string(version) + "}\n\n";
+    return "event: change\ndata: {\"version\":" + std::to_string(station.version()) +
+           ",\"board\":\"" + boardStateName(station.board()) + "\"}\n\n";
 }
 
 using PlainStream = beast::tcp_stream;
@@ -494,8 +517,10 @@ private:
                     door_->station->countRefused(Protocol::Http);
             } else if (!std::holds_alternative<CheckLogin>(action) &&
                        !std::holds_alternative<OpenEvents>(action)) {
-                action = door_->station ? std::visit(Perform{*door_->station, *door_}, action)
-                                        : errorReply(503, "the daemon is stopping");
+                const Origin origin{Protocol::Http, peer, userOf(request_, listening_.policy)};
+                action = door_->station
+                             ? std::visit(Perform{*door_->station, *door_, origin}, action)
+                             : errorReply(503, "the daemon is stopping");
             }
         } catch (const std::exception &e) {
             door_->note("internal", std::string("http: a request failed: ") + e.what());
@@ -565,7 +590,7 @@ private:
         head += "Connection: close\r\n\r\n";
         head += StreamStart;
         if (door_->station)
-            head += eventText(door_->station->version());
+            head += eventText(*door_->station);
         // A stream's client sends nothing more: this read, pending all along
         // and without a deadline, holds the session and ends it when the
         // client goes or speaks. Each write has a deadline of its own.
@@ -771,7 +796,7 @@ void Door::sendEvent()
     if (!station)
         return;
     lastEvent = Clock::now();
-    const auto bytes = std::make_shared<const std::string>(eventText(station->version()));
+    const auto bytes = std::make_shared<const std::string>(eventText(*station));
     for (Connection *c : std::vector(connections.begin(), connections.end()))
         c->push(bytes);
 }

@@ -26,6 +26,16 @@ std::string peerText(const boost::asio::ip::address &address, unsigned short por
     return ListenAddress{address, port}.text();
 }
 
+// A client's address as the change log names it: an IPv4 client on an IPv6
+// socket as IPv4.
+std::string clientAddress(const boost::asio::ip::address &address)
+{
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        return boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, address.to_v6())
+            .to_string();
+    return address.to_string();
+}
+
 class TcpAcceptor;
 
 // One client: its socket, idle timer and conversation, kept alive by the
@@ -259,8 +269,10 @@ private:
             return refuse(": refused " + peerText(peer.address(), peer.port()) + ": " +
                           std::to_string(fromThere) + " clients from " +
                           peer.address().to_string() + " already");
-        const auto client = std::make_shared<TcpClient>(std::move(socket), peer, factory_(),
-                                                        weak_from_this(), settings_);
+        std::unique_ptr<Conversation> conversation = factory_();
+        conversation->peer = clientAddress(peer.address());
+        const auto client = std::make_shared<TcpClient>(
+            std::move(socket), peer, std::move(conversation), weak_from_this(), settings_);
         clients_.insert(client);
         counter_(name_, static_cast<int>(clients_.size()));
         client->start();
@@ -360,10 +372,12 @@ public:
             [self = shared_from_this()](const error_code &error, size_t length) {
                 if (self->closed_)
                     return;
-                if (!error && allowed(self->settings_->get()->allow, self->peer_.address()))
+                if (!error && allowed(self->settings_->get()->allow, self->peer_.address())) {
+                    Conversation &conversation = self->conversation();
+                    conversation.peer = clientAddress(self->peer_.address());
                     self->answer(
-                        self->conversation().received(std::span(self->buffer_.data(), length)),
-                        length);
+                        conversation.received(std::span(self->buffer_.data(), length)), length);
+                }
                 self->receive();
             });
     }

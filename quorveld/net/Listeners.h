@@ -35,6 +35,10 @@ public:
     virtual void ended() {}
     // Complete lines or frames taken so far: a client that adds none is idle.
     virtual uint64_t taken() const { return 0; }
+
+    // The client's address, set by the listener before the client's bytes
+    // (for UDP, before each datagram's).
+    std::string peer;
 };
 using ConversationFactory = std::function<std::unique_ptr<Conversation>()>;
 

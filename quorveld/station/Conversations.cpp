@@ -66,7 +66,7 @@ private:
         taken_++;
         const auto settings = settings_->get();
         if (const auto *error = std::get_if<uecp::FrameError>(&decoded)) {
-            station_.countRefused(Protocol::Uecp);
+            station_.countRefused(Origin{Protocol::Uecp, peer});
             logVerbose("UECP frame refused, error " + std::to_string(error->code));
             if (mode_ == 0 ||
                 (error->address &&
@@ -88,7 +88,7 @@ private:
                 error = refused;
         }
         if (error != uecp::Ok)
-            station_.countRefused(Protocol::Uecp);
+            station_.countRefused(Origin{Protocol::Uecp, peer});
         if (mode_ != 0)
             replies += text(uecp::ackFrame(0, frame.sqc, error));
         return replies;
@@ -97,18 +97,18 @@ private:
     uecp::AckCode apply(const uecp::Command &command)
     {
         const auto set = [this](int index, fields::Image image) {
-            station_.setImages({{index, std::move(image)}}, Protocol::Uecp);
+            station_.setImages({{index, std::move(image)}}, Origin{Protocol::Uecp, peer});
         };
         if (const auto *pi = std::get_if<uecp::Pi>(&command)) {
             // The EEPROM budget's refusal: a message not acceptable now.
-            if (!station_.setImages({{Pi, fields::piImage(pi->code)}}, Protocol::Uecp).empty())
+            if (!station_.setImages({{Pi, fields::piImage(pi->code)}}, Origin{Protocol::Uecp, peer}).empty())
                 return uecp::NotAcceptable;
         } else if (const auto *ps = std::get_if<uecp::Ps>(&command)) {
             set(RamPs, fields::textImage(RdsUsbFields[RamPs], ps->name));
         } else if (const auto *flags = std::get_if<uecp::TaTp>(&command)) {
             station_.setImages(
                 {{RamTa, fields::numberImage(flags->ta)}, {RamTp, fields::numberImage(flags->tp)}},
-                Protocol::Uecp);
+                Origin{Protocol::Uecp, peer});
         } else if (const auto *di = std::get_if<uecp::Di>(&command)) {
             set(RamDi, fields::numberImage(di->bits));
         } else if (const auto *ms = std::get_if<uecp::Ms>(&command)) {
@@ -120,7 +120,7 @@ private:
                                              ? fields::Image()
                                              : fields::textImage(RdsUsbFields[RamRt], rt->text),
                                          rt->buffer == uecp::RadioText::Buffer::Append,
-                                         rt->transmissions, Protocol::Uecp))
+                                         rt->transmissions, Origin{Protocol::Uecp, peer}))
                 return uecp::BufferOverflow;
         } else if (const auto *af = std::get_if<uecp::Af>(&command)) {
             return applyAf(*af);
@@ -142,7 +142,9 @@ private:
             images.emplace_back(Af00 + static_cast<int>(i),
                                 fields::Image(1, static_cast<char>(codes[i])));
         images.emplace_back(Naf, fields::numberImage(static_cast<int>(codes.size())));
-        return station_.setImages(images, Protocol::Uecp).empty() ? uecp::Ok : uecp::NotAcceptable;
+        return station_.setImages(images, Origin{Protocol::Uecp, peer}).empty()
+                   ? uecp::Ok
+                   : uecp::NotAcceptable;
     }
 
     // The requested element in its set form, in a frame answering this one.
@@ -234,10 +236,11 @@ private:
         if (const auto *set = std::get_if<ascii::Set>(&command)) {
             if (set->name != "af" && fields::fieldIndex(set->name) < 0)
                 return unknown();
-            return outcome(station_.command(set->name, set->value, set->store, Protocol::Ascii));
+            return outcome(
+                station_.command(set->name, set->value, set->store, Origin{Protocol::Ascii, peer}));
         }
         if (const auto *scroll = std::get_if<ascii::Scroll>(&command)) {
-            station_.scrollPs(scroll->text, Protocol::Ascii);
+            station_.scrollPs(scroll->text, Origin{Protocol::Ascii, peer});
             return reply(ascii::Outcome::Done);
         }
         if (const auto *query = std::get_if<ascii::Query>(&command)) {
@@ -266,7 +269,7 @@ private:
 
     std::string unknown()
     {
-        station_.countRefused(Protocol::Ascii);
+        station_.countRefused(Origin{Protocol::Ascii, peer});
         return reply(ascii::Outcome::Unknown);
     }
 

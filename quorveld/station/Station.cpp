@@ -104,20 +104,206 @@ const char *protocolName(Protocol protocol)
     return "";
 }
 
+namespace {
+// The shown value, or nothing for bytes the character set lacks.
+std::optional<std::string> shownOrNothing(int index, const fields::Image &image,
+                                          fields::Charset charset)
+{
+    try {
+        return fields::shownOf(RdsUsbFields[index], image, charset);
+    } catch (const fields::Error &) {
+        return std::nullopt;
+    }
+}
+
+// A value as set() takes it: a string, a number as written, a list of them
+// joined by commas; nothing for null.
+std::optional<std::string> valueText(const nlohmann::ordered_json &value)
+{
+    if (value.is_string())
+        return value.get<std::string>();
+    if (value.is_number())
+        return value.dump();
+    if (!value.is_array())
+        return std::nullopt;
+    std::string list;
+    for (const auto &item : value)
+        list.append(list.empty() ? "" : ",").append(valueText(item).value_or(""));
+    return list;
+}
+
+std::vector<int> indices(const std::vector<std::pair<int, fields::Image>> &images)
+{
+    std::vector<int> list;
+    list.reserve(images.size());
+    for (const auto &image : images)
+        list.push_back(image.first);
+    return list;
+}
+
+std::string jsonText(const nlohmann::ordered_json &value)
+{
+    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+std::string logValue(const nlohmann::ordered_json &value)
+{
+    return value.is_null()
+               ? "(none)"
+               : value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+} // namespace
+
 Station::Station(boost::asio::io_context &io, BoardWorker &worker, StationOptions options)
     : io_(io), worker_(worker), options_(std::move(options)),
-      started_(std::chrono::steady_clock::now()), lastChange_(utcNow()),
-      budgetLog_(std::chrono::seconds(10)), logFlush_(io), rotationTimer_(io), scrollTimer_(io)
+      started_(std::chrono::steady_clock::now()), lastChange_(utcNow()), boardSince_(lastChange_),
+      saveTimer_(io), budgetLog_(std::chrono::seconds(10)), logFlush_(io), rotationTimer_(io),
+      scrollTimer_(io)
 {
+    if (!options_.changesFile.empty()) {
+        try {
+            changes_ = ChangeLog(options_.changesFile);
+        } catch (const std::runtime_error &e) {
+            logLine(std::string(e.what()) + "; starting with an empty change log");
+        }
+    }
     worker_.setListener([this] { boost::asio::post(io_, [this] { changed(); }); });
 }
 
 void Station::changed()
 {
-    version_++;
-    lastChange_ = utcNow();
-    for (const auto &observer : observers_)
-        observer();
+    const Snapshot snapshot = fields();
+    const WorkerStatus status = worker_.status();
+    bool data = false;
+    for (size_t i = 0; i < snapshot.size(); i++) {
+        data |= snapshot[i].held != seenHeld_[i] || snapshot[i].asked != seenAsked_[i];
+        seenHeld_[i] = snapshot[i].held;
+        seenAsked_[i] = snapshot[i].asked;
+        if (snapshot[i].held)
+            lastKnown_[i] = snapshot[i].held;
+    }
+    const bool board = status.board != board_;
+    if (board) {
+        board_ = status.board;
+        boardSince_ = utcNow();
+    }
+    if (!status.device.empty())
+        lastDevice_ = status.device;
+    if (data) {
+        version_++;
+        lastChange_ = utcNow();
+    }
+    if (data || board)
+        for (const auto &observer : observers_)
+            observer();
+}
+
+nlohmann::ordered_json Station::currentJson(const Snapshot &snapshot, int field) const
+{
+    const FieldSnapshot &state = snapshot[field];
+    const std::optional<fields::Image> &image = state.asked  ? state.asked
+                                                : state.held ? state.held
+                                                             : lastKnown_[field];
+    if (!image)
+        return nullptr;
+    const auto shown = shownOrNothing(field, *image, options_.charset);
+    if (!shown)
+        return nullptr;
+    return fields::fieldsToJson({{&RdsUsbFields[field], *shown}}).begin().value();
+}
+
+nlohmann::ordered_json Station::afJson(const Snapshot &snapshot) const
+{
+    const nlohmann::ordered_json count = currentJson(snapshot, Naf);
+    if (!count.is_number())
+        return nullptr;
+    std::string list;
+    for (int i = 0; i < std::min(count.get<int>(), RDS_USB_AF_COUNT); i++)
+        list.append(list.empty() ? "" : ",")
+            .append(valueText(currentJson(snapshot, Af00 + i)).value_or("?"));
+    return list;
+}
+
+// One entry per field of `asked` whose ask changed since `before`, the AFs and their
+// number as one "af"; `textField` with `text` instead of its ask.
+void Station::record(const Snapshot &before, const Origin &from, const std::vector<int> &asked,
+                     int textField, const std::string &text)
+{
+    const Snapshot after = fields();
+    const std::string time = utcNow();
+    const auto add = [&](int field, const std::string &name, const nlohmann::ordered_json &old,
+                         const nlohmann::ordered_json &now) {
+        Change change{
+            time,        name,     jsonText(old), jsonText(now), protocolName(from.protocol),
+            from.client, from.user};
+        const std::string who = change.door + (from.client.empty() ? "" : " " + from.client) +
+                                (from.user.empty() ? "" : " (" + from.user + ")");
+        changeLog_.log(who + " " + name,
+                       who + ": " + name + " " + logValue(old) + " -> " + logValue(now));
+        setBy_[field] = change;
+        changes_.add(std::move(change));
+    };
+    bool afs = false;
+    for (const int i : asked) {
+        if (before[i].asked == after[i].asked || i == textField)
+            continue;
+        if (i == Naf || (i >= Af00 && i < Af00 + RDS_USB_AF_COUNT)) {
+            afs = true;
+            continue;
+        }
+        add(i, RdsUsbFields[i].Name, currentJson(before, i),
+            after[i].asked ? currentJson(after, i) : nlohmann::ordered_json());
+    }
+    if (afs) {
+        const nlohmann::ordered_json now =
+            after[Naf].asked ? afJson(after) : nlohmann::ordered_json();
+        add(Naf, "af", afJson(before), now);
+        for (int i = 0; i < RDS_USB_AF_COUNT; i++)
+            setBy_[Af00 + i] = setBy_[Naf];
+    }
+    if (textField >= 0)
+        add(textField, RdsUsbFields[textField].Name, currentJson(before, textField), text);
+    if (changes_.unsaved() && !options_.changesFile.empty() && !saveArmed_) {
+        saveArmed_ = true;
+        saveTimer_.expires_after(std::chrono::seconds(2));
+        saveTimer_.async_wait([this](const boost::system::error_code &error) {
+            saveArmed_ = false;
+            if (!error)
+                saveChanges();
+        });
+    }
+}
+
+void Station::saveChanges()
+{
+    if (options_.changesFile.empty() || !changes_.unsaved())
+        return;
+    try {
+        changes_.save(options_.changesFile);
+    } catch (const std::runtime_error &e) {
+        logLine(e.what());
+    }
+}
+
+std::vector<Conflict> Station::conflicts(const nlohmann::ordered_json &seen,
+                                         std::vector<Refusal> &refusals) const
+{
+    const Snapshot snapshot = fields();
+    std::vector<Conflict> found;
+    for (const auto &[name, value] : seen.items()) {
+        const int index = name == "af" ? Naf : fields::fieldIndex(name);
+        if (index < 0) {
+            refusals.push_back({name, "seen: no field " + name});
+            continue;
+        }
+        nlohmann::ordered_json current =
+            name == "af" ? afJson(snapshot) : currentJson(snapshot, index);
+        if (!value.is_null() && valueText(value) != valueText(current))
+            found.push_back(
+                {name, std::move(current), setBy_.count(index) ? setBy_.at(index) : Change{}});
+    }
+    return found;
 }
 
 void Station::flushLogsLater()
@@ -165,8 +351,10 @@ void Station::check(const std::string &name, const std::string &value, Images &i
 }
 
 std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::string>> &values,
-                                  Protocol from, const std::vector<std::string> &drops, Asker asker)
+                                  const Origin &from, const std::vector<std::string> &drops,
+                                  Asker asker)
 {
+    const Snapshot before = fields();
     Images images;
     std::vector<Refusal> refusals;
     for (const auto &[name, value] : values)
@@ -182,24 +370,29 @@ std::vector<Refusal> Station::set(const std::vector<std::pair<std::string, std::
             refusals.push_back({name, name + ": no such field"});
         }
     }
-    commands_[from]++;
-    refused_[from] += refusals.size();
+    commands_[from.protocol]++;
+    refused_[from.protocol] += refusals.size();
     if (refusals.empty()) {
         refusals = ask(images, from, asker);
-        if (refusals.empty())
-            unask(dropped);
+        if (refusals.empty()) {
+            unask(dropped, from);
+            std::vector<int> asked = indices(images);
+            asked.insert(asked.end(), dropped.begin(), dropped.end());
+            record(before, from, asked);
+        }
     }
     changed();
     return refusals;
 }
 
 fields::SongText Station::song(int field, std::u32string_view text, fields::SongField as,
-                               Protocol from)
+                               const Origin &from)
 {
     fields::SongText song = fields::songText(text, as, options_.charset);
-    cut_[from] += song.cut;
+    cut_[from.protocol] += song.cut;
     if (!song.changes.empty()) {
-        const std::string where = std::string(protocolName(from)) + ": " + RdsUsbFields[field].Name;
+        const std::string where =
+            std::string(protocolName(from.protocol)) + ": " + RdsUsbFields[field].Name;
         textLog_.log(where, where + ": " + song.changes);
         flushLogsLater();
     }
@@ -207,12 +400,13 @@ fields::SongText Station::song(int field, std::u32string_view text, fields::Song
 }
 
 CommandResult Station::command(const std::string &name, const std::string &value,
-                               const std::string &store, Protocol from)
+                               const std::string &store, const Origin &from)
 {
     const int index = fields::fieldIndex(name);
     const fields::FieldKind kind =
         index < 0 ? fields::FieldKind::Number : fields::fieldKind(RdsUsbFields[index]);
     const bool text = kind == fields::FieldKind::PsName || kind == fields::FieldKind::RadioText;
+    const Snapshot before = fields();
     CommandResult result;
     Images images;
     std::string boardText;
@@ -224,11 +418,12 @@ CommandResult Station::command(const std::string &name, const std::string &value
     } else {
         check(name, value, images, result.refusals);
     }
-    commands_[from]++;
-    refused_[from] += result.refusals.size();
+    commands_[from.protocol]++;
+    refused_[from.protocol] += result.refusals.size();
     if (result.refusals.empty())
         result.refusals = ask(images, from);
     if (result.refusals.empty()) {
+        std::vector<int> asked = indices(images);
         Images stored;
         const int copy = fields::fieldIndex(store);
         if (copy >= 0 && text)
@@ -237,22 +432,28 @@ CommandResult Station::command(const std::string &name, const std::string &value
             check(store, value, stored, result.unstored);
         if (!stored.empty())
             result.unstored = ask(stored, from);
+        if (!stored.empty() && result.unstored.empty())
+            asked.push_back(copy);
+        record(before, from, asked);
     }
     changed();
     return result;
 }
 
 std::vector<Refusal> Station::setImages(const std::vector<std::pair<int, fields::Image>> &images,
-                                        Protocol from)
+                                        const Origin &from)
 {
-    commands_[from]++;
+    const Snapshot before = fields();
+    commands_[from.protocol]++;
     std::vector<Refusal> refusals = ask(images, from);
+    if (refusals.empty())
+        record(before, from, indices(images));
     changed();
     return refusals;
 }
 
 std::vector<Refusal> Station::ask(const std::vector<std::pair<int, fields::Image>> &images,
-                                  Protocol from, Asker asker)
+                                  const Origin &from, Asker asker)
 {
     const bool eeprom = std::any_of(images.begin(), images.end(), [](const auto &asked) {
         return !fields::isRamField(RdsUsbFields[asked.first]);
@@ -271,11 +472,11 @@ std::vector<Refusal> Station::ask(const std::vector<std::pair<int, fields::Image
         for (const BudgetRefusal &refused : spent) {
             refusals.push_back(overBudget(refused));
             const std::string where =
-                std::string(protocolName(from)) + ": " + RdsUsbFields[refused.field].Name;
+                std::string(protocolName(from.protocol)) + ": " + RdsUsbFields[refused.field].Name;
             budgetLog_.log("budget " + where, where + ": refused: " + refusals.back().message);
         }
         flushLogsLater();
-        overBudget_[from] += refusals.size();
+        overBudget_[from.protocol] += refusals.size();
         if (!refusals.empty())
             return refusals;
     }
@@ -293,7 +494,7 @@ void Station::flushUnsent()
     unsent_.clear();
 }
 
-void Station::unask(const std::vector<int> &fields)
+void Station::unask(const std::vector<int> &fields, const Origin &)
 {
     if (fields.empty())
         return;
@@ -331,11 +532,10 @@ void Station::toWorker(const std::vector<std::pair<int, fields::Image>> &images)
     });
 }
 
-void Station::countRefused(Protocol from)
+void Station::countRefused(const Origin &from)
 {
-    commands_[from]++;
-    refused_[from]++;
-    changed();
+    commands_[from.protocol]++;
+    refused_[from.protocol]++;
 }
 
 void Station::stopRotation()
@@ -351,7 +551,7 @@ void Station::stopScroll()
 }
 
 bool Station::storeRadioText(const fields::Image &text, bool append, int transmissions,
-                             Protocol from)
+                             const Origin &from)
 {
     const fields::Image blank = fields::textImage(RdsUsbFields[RamRt], "");
     if (text.empty() || text == blank) {
@@ -366,8 +566,10 @@ bool Station::storeRadioText(const fields::Image &text, bool append, int transmi
     }
     if (rotation_.size() >= maxBufferedTexts)
         return false; // refused and counted by the caller
-    commands_[from]++;
+    const Snapshot before = fields();
+    commands_[from.protocol]++;
     rotation_.push_back({text, transmissions});
+    record(before, from, {}, RamRt, shownOrNothing(RamRt, text, options_.charset).value_or(""));
     if (rotation_.size() == 2)
         scheduleRotation();
     changed();
@@ -401,14 +603,16 @@ void Station::scheduleRotation()
     });
 }
 
-void Station::scrollPs(std::string_view text, Protocol from)
+void Station::scrollPs(std::string_view text, const Origin &from)
 {
     const std::string page =
         song(RamPs, fields::decodeUtf8OrCp1252(text), fields::SongField::ScrollingPs, from)
             .boardText;
-    commands_[from]++;
+    const Snapshot before = fields();
+    commands_[from.protocol]++;
     if (page.size() <= RDS_USB_PS_LENGTH) {
         ask({{RamPs, fields::textImage(RdsUsbFields[RamPs], page)}}, from);
+        record(before, from, {RamPs});
         changed();
         return;
     }
@@ -418,6 +622,7 @@ void Station::scrollPs(std::string_view text, Protocol from)
         (page.size() + RDS_USB_PS_LENGTH - 1) / RDS_USB_PS_LENGTH * RDS_USB_PS_LENGTH, ' ');
     scrollAt_ = 0;
     scrollStep();
+    record(before, from, {}, RamPs, fields::fromBoardText(page, options_.charset, "scrolling PS"));
 }
 
 void Station::scrollStep()
@@ -433,7 +638,7 @@ void Station::scrollStep()
     });
 }
 
-void Station::nowPlaying(const NowPlaying &playing, Protocol from)
+void Station::nowPlaying(const NowPlaying &playing, const Origin &from)
 {
     const auto utf8 = [](std::string_view bytes) {
         return fields::encodeUtf8(fields::decodeUtf8OrCp1252(bytes));
@@ -457,8 +662,10 @@ void Station::nowPlaying(const NowPlaying &playing, Protocol from)
     const std::string onAir =
         song(RamRt, fields::decodeUtf8(line, "now playing"), fields::SongField::RadioText, from)
             .boardText;
-    commands_[from]++;
+    const Snapshot before = fields();
+    commands_[from.protocol]++;
     ask({{RamRt, fields::textImage(RdsUsbFields[RamRt], onAir)}}, from);
+    record(before, from, {RamRt});
     changed();
 }
 
@@ -479,21 +686,6 @@ WorkerStatus Station::status() const
     return status;
 }
 
-namespace {
-
-// The shown value, or nothing for bytes the character set lacks.
-std::optional<std::string> shownOrNothing(int index, const fields::Image &image,
-                                          fields::Charset charset)
-{
-    try {
-        return fields::shownOf(RdsUsbFields[index], image, charset);
-    } catch (const fields::Error &) {
-        return std::nullopt;
-    }
-}
-
-} // namespace
-
 std::string Station::effective(int field) const
 {
     const std::optional<fields::Image> image = fields()[field].effective();
@@ -508,10 +700,12 @@ nlohmann::ordered_json Station::fieldsJson(Values which) const
     fields::FieldList list;
     for (int i = 0; i < RDS_USB_FIELD_COUNT; i++) {
         const FieldSnapshot &state = snapshot[i];
-        const std::optional<fields::Image> &image = which == Values::Held    ? state.held
-                                                    : which == Values::Asked ? state.asked
-                                                    : state.pending()        ? state.asked
-                                                                             : std::nullopt;
+        const std::optional<fields::Image> &image =
+            which == Values::Held        ? state.held
+            : which == Values::Asked     ? state.asked
+            : which == Values::LastKnown ? (state.held ? std::nullopt : lastKnown_[i])
+            : state.pending()            ? state.asked
+                                         : std::nullopt;
         if (!image)
             continue;
         if (const auto shown = shownOrNothing(i, *image, options_.charset))
@@ -559,6 +753,10 @@ nlohmann::ordered_json Station::statusJson() const
                          .count()},
         {"last_change", lastChange_},
         {"version", version_},
+        {"quorveld", QUORVEL_VERSION},
+        {"board_since", boardSince_},
+        {"last_device", lastDevice_},
+        {"pty_names", options_.ptyNames},
     };
 }
 
@@ -622,7 +820,6 @@ void Station::setClients(const std::string &listener, int count)
         clients_.erase(listener);
     else
         clients_[listener] = count;
-    changed();
 }
 
 } // namespace qd

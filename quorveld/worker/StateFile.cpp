@@ -198,8 +198,11 @@ void writeStateFile(const std::string &path, const FieldImages &asked,
         state["eeprom_budget"][RdsUsbFields[field].Name] = {
             {"hours", hours}, {"last_ms", record.lastMs}, {"reserved", record.reserved}};
     }
-    const std::string text = state.dump(2) + "\n";
+    writeFileAtomically(path, state.dump(2) + "\n");
+}
 
+void writeFileAtomically(const std::string &path, const std::string &text)
+{
     std::string temporary = path + ".XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)

@@ -39,6 +39,8 @@ StateContents readStateFile(const std::string &path,
 // flushes it to the disk and renames it over the file. Throws std::runtime_error.
 void writeStateFile(const std::string &path, const FieldImages &asked,
                     const std::map<int, BudgetRecord> &budget = {});
+// The same for any file: `text` replaces the file whole or not at all.
+void writeFileAtomically(const std::string &path, const std::string &text);
 
 } // namespace qd
 

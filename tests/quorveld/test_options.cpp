@@ -31,13 +31,15 @@ TEST(Options, DefaultsRangesAndAddressBlocks)
                   query)
             << address;
     EXPECT_EQ(qd::parseOptions({"--http-idle", "15"}).httpIdleSeconds, 15);
+    EXPECT_EQ(defaults.ptyNames, "rds");
+    EXPECT_EQ(qd::parseOptions({"--pty-names", "rbds"}).ptyNames, "rbds");
     const qd::DaemonOptions highest = qd::parseOptions({"--site", "1023", "--encoder", "63"});
     EXPECT_EQ(highest.sites, (std::vector<int>{0, 1023})); // 0: every site
     for (const char *bad :
          {"--site=1024", "--encoder=64", "--verify=-1", "--allow=10.0.0.0/33", "--idle-timeout=0",
           "--http-idle=14", "--http-max-clients=0", "--http-max-per-address=0",
           "--eeprom-interval=3601", "--eeprom-budget=0", "--clients-per-address=65",
-          "--udp-query-allow=localhost"})
+          "--udp-query-allow=localhost", "--pty-names=us"})
         EXPECT_THROW(qd::parseOptions({bad}), qd::OptionError) << bad;
     const auto allow = qd::parseOptions({"--allow", "192.168.2.0/23", "--allow", "::1"}).allow;
     for (auto [address, in] : {std::pair{"192.168.3.9", true},

@@ -197,7 +197,8 @@ TEST_F(HttpDoor, FailedLoginsAreLoggedAndAnAddressThatKeepsFailingWaits)
     onLoop([this] { server.reset(); }); // the lines counted meanwhile go out
     const std::string line = "quorveld: http: failed login as \"ops\" from 127.0.0.1";
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              line + "\n" + line + " (" + std::to_string(statuses.size() - 2) + " more like it)\n");
+              line + "\n" + "quorveld: http 127.0.0.2 (ops): ram.pty 10 -> 2\n" + line + " (" +
+                  std::to_string(statuses.size() - 2) + " more like it)\n");
 }
 
 // One check at a time, a short queue behind it: past it, 503 at once, and
