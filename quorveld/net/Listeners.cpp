@@ -375,8 +375,8 @@ public:
                 if (!error && allowed(self->settings_->get()->allow, self->peer_.address())) {
                     Conversation &conversation = self->conversation();
                     conversation.peer = clientAddress(self->peer_.address());
-                    self->answer(
-                        conversation.received(std::span(self->buffer_.data(), length)), length);
+                    self->answer(conversation.received(std::span(self->buffer_.data(), length)),
+                                 length);
                 }
                 self->receive();
             });

@@ -101,7 +101,8 @@ private:
         };
         if (const auto *pi = std::get_if<uecp::Pi>(&command)) {
             // The EEPROM budget's refusal: a message not acceptable now.
-            if (!station_.setImages({{Pi, fields::piImage(pi->code)}}, Origin{Protocol::Uecp, peer}).empty())
+            if (!station_.setImages({{Pi, fields::piImage(pi->code)}}, Origin{Protocol::Uecp, peer})
+                     .empty())
                 return uecp::NotAcceptable;
         } else if (const auto *ps = std::get_if<uecp::Ps>(&command)) {
             set(RamPs, fields::textImage(RdsUsbFields[RamPs], ps->name));

@@ -32,8 +32,7 @@ inline constexpr size_t maxStateBytes = size_t{64} * 1024;
 // is not a regular file or not such a file throws std::runtime_error naming
 // the file. Each image is checked (fields::checkImage): a refused one is left
 // out and said why. The budget's records go to `budget` when given.
-StateContents readStateFile(const std::string &path,
-                            std::map<int, BudgetRecord> *budget = nullptr);
+StateContents readStateFile(const std::string &path, std::map<int, BudgetRecord> *budget = nullptr);
 
 // Replaces the file atomically: writes a temporary file in its directory,
 // flushes it to the disk and renames it over the file. Throws std::runtime_error.
