@@ -430,10 +430,11 @@ CommandResult Station::command(const std::string &name, const std::string &value
             stored.emplace_back(copy, fields::textImage(RdsUsbFields[copy], boardText));
         else if (copy >= 0)
             check(store, value, stored, result.unstored);
-        if (!stored.empty())
+        if (!stored.empty()) {
             result.unstored = ask(stored, from);
-        if (!stored.empty() && result.unstored.empty())
-            asked.push_back(copy);
+            if (result.unstored.empty())
+                asked.push_back(copy);
+        }
         record(before, from, asked);
     }
     changed();
